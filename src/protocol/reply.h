@@ -1,0 +1,44 @@
+// Building replies in a connection's reply buffer. Every append writes at the
+// current length and advances it; nothing is ever written past the capacity
+// (an append that would pass it is cut there).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "protocol/settings.h"
+
+namespace palisim {
+
+struct ReplyBuffer {
+  std::span<char> buf;  // storage owned by the caller; its size is the capacity
+  int32_t len = 0;      // bytes written so far; the reply is not NUL-terminated
+
+  std::string_view view() const { return {buf.data(), static_cast<size_t>(len)}; }
+};
+
+void begin_reply(ReplyBuffer& r);
+void append_text(ReplyBuffer& r, std::string_view text);
+void append_separator(ReplyBuffer& r);
+void end_reply(const Settings& s, ReplyBuffer& r);
+
+// Appends text then '#': one reply field.
+inline void append_field(ReplyBuffer& r, std::string_view text) {
+  append_text(r, text);
+  append_separator(r);
+}
+
+void append_byte(ReplyBuffer& r, uint8_t byte);
+int32_t append_bytes(ReplyBuffer& r, std::span<const uint8_t> bytes);
+int32_t append_decimal(ReplyBuffer& r, int32_t value);
+
+// A complete error reply: <00#TTFF35#> or, with opt21, <00#TTFF35#DDDD##>.
+void error_reply(const Settings& s, ReplyBuffer& r, uint8_t type, uint8_t field, uint8_t third,
+                 int32_t detail);
+
+// Error reply codes used across the commands.
+inline constexpr uint8_t kThird = 35;
+
+}  // namespace palisim

@@ -1,0 +1,64 @@
+// The simulated device's state as one connection sees it: MFK, pending MFK,
+// the numbered option flags and the PIN and key-usage options.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace palisim {
+
+struct Settings {
+  std::array<uint8_t, 24> mfk{};   // master file key; bytes past mfk_len are 0
+  int32_t mfk_len = 0;             // 0 (none), 8, 16 or 24
+  uint8_t mfk_present = 0;         // 1 when an MFK was loaded
+  std::array<uint8_t, 24> pmfk{};  // pending master file key
+  uint8_t pmfk_present = 0;        // 1 when a pending MFK was loaded
+
+  // Device option flags, 0 = off, 1 = on, in the order the file fills them.
+  uint8_t opt20 = 0;
+  uint8_t opt21 = 0;  // error replies carry the four-digit detail
+  uint8_t opt23 = 0;  // replies end at '>' without CR LF
+  uint8_t opt27 = 0;
+  uint8_t opt44 = 0;
+  uint8_t opt60 = 0;
+  uint8_t opt61 = 0;
+  uint8_t opt62 = 1;
+  uint8_t opt63 = 1;
+  uint8_t opt64 = 0;
+  uint8_t opt66 = 0;  // command 37 accepts an empty old PIN block
+  uint8_t opt68 = 0;
+  uint8_t opt69 = 0;
+  uint8_t opt6b = 0;
+  uint8_t opt6c = 0;  // single-length keys allowed where callers refuse them
+  uint8_t opt6e = 0;
+  uint8_t opt6f = 0;
+  uint8_t opt88 = 0;  // six-digit key check values
+  uint8_t opt8a = 0;
+  uint8_t opt8b = 0;
+  uint8_t opt8c = 0;
+  uint8_t opt8e = 0;
+
+  int8_t min_pin_len = 4;            // shortest PIN command 30 accepts
+  char pin_sanity = 'S';             // 'S' or 'L': PIN fault character for a length fault
+  char second_pin = 'S';             // 'B', 'D' or 'S': DUKPT mode
+  std::array<char, 32> opte0{};      // usage letters command 13 accepts, NUL-terminated
+  std::array<char, 32> opte1{};      // usage letters commands 11 and 1A accept
+  uint8_t opte2 = 0;                 // widens key-encrypting-key header lists
+  uint8_t opte3 = 0;                 // widens key-encrypting-key header lists
+  uint8_t opte4 = 0;                 // stored only
+};
+
+// The 22 option flags by their configuration names, in filling order.
+struct OptionFlag {
+  std::string_view name;
+  uint8_t Settings::*member;
+};
+extern const std::array<OptionFlag, 22> kOptionFlags;
+
+void apply_default_settings(Settings& s);
+
+// Wipes the key material of a record that goes out of use.
+void wipe_settings(Settings& s);
+
+}  // namespace palisim
