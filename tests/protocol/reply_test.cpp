@@ -1,0 +1,96 @@
+// Reply building: error grammar, append operations and the capacity bound.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "crypto/hex.h"
+#include "protocol/reply.h"
+
+namespace palisim {
+namespace {
+
+struct Buf {
+  char data[64];
+  ReplyBuffer r{data, 0};
+};
+
+TEST(ErrorReply, DigitsAndDetail) {
+  Settings s;
+  Buf b;
+  error_reply(s, b.r, 4, 2, kThird, 300);
+  EXPECT_EQ(b.r.view(), "<00#040235#>\r\n");
+  s.opt21 = 1;
+  Buf c;
+  error_reply(s, c.r, 6, 12, kThird, 622);
+  EXPECT_EQ(c.r.view(), "<00#061235#0622##>\r\n");
+  Buf d;
+  error_reply(s, d.r, 23, 0, kThird, 12345);
+  EXPECT_EQ(d.r.view(), "<00#230035#12345##>\r\n");
+  s.opt23 = 1;
+  Buf e;
+  error_reply(s, e.r, 1, 3, kThird, 3);
+  EXPECT_EQ(e.r.view(), "<00#010335#0003##>");
+}
+
+TEST(AppendOps, BytesDecimalsAndText) {
+  Buf b;
+  EXPECT_EQ(append_decimal(b.r, -5), 2);
+  EXPECT_EQ(append_decimal(b.r, 0), 1);
+  append_text(b.r, "");
+  const uint8_t raw[3] = {'a', 0, 'b'};
+  EXPECT_EQ(append_bytes(b.r, raw), 3);
+  append_byte(b.r, 'z');
+  EXPECT_EQ(b.r.len, 7);
+  EXPECT_EQ(std::string(b.data, 7), std::string("-50a\0bz", 7));
+}
+
+TEST(AppendOps, NeverWritePastCapacity) {
+  char data[8 + 4];
+  std::memset(data, '!', sizeof data);
+  ReplyBuffer r{std::span<char>(data, 8), 0};
+  append_text(r, "0123456789");
+  append_separator(r);
+  append_decimal(r, 123456);
+  EXPECT_EQ(r.len, 8);
+  EXPECT_EQ(std::string(data, 12), "01234567!!!!");
+}
+
+TEST(Hex, BinaryToHexAndBack) {
+  const uint8_t bytes[4] = {0x00, 0xFF, 0x10, 0xA5};
+  char text[9];
+  binary_to_hex(text, bytes, 4);
+  EXPECT_STREQ(text, "00FF10A5");
+  uint8_t lower[8], upper[8];
+  hex_to_binary(lower, "0123456789abcdef", 16);
+  hex_to_binary(upper, "0123456789ABCDEF", 16);
+  EXPECT_EQ(std::memcmp(lower, upper, 8), 0);
+  EXPECT_EQ(upper[7], 0xEF);
+}
+
+TEST(Hex, OddLengthAndNonHexCharacters) {
+  uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+  hex_to_binary(out, "12345", 5);
+  EXPECT_EQ(out[0], 0x12);
+  EXPECT_EQ(out[1], 0x34);
+  EXPECT_EQ(out[2], 0xAA);  // the odd last character is ignored
+  hex_to_binary(out, "G00G", 4);
+  EXPECT_EQ(out[0], 0x00);
+  EXPECT_EQ(out[1], 0x10);
+}
+
+TEST(Digits, DecimalAndHexTests) {
+  EXPECT_TRUE(all_decimal_digits(""));
+  EXPECT_TRUE(all_decimal_digits("0123456789"));
+  EXPECT_FALSE(all_decimal_digits("12a4"));
+  EXPECT_FALSE(all_decimal_digits("-12"));
+  EXPECT_FALSE(all_decimal_digits(" 1"));
+  EXPECT_TRUE(all_hex_digits(""));
+  EXPECT_TRUE(all_hex_digits("0123456789abcDEF"));
+  EXPECT_FALSE(all_hex_digits("0123456G89abcdef"));
+  EXPECT_FALSE(all_hex_digits(std::string_view("12\0" "4", 4)));
+  EXPECT_FALSE(all_hex_digits("\xC3\xA9"));
+}
+
+}  // namespace
+}  // namespace palisim
