@@ -1,0 +1,301 @@
+#include "crypto/des.h"
+
+#include <cstring>
+
+#include "crypto/des_tables.h"
+#include "crypto/secure_zero.h"
+
+namespace palisim {
+
+namespace {
+
+using des_detail::kPc1;
+using des_detail::kPc2C;
+using des_detail::kPc2D;
+using des_detail::kShifts;
+using des_detail::kSp;
+
+using RoundKey = uint32_t[2];
+
+inline uint32_t load_be32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+inline void store_be32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+inline uint32_t rotl32(uint32_t v, int n) {
+  return (v << n) | (v >> (32 - n));
+}
+inline uint32_t rotr32(uint32_t v, int n) {
+  return (v >> n) | (v << (32 - n));
+}
+
+// Exchanges the bits of a selected by mask << shift with the bits of b
+// selected by mask: one step of the bit-matrix transposition that IP is.
+inline void swap_bits(uint32_t& a, uint32_t& b, int shift, uint32_t mask) {
+  uint32_t w = ((a >> shift) ^ b) & mask;
+  b ^= w;
+  a ^= w << shift;
+}
+
+// IP on the halves of a block, leaving both rotated left by one bit.
+inline void initial_permutation(uint32_t& l, uint32_t& r) {
+  swap_bits(l, r, 4, 0x0F0F0F0F);
+  swap_bits(l, r, 16, 0x0000FFFF);
+  swap_bits(r, l, 2, 0x33333333);
+  swap_bits(r, l, 8, 0x00FF00FF);
+  r = rotl32(r, 1);
+  uint32_t w = (l ^ r) & 0xAAAAAAAA;
+  l ^= w;
+  r ^= w;
+  l = rotl32(l, 1);
+}
+
+// The inverse of initial_permutation, step by step in reverse order.
+inline void final_permutation(uint32_t& l, uint32_t& r) {
+  l = rotr32(l, 1);
+  uint32_t w = (l ^ r) & 0xAAAAAAAA;
+  l ^= w;
+  r ^= w;
+  r = rotr32(r, 1);
+  swap_bits(r, l, 8, 0x00FF00FF);
+  swap_bits(r, l, 2, 0x33333333);
+  swap_bits(l, r, 16, 0x0000FFFF);
+  swap_bits(l, r, 4, 0x0F0F0F0F);
+}
+
+// One Feistel round: l ^= f(r, k), with f's expansion, S-boxes and P done by
+// the eight merged tables.
+[[gnu::always_inline]] inline void des_round(uint32_t& l, uint32_t r, const RoundKey& k) {
+  uint32_t w = rotr32(r, 4) ^ k[0];
+  uint32_t f = kSp[0][(w >> 24) & 0x3F] | kSp[2][(w >> 16) & 0x3F] | kSp[4][(w >> 8) & 0x3F] |
+               kSp[6][w & 0x3F];
+  w = r ^ k[1];
+  f |= kSp[1][(w >> 24) & 0x3F] | kSp[3][(w >> 16) & 0x3F] | kSp[5][(w >> 8) & 0x3F] |
+       kSp[7][w & 0x3F];
+  l ^= f;
+}
+
+// Sixteen rounds with alternating halves. Afterwards l holds L16 and r R16;
+// the following DES stage (or the final permutation) takes them as (r, l).
+[[gnu::always_inline]] inline void sixteen_rounds(uint32_t& l, uint32_t& r, const RoundKey* k) {
+  des_round(l, r, k[0]);
+  des_round(r, l, k[1]);
+  des_round(l, r, k[2]);
+  des_round(r, l, k[3]);
+  des_round(l, r, k[4]);
+  des_round(r, l, k[5]);
+  des_round(l, r, k[6]);
+  des_round(r, l, k[7]);
+  des_round(l, r, k[8]);
+  des_round(r, l, k[9]);
+  des_round(l, r, k[10]);
+  des_round(r, l, k[11]);
+  des_round(l, r, k[12]);
+  des_round(r, l, k[13]);
+  des_round(l, r, k[14]);
+  des_round(r, l, k[15]);
+}
+
+void des_block(const RoundKey* k, const uint8_t in[8], uint8_t out[8]) {
+  uint32_t l = load_be32(in);
+  uint32_t r = load_be32(in + 4);
+  initial_permutation(l, r);
+  sixteen_rounds(l, r, k);
+  final_permutation(r, l);
+  store_be32(out, r);
+  store_be32(out + 4, l);
+}
+
+// Three DES stages in one pass: each stage's final permutation would cancel
+// the next one's initial permutation, so only the exchange of halves remains.
+void triple_des_block(const RoundKey* k, const uint8_t in[8], uint8_t out[8]) {
+  uint32_t l = load_be32(in);
+  uint32_t r = load_be32(in + 4);
+  initial_permutation(l, r);
+  sixteen_rounds(l, r, k);
+  sixteen_rounds(r, l, k + 16);
+  sixteen_rounds(l, r, k + 32);
+  final_permutation(r, l);
+  store_be32(out, r);
+  store_be32(out + 4, l);
+}
+
+inline uint32_t key_bit(const uint8_t key[8], int n) {
+  return (key[(n - 1) / 8] >> (7 - (n - 1) % 8)) & 1;
+}
+
+inline uint32_t rotl28(uint32_t v, int n) {
+  return ((v << n) | (v >> (28 - n))) & 0x0FFFFFFF;
+}
+
+// The 16 enciphering round keys of an 8-byte key; parity bits are ignored.
+void encipher_schedule(const uint8_t key[8], RoundKey* enc) {
+  uint32_t c = 0;
+  uint32_t d = 0;
+  for (int i = 0; i < 28; ++i) {
+    c = (c << 1) | key_bit(key, kPc1[i]);
+    d = (d << 1) | key_bit(key, kPc1[28 + i]);
+  }
+  for (int round = 0; round < 16; ++round) {
+    c = rotl28(c, kShifts[round]);
+    d = rotl28(d, kShifts[round]);
+    uint64_t k = kPc2C[0][c >> 21] | kPc2C[1][(c >> 14) & 0x7F] | kPc2C[2][(c >> 7) & 0x7F] |
+                 kPc2C[3][c & 0x7F] | kPc2D[0][d >> 21] | kPc2D[1][(d >> 14) & 0x7F] |
+                 kPc2D[2][(d >> 7) & 0x7F] | kPc2D[3][d & 0x7F];
+    enc[round][0] = static_cast<uint32_t>(k >> 32);
+    enc[round][1] = static_cast<uint32_t>(k);
+  }
+}
+
+void reverse_schedule(const RoundKey* enc, RoundKey* dec) {
+  for (int i = 0; i < 16; ++i) {
+    dec[i][0] = enc[15 - i][0];
+    dec[i][1] = enc[15 - i][1];
+  }
+}
+
+// Fills the six schedules of a triple-DES context from three 8-byte keys.
+void make_triple_context(const uint8_t k1[8], const uint8_t k2[8], const uint8_t k3[8],
+                         TripleDesContext& ctx) {
+  encipher_schedule(k1, ctx.k);
+  encipher_schedule(k2, ctx.k + 64);
+  encipher_schedule(k3, ctx.k + 32);
+  reverse_schedule(ctx.k + 64, ctx.k + 16);
+  reverse_schedule(ctx.k + 32, ctx.k + 48);
+  reverse_schedule(ctx.k, ctx.k + 80);
+}
+
+inline void xor_block(uint8_t* dst, const uint8_t* a, const uint8_t* b) {
+  for (int i = 0; i < 8; ++i)
+    dst[i] = a[i] ^ b[i];
+}
+
+using BlockFn = void (*)(const RoundKey*, const uint8_t*, uint8_t*);
+
+void cbc_encipher(BlockFn block, const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out,
+                  int32_t len) {
+  if (len <= 0) return;
+  int32_t blocks = (len + 7) / 8;
+  for (int32_t i = 0; i < blocks; ++i) {
+    uint8_t x[8];
+    xor_block(x, in + 8 * i, cv);
+    block(k, x, out + 8 * i);
+    std::memcpy(cv, out + 8 * i, 8);
+  }
+}
+
+void cbc_decipher(BlockFn block, const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out,
+                  int32_t len) {
+  if (len <= 0) return;
+  int32_t blocks = (len + 7) / 8;
+  for (int32_t i = 0; i < blocks; ++i) {
+    // Kept before the output is written, which may be the same memory.
+    uint8_t saved[8];
+    std::memcpy(saved, in + 8 * i, 8);
+    uint8_t x[8];
+    block(k, saved, x);
+    xor_block(out + 8 * i, x, cv);
+    std::memcpy(cv, saved, 8);
+  }
+}
+
+}  // namespace
+
+DesContext::~DesContext() {
+  secure_zero(k, sizeof k);
+}
+
+TripleDesContext::~TripleDesContext() {
+  secure_zero(k, sizeof k);
+}
+
+void make_des_context(const uint8_t key[8], DesContext& ctx) {
+  encipher_schedule(key, ctx.k);
+  reverse_schedule(ctx.k, ctx.k + 16);
+}
+
+void make_two_key_triple_des_context(const uint8_t key[16], TripleDesContext& ctx) {
+  make_triple_context(key, key + 8, key, ctx);
+}
+
+void make_three_key_triple_des_context(const uint8_t key[24], TripleDesContext& ctx) {
+  make_triple_context(key, key + 8, key + 16, ctx);
+}
+
+void des_encipher_block(const DesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
+  des_block(ctx.k, in, out);
+}
+
+void des_decipher_block(const DesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
+  des_block(ctx.k + 16, in, out);
+}
+
+void triple_des_encipher_block(const TripleDesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
+  triple_des_block(ctx.k, in, out);
+}
+
+void triple_des_decipher_block(const TripleDesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
+  triple_des_block(ctx.k + 48, in, out);
+}
+
+void des_cbc_encipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
+                      int32_t len) {
+  cbc_encipher(des_block, ctx.k, cv, in, out, len);
+}
+
+void des_cbc_decipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
+                      int32_t len) {
+  cbc_decipher(des_block, ctx.k + 16, cv, in, out, len);
+}
+
+void triple_des_cbc_encipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
+                             uint8_t* out, int32_t len) {
+  cbc_encipher(triple_des_block, ctx.k, cv, in, out, len);
+}
+
+void triple_des_cbc_decipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
+                             uint8_t* out, int32_t len) {
+  cbc_decipher(triple_des_block, ctx.k + 48, cv, in, out, len);
+}
+
+void encipher_block_by_key_length(const uint8_t* key, int32_t key_len, const uint8_t in[8],
+                                  uint8_t out[8]) {
+  if (key_len == 8) {
+    DesContext ctx;
+    make_des_context(key, ctx);
+    des_encipher_block(ctx, in, out);
+  } else {
+    TripleDesContext ctx;
+    if (key_len == 16) {
+      make_two_key_triple_des_context(key, ctx);
+    } else {
+      make_three_key_triple_des_context(key, ctx);
+    }
+    triple_des_encipher_block(ctx, in, out);
+  }
+}
+
+void decipher_block_by_key_length(const uint8_t* key, int32_t key_len, const uint8_t in[8],
+                                  uint8_t out[8]) {
+  if (key_len == 8) {
+    DesContext ctx;
+    make_des_context(key, ctx);
+    des_decipher_block(ctx, in, out);
+  } else {
+    TripleDesContext ctx;
+    if (key_len == 16) {
+      make_two_key_triple_des_context(key, ctx);
+    } else {
+      make_three_key_triple_des_context(key, ctx);
+    }
+    triple_des_decipher_block(ctx, in, out);
+  }
+}
+
+}  // namespace palisim
