@@ -1,0 +1,17 @@
+// Checks the parser runs on values read from the file (never on defaults).
+// Each returns 0 to accept, or prints its refusal through cfg_error and
+// returns -1, which fails the whole parse.
+#pragma once
+
+#include <confuse.h>
+
+namespace palisim {
+
+int check_port(cfg_t* cfg, cfg_opt_t* opt);
+int check_key(cfg_t* cfg, cfg_opt_t* opt);
+int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
+int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);
+int check_second_pin_indicator(cfg_t* cfg, cfg_opt_t* opt);
+int accept_any_value(cfg_t* cfg, cfg_opt_t* opt);
+
+}  // namespace palisim
