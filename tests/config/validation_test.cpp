@@ -1,0 +1,110 @@
+// Values read from the file are checked; refusals print their message
+// exactly and fail the whole file.
+#include <gtest/gtest.h>
+
+#include "config_test_support.h"
+
+namespace palisim {
+namespace {
+
+using ValidationTest = ConfigFileTest;
+
+TEST_F(ValidationTest, PortOutsideOneTo65535IsRefusedNamingTheRootSection) {
+  EXPECT_EQ(refusal("port = 0\n"), "invalid port 0 in section 'root'");
+  EXPECT_EQ(refusal("port = 65536\n"), "invalid port 65536 in section 'root'");
+  EXPECT_EQ(refusal("port = -1\n"), "invalid port -1 in section 'root'");
+  EXPECT_EQ(refusal("port = 4294967297\n"), "invalid port 4294967297 in section 'root'");
+  EXPECT_TRUE(accepts("port = 1\n"));
+  EXPECT_TRUE(accepts("port = 65535\n"));
+}
+
+TEST_F(ValidationTest, KeysMustBe16_32Or48HexDigits) {
+  const std::string message = "keys must be 16, 32, or 48 hex digits in length";
+  EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDE\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDEF0\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDEG\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDE \" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { mfk = \"\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { pmfk = \"0123456789ABCDEF01\" }\n"), message);
+
+  EXPECT_TRUE(accepts("atalla default { mfk = \"0123456789ABCDEF\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { mfk = \"0123456789abcdef0123456789ABCDEF\" }\n"));
+  EXPECT_TRUE(
+      accepts("atalla default { mfk = \"0123456789ABCDEFFEDCBA987654321089ABCDEF01234567\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { pmfk = \"fedcba9876543210\" }\n"));
+}
+
+TEST_F(ValidationTest, KeysAreCheckedInEverySectionNotOnlyTheOneInUse) {
+  EXPECT_EQ(refusal("atalla default { }\natalla spare { pmfk = \"12\" }\n"),
+            "keys must be 16, 32, or 48 hex digits in length");
+}
+
+TEST_F(ValidationTest, MinimumPinLengthIsFourToTwelve) {
+  const std::string message = "min PIN len must be 4 to 12";
+  EXPECT_EQ(refusal("atalla default { opta0 = 3 }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta0 = 13 }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta0 = -4 }\n"), message);
+  // 260 would read as 4 once cut to 8 bits; it is refused before that.
+  EXPECT_EQ(refusal("atalla default { opta0 = 260 }\n"), message);
+  EXPECT_TRUE(accepts("atalla default { opta0 = 4 }\n"));
+  EXPECT_TRUE(accepts("atalla default { opta0 = 12 }\n"));
+}
+
+TEST_F(ValidationTest, PinSanityIndicatorIsOneUpperCaseSOrL) {
+  const std::string message = "PIN sanity indicator must be S or L";
+  EXPECT_EQ(refusal("atalla default { opta1 = \"s\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta1 = \"l\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta1 = \"SL\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta1 = \"B\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta1 = \"\" }\n"), message);
+  EXPECT_TRUE(accepts("atalla default { opta1 = \"S\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { opta1 = L }\n"));
+}
+
+TEST_F(ValidationTest, SecondPinIndicatorIsOneOfBDS) {
+  const std::string message = "second PIN indicator must be B, D or S";
+  EXPECT_EQ(refusal("atalla default { opta2 = \"b\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta2 = \"L\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta2 = \"1\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta2 = \"BD\" }\n"), message);
+  EXPECT_EQ(refusal("atalla default { opta2 = \"\" }\n"), message);
+  EXPECT_TRUE(accepts("atalla default { opta2 = \"B\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { opta2 = \"D\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { opta2 = \"S\" }\n"));
+}
+
+TEST_F(ValidationTest, UsageLettersAcceptAnyText) {
+  EXPECT_TRUE(accepts("atalla default { opte0 = \"\" opte1 = \"\" }\n"));
+  EXPECT_TRUE(accepts("atalla default { opte0 = \"MDPV #!x 12\" opte1 = \"EI\" }\n"));
+}
+
+TEST_F(ValidationTest, DefaultsAreNotChecked) {
+  // The empty default key would fail the key check if it were checked.
+  EXPECT_TRUE(accepts("atalla default { }\n"));
+  EXPECT_TRUE(accepts(""));
+}
+
+TEST_F(ValidationTest, UpperCaseNamesAreCheckedToo) {
+  EXPECT_EQ(refusal("PORT = 0\n"), "invalid port 0 in section 'root'");
+  EXPECT_EQ(refusal("atalla default { OPTA0 = 2 }\n"), "min PIN len must be 4 to 12");
+}
+
+// The library's own messages pass through unchanged, with no file name,
+// line number or line feed added.
+TEST_F(ValidationTest, LibraryMessagesArePrintedAsTheyCome) {
+  EXPECT_EQ(refusal("atalla default { }\natalla default { }\n"), "found duplicate title 'default'");
+  EXPECT_EQ(refusal("atalla default { }\natalla DEFAULT { }\n"), "found duplicate title 'DEFAULT'");
+  EXPECT_EQ(refusal("bogus = 1\n"), "no such option 'bogus'");
+  EXPECT_EQ(refusal("atalla default { opt21 = maybe }\n"),
+            "invalid boolean value for option 'opt21'");
+  EXPECT_EQ(refusal("atalla { }\n"), "missing title for section 'atalla'");
+}
+
+TEST_F(ValidationTest, NamesAndTitlesIgnoreCaseAndBooleansTakeEveryNotation) {
+  EXPECT_TRUE(accepts("Port = 7001\nINTERFACE = localhost\nLogFile = \"/tmp/x\"\n"));
+  EXPECT_TRUE(accepts("ATALLA Default { OPT21 = YES opt23 = on opt62 = False opt63 = no }\n"));
+  EXPECT_TRUE(accepts("atalla default { opt21 = true } # a comment\n// another\n"));
+}
+
+}  // namespace
+}  // namespace palisim
