@@ -14,6 +14,8 @@ constexpr std::array kCommands = {
 
 }  // namespace
 
-std::span<const CommandRow> command_table() { return kCommands; }
+std::span<const CommandRow> command_table() {
+  return kCommands;
+}
 
 }  // namespace palisim

@@ -15,7 +15,7 @@ inline constexpr int kMaxFields = 64;
 struct Fields {
   std::array<const char*, kMaxFields> ptr{};  // NUL-terminated field starts inside the request
   std::array<uint16_t, kMaxFields> len{};     // length of each field
-  int count = 0;    // fields found by splitting, 0 to 64
+  int count = 0;                              // fields found by splitting, 0 to 64
   int visible = 0;  // fields a handler reads; an echo field and all beyond read as empty
 
   // Field i, or an empty field when i lies beyond what the handler may read.

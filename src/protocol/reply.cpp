@@ -23,19 +23,27 @@ void put_padded(ReplyBuffer& r, unsigned value, int width) {
     tmp[n++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (n < width) tmp[n++] = '0';
+  while (n < width)
+    tmp[n++] = '0';
   char out[12];
-  for (int i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
+  for (int i = 0; i < n; ++i)
+    out[i] = tmp[n - 1 - i];
   put(r, out, static_cast<size_t>(n));
 }
 
 }  // namespace
 
-void begin_reply(ReplyBuffer& r) { put(r, "<", 1); }
+void begin_reply(ReplyBuffer& r) {
+  put(r, "<", 1);
+}
 
-void append_text(ReplyBuffer& r, std::string_view text) { put(r, text.data(), text.size()); }
+void append_text(ReplyBuffer& r, std::string_view text) {
+  put(r, text.data(), text.size());
+}
 
-void append_separator(ReplyBuffer& r) { put(r, "#", 1); }
+void append_separator(ReplyBuffer& r) {
+  put(r, "#", 1);
+}
 
 void end_reply(const Settings& s, ReplyBuffer& r) {
   if (s.opt23) {

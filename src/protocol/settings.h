@@ -39,14 +39,14 @@ struct Settings {
   uint8_t opt8c = 0;
   uint8_t opt8e = 0;
 
-  int8_t min_pin_len = 4;            // shortest PIN command 30 accepts
-  char pin_sanity = 'S';             // 'S' or 'L': PIN fault character for a length fault
-  char second_pin = 'S';             // 'B', 'D' or 'S': DUKPT mode
-  std::array<char, 32> opte0{};      // usage letters command 13 accepts, NUL-terminated
-  std::array<char, 32> opte1{};      // usage letters commands 11 and 1A accept
-  uint8_t opte2 = 0;                 // widens key-encrypting-key header lists
-  uint8_t opte3 = 0;                 // widens key-encrypting-key header lists
-  uint8_t opte4 = 0;                 // stored only
+  int8_t min_pin_len = 4;        // shortest PIN command 30 accepts
+  char pin_sanity = 'S';         // 'S' or 'L': PIN fault character for a length fault
+  char second_pin = 'S';         // 'B', 'D' or 'S': DUKPT mode
+  std::array<char, 32> opte0{};  // usage letters command 13 accepts, NUL-terminated
+  std::array<char, 32> opte1{};  // usage letters commands 11 and 1A accept
+  uint8_t opte2 = 0;             // widens key-encrypting-key header lists
+  uint8_t opte3 = 0;             // widens key-encrypting-key header lists
+  uint8_t opte4 = 0;             // stored only
 };
 
 // The 22 option flags by their configuration names, in filling order.

@@ -67,7 +67,8 @@ TEST(Dispatch, TextAfterTheLastSeparatorIsIgnored) {
 
 TEST(Split, SeventyFieldsKeepTheFirstSixtyFour) {
   std::string request = "<";
-  for (int i = 0; i < 70; ++i) request += "f" + std::to_string(i) + "#";
+  for (int i = 0; i < 70; ++i)
+    request += "f" + std::to_string(i) + "#";
   request += ">";
   Fields f;
   split_request(request.data(), static_cast<int32_t>(request.size()), f);

@@ -88,7 +88,10 @@ TEST(Digits, DecimalAndHexTests) {
   EXPECT_TRUE(all_hex_digits(""));
   EXPECT_TRUE(all_hex_digits("0123456789abcDEF"));
   EXPECT_FALSE(all_hex_digits("0123456G89abcdef"));
-  EXPECT_FALSE(all_hex_digits(std::string_view("12\0" "4", 4)));
+  EXPECT_FALSE(
+      all_hex_digits(std::string_view("12\0"
+                                      "4",
+                                      4)));
   EXPECT_FALSE(all_hex_digits("\xC3\xA9"));
 }
 

@@ -19,9 +19,11 @@ TEST(Settings, DefaultsMatchTheDevice) {
   apply_default_settings(s);
   EXPECT_EQ(s.mfk_len, 0);
   EXPECT_EQ(s.mfk_present, 0);
-  for (uint8_t b : s.mfk) EXPECT_EQ(b, 0);
+  for (uint8_t b : s.mfk)
+    EXPECT_EQ(b, 0);
   int on = 0;
-  for (const OptionFlag& f : kOptionFlags) on += s.*(f.member);
+  for (const OptionFlag& f : kOptionFlags)
+    on += s.*(f.member);
   EXPECT_EQ(on, 2);
   EXPECT_EQ(s.opt62, 1);
   EXPECT_EQ(s.opt63, 1);
@@ -38,8 +40,8 @@ TEST(Settings, OptionFlagTableIsInFillOrderAndDistinct) {
   // Each flag fills its own member: setting one through the table sets exactly one byte.
   for (const OptionFlag& f : kOptionFlags) {
     Settings a, b;
-    std::memset(&a, 0, sizeof a);  // padding included, so memcmp compares members only
-    std::memset(&b, 0, sizeof b);
+    std::memset(static_cast<void*>(&a), 0, sizeof a);  // padding too, so memcmp sees members only
+    std::memset(static_cast<void*>(&b), 0, sizeof b);
     a.*(f.member) ^= 1;
     EXPECT_NE(std::memcmp(&a, &b, sizeof a), 0) << f.name;
     b.*(f.member) ^= 1;
@@ -66,7 +68,8 @@ TEST(RandomBlock, FallbackAdvancesWithinOneSecond) {
   EXPECT_NE(std::memcmp(a, b, 8), 0);
   uint8_t z[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   zero_block(z);
-  for (uint8_t v : z) EXPECT_EQ(v, 0);
+  for (uint8_t v : z)
+    EXPECT_EQ(v, 0);
 }
 
 }  // namespace

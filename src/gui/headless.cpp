@@ -1,0 +1,74 @@
+#include "gui/headless.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "config/config.h"
+#include "gui/server_thread.h"
+#include "server/diag.h"
+
+namespace palisim {
+
+namespace {
+
+const char kNoConfigurationMessage[] =
+    "There is no atalla.conf file.  This \nwill work, but will make for a very boring \n"
+    "experience as there will be no MFK.\n";
+
+}  // namespace
+
+int run_headless(const ProgramOptions& options) {
+  set_diag_quiet(options.quiet);
+
+  // The window's rules: any interface but "any" means the local machine only.
+  const char* interface_name = "any";
+  uint16_t port = 7000;
+  ServerParameters params;
+  if (load_server_parameters(params, options.config_path.c_str())) {
+    interface_name = strcasecmp(params.interface_name, "any") == 0 ? "any" : "localhost";
+    port = params.port;
+  } else {
+    diag("%s", kNoConfigurationMessage);
+  }
+  if (!options.interface_name.empty()) interface_name = options.interface_name.c_str();
+  if (options.port > 0) port = static_cast<uint16_t>(options.port);
+
+  // Signals are taken from a descriptor, so the server thread never sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (sfd < 0) {
+    std::perror("signalfd");
+    return 1;
+  }
+
+  ServerThread server;
+  server.configure(interface_name, port, options.config_path.c_str());
+  if (!server.start()) {
+    diag("Could not open TCP port\n");
+    diag_flush();
+    close(sfd);
+    return 1;
+  }
+  pollfd fds[2] = {{sfd, POLLIN, 0}, {server.ended_fd(), POLLIN, 0}};
+  for (;;) {
+    int n = poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (fds[0].revents & POLLIN) || (fds[1].revents & POLLIN)) break;
+  }
+  int code = server.stop();
+  diag_flush();
+  close(sfd);
+  return code == kListenerFailed ? kListenerFailed : 0;
+}
+
+}  // namespace palisim

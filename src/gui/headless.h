@@ -1,0 +1,12 @@
+// Serving without a window until SIGINT or SIGTERM.
+#pragma once
+
+#include "gui/options.h"
+
+namespace palisim {
+
+// Returns the process exit status: 0 after a signal, 3 when the listener
+// could not be set up.
+int run_headless(const ProgramOptions& options);
+
+}  // namespace palisim

@@ -1,0 +1,61 @@
+#include "gui/server_thread.h"
+
+#include <cstdio>
+
+namespace palisim {
+
+namespace {
+
+ServerThread& owner_of(ServerHooks* hooks) {
+  return *static_cast<ServerThread*>(hooks->owner);
+}
+
+}  // namespace
+
+ServerThread::ServerThread() {
+  hooks_.listening = &ServerThread::on_listening;
+  hooks_.accepted = &ServerThread::on_accepted;
+  hooks_.closed = &ServerThread::on_closed;
+  hooks_.owner = this;
+}
+
+void ServerThread::configure(const char* interface_name, uint16_t port, const char* config_path) {
+  std::snprintf(interface_name_, sizeof interface_name_, "%s", interface_name);
+  port_ = port;
+  std::snprintf(config_path_, sizeof config_path_, "%s", config_path);
+  connections_.store(0, std::memory_order_release);
+  listening_fd_.store(-1, std::memory_order_release);
+  stop_.reset();
+  ended_.reset();
+}
+
+int ServerThread::run() {
+  listening_fd_.store(-1, std::memory_order_release);
+  return run_server(interface_name_, port_, &hooks_, config_path_, nullptr, &stop_);
+}
+
+void ServerThread::release() {
+  listening_fd_.store(-1, std::memory_order_release);
+  ended_.signal();
+}
+
+int ServerThread::stop() {
+  request_stop();
+  int code = wait();
+  connections_.store(0, std::memory_order_release);
+  return code;
+}
+
+void ServerThread::on_listening(ServerHooks* hooks, int fd) {
+  owner_of(hooks).listening_fd_.store(fd, std::memory_order_release);
+}
+
+void ServerThread::on_accepted(ServerHooks* hooks, int, const sockaddr_in&) {
+  owner_of(hooks).connections_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void ServerThread::on_closed(ServerHooks* hooks, int) {
+  owner_of(hooks).connections_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+}  // namespace palisim

@@ -1,0 +1,51 @@
+// The one server thread of the program: runs the server with hooks that
+// record the listening socket and count connections, and stops it on request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "gui/worker_thread.h"
+#include "server/server.h"
+#include "server/stop_signal.h"
+
+namespace palisim {
+
+class ServerThread : public WorkerThread {
+ public:
+  ServerThread();
+
+  // Set before start(): where to listen and where connections load settings.
+  void configure(const char* interface_name, uint16_t port, const char* config_path);
+
+  int run() override;
+  void release() override;
+
+  // Asks the server to end: safe at any moment, also before it listens.
+  void request_stop() { stop_.signal(); }
+  // Stops the server and waits until it has ended; returns its result.
+  int stop();
+
+  int connection_count() const { return connections_.load(std::memory_order_acquire); }
+  int listening_socket() const { return listening_fd_.load(std::memory_order_acquire); }
+  uint16_t port() const { return port_; }
+  // Readable once the thread has ended (for a poll of the owner's own).
+  int ended_fd() const { return ended_.fd(); }
+
+ private:
+  static void on_listening(ServerHooks* hooks, int fd);
+  static void on_accepted(ServerHooks* hooks, int fd, const sockaddr_in& peer);
+  static void on_closed(ServerHooks* hooks, int fd);
+
+  char interface_name_[128] = "any";
+  uint16_t port_ = 7000;
+  char config_path_[1024] = "atalla.conf";
+  std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
+  std::atomic<int> connections_{0};    // connected clients
+  ServerHooks hooks_;
+  StopSignal stop_;
+  StopSignal ended_;
+};
+
+}  // namespace palisim

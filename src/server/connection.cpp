@@ -1,0 +1,156 @@
+#include "server/connection.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "config/config.h"
+#include "crypto/secure_zero.h"
+#include "protocol/command_table.h"
+#include "protocol/reply.h"
+#include "server/diag.h"
+
+namespace palisim {
+
+namespace {
+
+int32_t output_room(const Connection& c) {
+  return kOutputCapacity - c.out_len;
+}
+
+// Moves unsent output to the front so the whole free space is usable.
+void compact_output(Connection& c) {
+  if (c.out_start == 0) return;
+  int32_t pending = c.out_len - c.out_start;
+  std::memmove(c.bufs->output, c.bufs->output + c.out_start, static_cast<size_t>(pending));
+  c.out_start = 0;
+  c.out_len = pending;
+}
+
+// Queues the reply in the reply buffer if it fits; returns false when it must be held.
+bool queue_reply(Connection& c, int32_t reply_len) {
+  if (reply_len >= output_room(c)) compact_output(c);
+  if (reply_len >= output_room(c)) return false;
+  std::memcpy(c.bufs->output + c.out_len, c.bufs->reply, static_cast<size_t>(reply_len));
+  c.out_len += reply_len;
+  return true;
+}
+
+void process_request(Connection& c, char* request, int32_t request_len) {
+  ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
+  dispatch_request(c.bufs->settings, request, request_len, r);
+  c.held_len = queue_reply(c, r.len) ? 0 : r.len;
+}
+
+// Dispatches the requests between start and end; returns the position after
+// the last request dispatched when a reply had to be held, else end.
+int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end) {
+  char* in = c.bufs->input;
+  int32_t pos = start;
+  while (c.held_len == 0) {
+    auto* open = static_cast<char*>(std::memchr(in + pos, '<', static_cast<size_t>(end - pos)));
+    if (!open) break;
+    auto open_at = static_cast<int32_t>(open - in);
+    auto* close =
+        static_cast<char*>(std::memchr(open + 1, '>', static_cast<size_t>(end - open_at - 1)));
+    if (!close) break;
+    auto close_at = static_cast<int32_t>(close - in);
+    process_request(c, open, close_at - open_at + 1);
+    pos = close_at + 1;
+  }
+  return c.held_len != 0 ? pos : end;
+}
+
+}  // namespace
+
+Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source) {
+  for (Connection& c : table) {
+    if (c.in_use) continue;
+    c.bufs = std::make_unique<ConnectionBuffers>();
+    c.in_use = true;
+    c.fd = fd;
+    c.in_len = c.out_start = c.out_len = c.held_len = 0;
+    c.resume = c.overlong = false;
+    Settings& s = c.bufs->settings;
+    apply_default_settings(s);
+    if (!load_settings(s, source.config_path, source.section_title)) apply_default_settings(s);
+    return &c;
+  }
+  return nullptr;
+}
+
+void close_connection_slot(Connection& c) {
+  graceful_close(c.fd);
+  wipe_settings(c.bufs->settings);
+  // Requests and replies carry key blocks and PIN blocks.
+  secure_zero(c.bufs.get(), sizeof(ConnectionBuffers));
+  c.bufs.reset();
+  c.fd = -1;
+  c.in_use = false;
+}
+
+void graceful_close(int fd) {
+  if (shutdown(fd, SHUT_WR) != 0) {
+    close(fd);
+    return;
+  }
+  char scratch[1024];
+  for (;;) {
+    ssize_t n = recv(fd, scratch, sizeof scratch, 0);
+    if (n <= 0) break;
+    diag("FYI, received %d unexpected bytes during shutdown.", static_cast<int>(n));
+  }
+  close(fd);
+}
+
+IoResult read_from_connection(Connection& c) {
+  ssize_t n =
+      recv(c.fd, c.bufs->input + c.in_len, static_cast<size_t>(kInputCapacity - c.in_len), 0);
+  if (n == 0) {
+    diag("Socket %d  was closed by the client. Shutting down.\n", c.fd);
+    return kClose;
+  }
+  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
+  c.in_len += static_cast<int32_t>(n);
+  process_input_lines(c);
+  return c.overlong ? kClose : kKeep;
+}
+
+IoResult write_to_connection(Connection& c) {
+  ssize_t n = send(c.fd, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start),
+                   MSG_NOSIGNAL);
+  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
+  c.out_start += static_cast<int32_t>(n);
+  if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
+  if (c.held_len != 0 && queue_reply(c, c.held_len)) {
+    c.held_len = 0;
+    c.resume = true;
+  }
+  return kKeep;
+}
+
+void process_input_lines(Connection& c) {
+  char* in = c.bufs->input;
+  int32_t consumed = 0;
+  while (c.held_len == 0) {
+    auto* cr = static_cast<char*>(
+        std::memchr(in + consumed, '\r', static_cast<size_t>(c.in_len - consumed)));
+    if (!cr) break;
+    auto line_end = static_cast<int32_t>(cr - in) + 1;
+    consumed = process_requests_in_line(c, consumed, line_end);
+  }
+  if (consumed > 0) {
+    c.in_len -= consumed;
+    std::memmove(in, in + consumed, static_cast<size_t>(c.in_len));
+  }
+  // A full buffer without a line end can never make progress.
+  c.overlong = c.held_len == 0 && c.in_len == kInputCapacity;
+  if (c.overlong) {
+    diag("Socket %d sent %d bytes without a carriage return; closing it.\n", c.fd,
+         static_cast<int>(kInputCapacity));
+  }
+}
+
+}  // namespace palisim

@@ -1,0 +1,69 @@
+// Connection slots: a client's socket, its buffers and settings, and the
+// cutting of its byte stream into carriage-return lines and <...> requests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "protocol/settings.h"
+
+namespace palisim {
+
+inline constexpr int kMaxConnections = 64;
+inline constexpr int32_t kInputCapacity = 5120;
+// The reply to the longest request that fits the input buffer (an echo of a
+// whole line, or data commands' output) fits here, so no reply is ever cut.
+inline constexpr int32_t kReplyCapacity = kInputCapacity + 1024;
+// Room for several replies, so a pipelining client is answered in few sends.
+inline constexpr int32_t kOutputCapacity = 4 * kReplyCapacity;
+
+// Buffers and settings of one connection, allocated when it is accepted.
+struct ConnectionBuffers {
+  char input[kInputCapacity];    // bytes received and not yet consumed
+  char output[kOutputCapacity];  // reply bytes not yet sent
+  char reply[kReplyCapacity];    // where the current request's reply is written
+  Settings settings;             // this connection's device state
+};
+
+struct Connection {
+  bool in_use = false;                      // the slot holds a connection
+  int fd = -1;                              // the client's non-blocking socket
+  std::unique_ptr<ConnectionBuffers> bufs;  // owned while in use
+  int32_t in_len = 0;                       // bytes held in input
+  int32_t out_start = 0;                    // first unsent byte of output
+  int32_t out_len = 0;                      // end of the bytes held in output
+  int32_t held_len = 0;                     // length of a reply waiting in reply; 0 when none
+  bool resume = false;                      // a write released a held reply: process input again
+  bool overlong = false;                    // input filled up without a carriage return
+
+  bool has_output() const { return out_len > out_start; }
+};
+
+using ConnectionTable = std::array<Connection, kMaxConnections>;
+
+// Where new connections load their settings from.
+struct SettingsSource {
+  const char* config_path;
+  const char* section_title;
+};
+
+// Takes the first free slot for the socket and loads its settings; nullptr
+// when all slots are in use.
+Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source);
+void close_connection_slot(Connection& c);
+
+// Results of the read and write handlers.
+enum IoResult : int { kClose = 0, kKeep = 1 };
+
+IoResult read_from_connection(Connection& c);
+IoResult write_to_connection(Connection& c);
+
+// Dispatches every complete line in the input until none is left or a reply
+// is held. Consumed bytes are removed from the front of the input.
+void process_input_lines(Connection& c);
+
+// Shuts the sending side down, drains what the client still sends, closes.
+void graceful_close(int fd);
+
+}  // namespace palisim

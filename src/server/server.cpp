@@ -1,0 +1,293 @@
+#include "server/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "server/connection.h"
+#include "server/diag.h"
+#include "server/stop_signal.h"
+
+namespace palisim {
+
+namespace {
+
+// Kept between runs: where new connections load their settings from.
+struct StoredParameters {
+  std::mutex mu;
+  char config_path[1024] = "palisim.conf";
+  char section_title[256] = "default";
+};
+StoredParameters g_stored;
+
+void store_text(char* dest, size_t cap, const char* text) {
+  if (!text || !*text) return;
+  std::snprintf(dest, cap, "%s", text);
+}
+
+int pending_error(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+void make_non_blocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+class Acceptor {
+ public:
+  Acceptor(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source)
+      : listener_(listener), hooks_(hooks), stop_(stop), source_(source) {}
+
+  void run();
+
+ private:
+  int build_poll_set();
+  bool accept_one();
+  void serve(Connection& c, short revents);
+  void close_connection(Connection& c, const char* message);
+  void close_all_connections();
+
+  int listener_;
+  ServerHooks* hooks_;
+  const StopSignal* stop_;
+  SettingsSource source_;
+  ConnectionTable table_;
+  // Poll entries: the listener, the stop signal, then one per slot in use.
+  std::array<pollfd, kMaxConnections + 2> fds_{};
+  std::array<Connection*, kMaxConnections + 2> owners_{};
+};
+
+int Acceptor::build_poll_set() {
+  int n = 0;
+  fds_[n++] = {listener_, POLLIN, 0};
+  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  for (Connection& c : table_) {
+    if (!c.in_use) continue;
+    short events = 0;
+    if (c.has_output()) {
+      events = POLLOUT;
+    } else if (c.in_len < kInputCapacity) {
+      events = POLLIN;
+    }
+    owners_[n] = &c;
+    fds_[n++] = {c.fd, events, 0};
+  }
+  return n;
+}
+
+void Acceptor::run() {
+  for (;;) {
+    int n = build_poll_set();
+    trace("preparing to select()...\n");
+    diag_flush();
+    int ready = poll(fds_.data(), static_cast<nfds_t>(n), -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      report_socket_error("select() failed", errno);
+      break;
+    }
+    trace("select() returned...\n");
+    if (stop_ && (fds_[1].revents & POLLIN)) break;
+    short lrev = fds_[0].revents;
+    if (lrev & POLLIN) {
+      diag("Listening socket signalled...\n");
+      if (!accept_one()) break;
+    } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
+      report_socket_error("Exception on listening socket", pending_error(listener_));
+      break;
+    }
+    for (int i = stop_ ? 2 : 1; i < n; ++i) {
+      if (fds_[i].revents) serve(*owners_[i], fds_[i].revents);
+    }
+  }
+  close_all_connections();
+}
+
+bool Acceptor::accept_one() {
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  if (fd < 0) {
+    // Another pass will see the next pending connection; only a real failure ends the loop.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      return true;
+    }
+    report_socket_error("accept() failed...", errno);
+    return false;
+  }
+  char addr[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+  diag("Accepted connection from %s:%d, socket %d.\n", addr, ntohs(peer.sin_port), fd);
+  Connection* c = open_connection_slot(table_, fd, source_);
+  if (!c) {
+    diag("dumping connection; too many or can't init processor...\n");
+    close(fd);
+    return true;
+  }
+  make_non_blocking(fd);
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
+  return true;
+}
+
+void Acceptor::serve(Connection& c, short revents) {
+  if (revents & (POLLERR | POLLNVAL)) {
+    close_connection(c, "General socket error");
+    return;
+  }
+  if (revents & (POLLIN | POLLHUP)) {
+    trace("Socket %d became readable; handling it.\n", c.fd);
+    if (read_from_connection(c) == kClose) {
+      close_connection(c, "Read error");
+      return;
+    }
+  } else if (revents & POLLOUT) {
+    trace("Socket %d became writable; handling it.\n", c.fd);
+  } else {
+    return;
+  }
+  // Send at once what the read produced rather than wait for another pass.
+  while (c.has_output()) {
+    int32_t before = c.out_start;
+    int32_t before_len = c.out_len;
+    if (write_to_connection(c) == kClose) {
+      close_connection(c, "Write error");
+      return;
+    }
+    if (c.resume) {
+      c.resume = false;
+      process_input_lines(c);
+      if (c.overlong) {
+        close_connection(c, "Read error");
+        return;
+      }
+    }
+    bool progressed = c.out_start != before || c.out_len != before_len;
+    if (!progressed) break;
+  }
+}
+
+void Acceptor::close_connection(Connection& c, const char* message) {
+  int err = pending_error(c.fd);
+  if (err != 0 && message) report_socket_error(message, err);
+  if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
+  close_connection_slot(c);
+}
+
+void Acceptor::close_all_connections() {
+  for (Connection& c : table_) {
+    if (!c.in_use) continue;
+    if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
+    close_connection_slot(c);
+  }
+}
+
+}  // namespace
+
+std::optional<in_addr> resolve_interface(const char* interface_name) {
+  in_addr addr{};
+  if (strcasecmp(interface_name, "any") == 0) {
+    addr.s_addr = htonl(INADDR_ANY);
+    return addr;
+  }
+  if (strcasecmp(interface_name, "localhost") == 0) {
+    addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+  }
+  if (inet_pton(AF_INET, interface_name, &addr) == 1) return addr;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(interface_name, nullptr, &hints, &res) != 0 || !res) return std::nullopt;
+  std::optional<in_addr> found;
+  if (res->ai_family == AF_INET) found = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+  freeaddrinfo(res);
+  return found;
+}
+
+int setup_listener(const char* interface_name, uint16_t port) {
+  std::optional<in_addr> addr = resolve_interface(interface_name);
+  if (!addr) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  // Lets a restarted server bind while old connections linger in TIME_WAIT;
+  // on Linux it does not let two listeners share a port.
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr = *addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    int err = errno;
+    report_socket_error("bind() failed", err);
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  diag("marking as non-blocking and entering listen()...\n");
+  make_non_blocking(fd);
+  // As many pending connections as there are slots, so a burst of clients
+  // does not wait for SYN retransmissions.
+  if (listen(fd, kMaxConnections) != 0) {
+    int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
+               const char* config_path, const char* section_title, const StopSignal* stop) {
+  char path[1024];
+  char title[256];
+  {
+    std::lock_guard lock(g_stored.mu);
+    store_text(g_stored.config_path, sizeof g_stored.config_path, config_path);
+    store_text(g_stored.section_title, sizeof g_stored.section_title, section_title);
+    std::memcpy(path, g_stored.config_path, sizeof path);
+    std::memcpy(title, g_stored.section_title, sizeof title);
+  }
+  diag("Establishing the listener...\n");
+  int listener = setup_listener(interface_name, port);
+  if (listener < 0) {
+    report_socket_error("failed to SetupListener()", errno);
+    diag_flush();
+    return kListenerFailed;
+  }
+  diag("Waiting for connections...\n");
+  if (hooks && hooks->listening) hooks->listening(hooks, listener);
+  {
+    // The connection table is large; keep it off the thread's stack.
+    auto acceptor = std::make_unique<Acceptor>(listener, hooks, stop, SettingsSource{path, title});
+    acceptor->run();
+  }
+  close(listener);
+  diag("Acceptor restarting...\n");
+  if (hooks && hooks->stopped) hooks->stopped(hooks);
+  diag_flush();
+  return 0;
+}
+
+}  // namespace palisim

@@ -1,0 +1,39 @@
+// The listener and the poll loop that serves up to 64 clients on one thread.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <optional>
+
+namespace palisim {
+
+class StopSignal;
+
+// Told of the server's progress by the owner of the server; every member is
+// optional and runs on the server thread.
+struct ServerHooks {
+  void (*listening)(ServerHooks* hooks, int listening_fd) = nullptr;
+  void (*accepted)(ServerHooks* hooks, int fd, const sockaddr_in& peer) = nullptr;
+  void (*closed)(ServerHooks* hooks, int fd) = nullptr;
+  void (*stopped)(ServerHooks* hooks) = nullptr;
+  void* owner = nullptr;  // for the owner's use inside the hooks
+};
+
+inline constexpr int kListenerFailed = 3;
+
+// Listens on the interface and port and serves until `stop` is signalled or
+// the listener fails; then closes every connection. A non-empty configuration
+// path or section title replaces the one kept from earlier runs (defaults
+// "palisim.conf" and "default"). Returns 0, or 3 when the listener could not
+// be set up.
+int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
+               const char* config_path, const char* section_title, const StopSignal* stop);
+
+// "any", "localhost" (any case), a dotted IPv4 address or a host name.
+std::optional<in_addr> resolve_interface(const char* interface_name);
+
+// A bound, listening, non-blocking socket, or -1.
+int setup_listener(const char* interface_name, uint16_t port);
+
+}  // namespace palisim

@@ -1,0 +1,176 @@
+// Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_client.h"
+
+namespace palisim::testing {
+namespace {
+
+std::string binary() {
+  return std::string(PALISIM_BINARY_DIR) + "/Palisim002";
+}
+
+// A port nobody listens on right now.
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  close(fd);
+  return ntohs(sa.sin_port);
+}
+
+// The program running with its standard output in a file.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args, bool with_display = false) {
+    char path[] = "/tmp/palisim-out-XXXXXX";
+    int out = mkstemp(path);
+    out_path_ = path;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+      if (!with_display) {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+      }
+      std::vector<char*> argv;
+      std::string bin = binary();
+      argv.push_back(bin.data());
+      for (std::string& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(bin.c_str(), argv.data());
+      _exit(127);
+    }
+    close(out);
+  }
+  ~Program() {
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    unlink(out_path_.c_str());
+  }
+
+  // Exit status, waiting up to 10 seconds; -1 if it did not end.
+  int wait_exit() {
+    for (int i = 0; i < 1000; ++i) {
+      int st;
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+  void signal(int sig) { kill(pid_, sig); }
+  std::string output() const {
+    std::ifstream in(out_path_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  bool wait_for_output(const std::string& text) {
+    for (int i = 0; i < 500; ++i) {
+      if (output().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string out_path_;
+};
+
+TEST(Program, HeadlessServesEchoAndEndsOnSigterm) {
+  int port = free_port();
+  Program p(
+      {"--headless", "--quiet", "--port", std::to_string(port), "--config", "../../atalla.conf"});
+  ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+  {
+    TestClient c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send_all("<00#hello#>\r"));
+    EXPECT_EQ(c.read_replies(1), "<00#000035#hello#>\r\n");
+    p.signal(SIGTERM);
+    EXPECT_TRUE(c.closed_by_server());
+  }
+  EXPECT_EQ(p.wait_exit(), 0);
+  std::string out = p.output();
+  EXPECT_NE(out.find("Acceptor restarting...\n"), std::string::npos);
+  EXPECT_EQ(out.find("preparing to select()"), std::string::npos);  // --quiet
+  EXPECT_NE(out.find("Accepted connection from 127.0.0.1:"), std::string::npos);
+}
+
+TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
+  int port = free_port();
+  Program p({"--port", std::to_string(port), "--config", "no-such.conf"});
+  ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+  {
+    TestClient c(port);
+    ASSERT_TRUE(c.send_all("<00#x#>\r"));
+    EXPECT_EQ(c.read_replies(1), "<00#000035#x#>\r\n");
+  }
+  p.signal(SIGINT);
+  EXPECT_EQ(p.wait_exit(), 0);
+  std::string out = p.output();
+  EXPECT_NE(out.find("No display found; running headless.\n"), std::string::npos);
+  EXPECT_NE(out.find("warning: configuration file 'no-such.conf' could not be read\n"),
+            std::string::npos);
+  EXPECT_NE(out.find("There is no atalla.conf file."), std::string::npos);
+  EXPECT_NE(out.find("preparing to select()...\nselect() returned...\n"), std::string::npos);
+  EXPECT_NE(out.find("became readable; handling it.\n"), std::string::npos);
+}
+
+TEST(Program, PortInUseExitsWithThree) {
+  int busy = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(busy, 1), 0);
+  socklen_t len = sizeof sa;
+  getsockname(busy, reinterpret_cast<sockaddr*>(&sa), &len);
+  Program p(
+      {"--headless", "--port", std::to_string(ntohs(sa.sin_port)), "--config", "no-such.conf"});
+  EXPECT_EQ(p.wait_exit(), 3);
+  std::string out = p.output();
+  EXPECT_NE(out.find("bind() failed: Address already in use (98)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("failed to SetupListener(): Address already in use (98)\n"),
+            std::string::npos);
+  close(busy);
+}
+
+TEST(Program, HelpAndBadCommandLines) {
+  Program help({"--help"});
+  EXPECT_EQ(help.wait_exit(), 0);
+  EXPECT_EQ(help.output().rfind("usage: Palisim002 [--headless]", 0), 0u) << help.output();
+  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "0"},
+                                        {"--port", "65536"},
+                                        {"--port", "12x"},
+                                        {"--interface", "10.0.0.1"},
+                                        {"--config"},
+                                        {"--bogus"}}) {
+    Program p(args);
+    EXPECT_EQ(p.wait_exit(), 2) << args[0];
+    EXPECT_NE(p.output().find("usage: Palisim002"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace palisim::testing
