@@ -160,12 +160,9 @@ void reverse_schedule(const RoundKey* enc, RoundKey* dec) {
   }
 }
 
-// Fills the six schedules of a triple-DES context from three 8-byte keys.
-void make_triple_context(const uint8_t k1[8], const uint8_t k2[8], const uint8_t k3[8],
-                         TripleDesContext& ctx) {
-  encipher_schedule(k1, ctx.k);
-  encipher_schedule(k2, ctx.k + 64);
-  encipher_schedule(k3, ctx.k + 32);
+// Given the enciphering schedules of K1, K3 and K2 (entries 0, 32 and 64),
+// fills in the three deciphering ones.
+void reverse_triple_schedules(TripleDesContext& ctx) {
   reverse_schedule(ctx.k + 64, ctx.k + 16);
   reverse_schedule(ctx.k + 32, ctx.k + 48);
   reverse_schedule(ctx.k, ctx.k + 80);
@@ -221,11 +218,17 @@ void make_des_context(const uint8_t key[8], DesContext& ctx) {
 }
 
 void make_two_key_triple_des_context(const uint8_t key[16], TripleDesContext& ctx) {
-  make_triple_context(key, key + 8, key, ctx);
+  encipher_schedule(key, ctx.k);
+  encipher_schedule(key + 8, ctx.k + 64);
+  std::memcpy(ctx.k + 32, ctx.k, 16 * sizeof ctx.k[0]);  // K3 = K1: copied, not rebuilt
+  reverse_triple_schedules(ctx);
 }
 
 void make_three_key_triple_des_context(const uint8_t key[24], TripleDesContext& ctx) {
-  make_triple_context(key, key + 8, key + 16, ctx);
+  encipher_schedule(key, ctx.k);
+  encipher_schedule(key + 8, ctx.k + 64);
+  encipher_schedule(key + 16, ctx.k + 32);
+  reverse_triple_schedules(ctx);
 }
 
 void des_encipher_block(const DesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
