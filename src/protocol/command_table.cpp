@@ -10,6 +10,9 @@ namespace {
 
 constexpr std::array kCommands = {
     CommandRow{"00", handle_echo},
+    CommandRow{"10", handle_generate_key},
+    CommandRow{"11", handle_translate_to_kek},
+    CommandRow{"13", handle_translate_from_kek},
 };
 
 }  // namespace

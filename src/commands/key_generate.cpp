@@ -1,0 +1,70 @@
+// Command 10: generate a working key as a key block under the MFK and,
+// when the host names a key-encrypting key, also under that KEK.
+#include "commands/handlers.h"
+#include "commands/key_management.h"
+#include "crypto/check_value.h"
+#include "crypto/key_block.h"
+#include "crypto/key_block_field.h"
+#include "crypto/random.h"
+#include "crypto/wrapping_key.h"
+
+namespace palisim {
+
+namespace {
+
+// Field 3, the key length letter: empty or "D" double length, "S" single,
+// "T" triple. More than one character gives 1/3, detail 3; another letter
+// (lower case included) 3/3, detail 200.
+bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r, int32_t& key_len) {
+  std::string_view letter = f[3];
+  if (letter.size() > 1) {
+    error_reply(s, r, 1, 3, kThird, 3);
+    return false;
+  }
+  if (letter.empty() || letter == "D") {
+    key_len = 16;
+  } else if (letter == "S") {
+    key_len = 8;
+  } else if (letter == "T") {
+    key_len = 24;
+  } else {
+    error_reply(s, r, 3, 3, kThird, 200);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void handle_generate_key(const Settings& s, Fields& f, ReplyBuffer& r) {
+  int rule = check_field_count(s, f, r, 2, 4);
+  if (rule == kRefused) return;
+  if (f[1].size() != kKeyHeaderLen) return error_reply(s, r, 1, 1, kThird, 3);
+  const bool has_kek = !f[2].empty();
+  Key kek;
+  if (has_kek && !read_key_block_field(f[2], 2, generate_kek_headers(s), s, r, kek, true)) return;
+  Key key;
+  if (!check_key_length_letter(s, f, r, key.len)) return;
+  if (s.mfk_len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
+  if (has_kek && kek.len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
+
+  for (int32_t at = 0; at < key.len; at += 8)
+    random_block(key.bytes.data() + at);
+  KeyBlockText under_mfk;
+  build_key_block(s.mfk.data(), kMfkWrappingLen, f[1], key.bytes.data(), key.len, under_mfk);
+  KeyBlockText under_kek{};  // stays an empty reply field without a KEK
+  if (has_kek) {
+    build_key_block(kek.bytes.data(), kek.len, view(counterpart_header(f[1])), key.bytes.data(),
+                    key.len, under_kek);
+  }
+  CheckValueText check_value;
+  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
+
+  begin_success(r, "20");
+  append_field(r, under_mfk.data());
+  append_field(r, under_kek.data());
+  append_field(r, check_value.data());
+  finish_success(s, r, f, rule);
+}
+
+}  // namespace palisim
