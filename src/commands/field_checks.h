@@ -3,10 +3,37 @@
 //   if (!check_x(s, f, r, 3)) return;
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "protocol/fields.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 
-namespace palisim {}  // namespace palisim
+namespace palisim {
+
+// Writes the error reply type/field/35 with its detail and returns false, so
+// a check can end with `return refuse(...)`.
+bool refuse(const Settings& s, ReplyBuffer& r, uint8_t type, int field, int32_t detail);
+
+// A field that may not be empty: 1/F/35, detail 3.
+bool check_not_empty(const Settings& s, const Fields& f, ReplyBuffer& r, int field);
+
+// One character out of `choices`. Any other first character, or none, gives
+// 3/F/35 detail 200; a second character gives 1/F/35 detail 3.
+bool check_one_character_choice(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
+                                std::string_view choices);
+
+// min_len to max_len decimal digits: 1/F/35 detail 3 for another length,
+// 2/F/35 detail 102 for another character.
+bool check_decimal_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
+                         size_t min_len, size_t max_len);
+
+// Decimal digits with a value of at most `max`: 2/F/35 detail 102 for another
+// character, 3/F/35 detail 200 above max. An empty field reads as 0; callers
+// that refuse it check first. Long digit strings cannot overflow.
+bool read_decimal_at_most(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
+                          int32_t max, int32_t& value);
+
+}  // namespace palisim
