@@ -13,6 +13,8 @@ constexpr std::array kCommands = {
     CommandRow{"10", handle_generate_key},
     CommandRow{"11", handle_translate_to_kek},
     CommandRow{"13", handle_translate_from_kek},
+    CommandRow{"5d", handle_generate_cvv},
+    CommandRow{"5e", handle_verify_cvv},
 };
 
 }  // namespace
