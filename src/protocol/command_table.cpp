@@ -15,6 +15,7 @@ constexpr std::array kCommands = {
     CommandRow{"13", handle_translate_from_kek},
     CommandRow{"5d", handle_generate_cvv},
     CommandRow{"5e", handle_verify_cvv},
+    CommandRow{"97", handle_data_cipher},
 };
 
 }  // namespace
