@@ -16,6 +16,8 @@ constexpr std::array kCommands = {
     CommandRow{"5d", handle_generate_cvv},
     CommandRow{"5e", handle_verify_cvv},
     CommandRow{"97", handle_data_cipher},
+    CommandRow{"98", handle_generate_mac},
+    CommandRow{"99", handle_verify_mac},
 };
 
 }  // namespace
