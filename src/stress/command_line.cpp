@@ -1,0 +1,134 @@
+#include "stress/command_line.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace palisim::stress {
+
+namespace {
+
+constexpr const char* kHelpLines[] = {
+    "palisimstress:  stress tests an Atalla connection, ostensibly for palisim\n",
+    "usage:  palisimstress {options}, where options are:\n",
+    "    --host HOSTNAME   name or IP of host, or 'localhost'\n",
+    "    --port PORT       port to use, defaults to 7000\n",
+    "    --count COUNT     number of times to issue command\n",
+    "    --cmd COMMAND     Atalla command to issue for testing\n",
+    "    --alg ALG         either pingpong or maximalmoosh\n",
+    "\nNote:\n",
+    "By default this sends an echo command repeatedly.  You can substitute any\n",
+    "valid Atalla command (for your MFK) to include the effect of encryption.  Also,\n",
+    "because Atalla commands use the < and > characters, it will be necessary to\n",
+    "enclose the command in quotes to avoid these being interpreted by the shell.\n",
+};
+
+void print_help() {
+  for (const char* line : kHelpLines)
+    std::fputs(line, stdout);
+}
+
+void set_command(RunParameters& params, const char* text, size_t text_len) {
+  std::memcpy(params.command.data(), text, text_len);
+  std::memcpy(params.command.data() + text_len, "\r\n", 2);
+  params.command_len = text_len + 2;
+}
+
+// An unknown name keeps the algorithm chosen so far; the run goes on.
+void set_algorithm(RunParameters& params, const char* name) {
+  if (strcasecmp(name, "pingpong") == 0) {
+    params.algorithm = Algorithm::kPingPong;
+  } else if (strcasecmp(name, "maximalmoosh") == 0 || strcasecmp(name, "ballstothewall") == 0) {
+    params.algorithm = Algorithm::kPipelined;
+  } else {
+    std::printf("algortihm '%s' unrecognized", name);
+  }
+}
+
+// Options that take the next argument as their value, with the message
+// printed when that argument is missing.
+enum class Option { kHost, kPort, kCount, kCmd, kAlg };
+
+struct OptionName {
+  const char* name;
+  Option option;
+  const char* missing_message;
+};
+
+constexpr OptionName kOptions[] = {
+    {"--host", Option::kHost, "missing hostname"}, {"--port", Option::kPort, "missing port"},
+    {"--count", Option::kCount, "missing count"},  {"--cmd", Option::kCmd, "missing command"},
+    {"--alg", Option::kAlg, "missing algorithm"},
+};
+
+const OptionName* find_option(const char* arg) {
+  for (const OptionName& o : kOptions) {
+    if (strcasecmp(arg, o.name) == 0) return &o;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int32_t read_leading_integer(const char* text) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p)))
+    ++p;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint32_t value = 0;
+  while (*p >= '0' && *p <= '9')
+    value = value * 10u + static_cast<uint32_t>(*p++ - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
+  set_command(params, kDefaultCommandText, sizeof kDefaultCommandText - 1);
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (strcasecmp(arg, "--help") == 0) {
+      print_help();
+      return {false, 2};
+    }
+    const OptionName* o = find_option(arg);
+    if (!o) {
+      std::printf("unrecognized command '%s', try --help\n", arg);
+      return {false, 1};
+    }
+    if (i + 1 >= argc) {
+      std::fputs(o->missing_message, stdout);
+      return {false, 1};
+    }
+    const char* value = argv[++i];
+    switch (o->option) {
+      case Option::kHost:
+        params.host = value;
+        break;
+      case Option::kPort:
+        params.port = read_leading_integer(value);
+        break;
+      case Option::kCount:
+        params.count = read_leading_integer(value);
+        break;
+      case Option::kCmd: {
+        size_t len = std::strlen(value);
+        // Only reachable where the system passes longer arguments than Linux on x86.
+        if (len > kMaxCommandTextLen) {
+          std::printf("command longer than %zu bytes\n", kMaxCommandTextLen);
+          return {false, 1};
+        }
+        set_command(params, value, len);
+        break;
+      }
+      case Option::kAlg:
+        set_algorithm(params, value);
+        break;
+    }
+  }
+  return {true, 0};
+}
+
+}  // namespace palisim::stress

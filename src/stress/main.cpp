@@ -1,0 +1,54 @@
+// palisimstress: sends one command repeatedly over one connection and prints
+// the amortised time per command and the rate.
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+#include "stress/command_line.h"
+#include "stress/connection.h"
+#include "stress/pacing.h"
+#include "stress/report.h"
+#include "stress/run_parameters.h"
+
+using namespace palisim::stress;
+
+int main(int argc, char** argv) {
+  // Static: the command buffer is too large for the stack.
+  static RunParameters params;
+  ParseResult parsed = parse_command_line(argc, argv, params);
+  if (!parsed.run) return parsed.exit_status;
+  print_start_line(params);
+
+  std::optional<in_addr> address = resolve_host(params.host);
+  if (!address) {
+    std::fputs("failed to resolve address\n", stdout);
+    return 0;
+  }
+  ConnectResult conn = open_connection(*address, static_cast<uint16_t>(params.port));
+  if (conn.failure == ConnectFailure::kSocket) {
+    std::fputs("failed to get a socketopen connection\n", stdout);
+    return 0;
+  }
+  if (conn.failure == ConnectFailure::kConnect) {
+    std::fputs("failed to open connection\n", stdout);
+    return 0;
+  }
+
+  auto count = static_cast<uint32_t>(params.count);
+  const char* command = params.command.data();
+  auto start = std::chrono::steady_clock::now();
+  RunOutcome outcome = params.algorithm == Algorithm::kPipelined
+                           ? run_pipelined(conn.fd, command, params.command_len, count)
+                           : run_ping_pong(conn.fd, command, params.command_len, count);
+  auto end = std::chrono::steady_clock::now();
+
+  int status = 0;
+  if (outcome.stop == RunStop::kCompleted) {
+    print_figures(end - start, count);
+  } else {
+    print_stop(outcome, count);
+    status = 1;
+  }
+  close_gracefully(conn.fd);
+  return status;
+}

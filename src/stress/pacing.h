@@ -1,0 +1,36 @@
+// The two ways of pacing a run: one command in flight, or sending ahead.
+// Both poll the non-blocking socket without sleeping.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+namespace palisim::stress {
+
+enum class RunStop {
+  kCompleted,
+  kPeerClosed,     // end of stream before every reply came
+  kSendFailed,     // a send failed with anything but would-block
+  kReceiveFailed,  // a receive failed with anything but would-block
+};
+
+struct RunOutcome {
+  RunStop stop;
+  uint32_t done;  // replies seen, or commands sent completely after kSendFailed
+};
+
+// Sends the command with one send call, then receives until a chunk holds a
+// carriage return; count times.
+RunOutcome run_ping_pong(int fd, const char* command, size_t command_len, uint32_t count);
+
+// Keeps sending copies while the socket takes them and counts the '>' of the
+// replies until there are count of them.
+RunOutcome run_pipelined(int fd, const char* command, size_t command_len, uint32_t count);
+
+// EAGAIN and EINTR only mean "try again" on the non-blocking socket.
+inline bool would_block(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+
+}  // namespace palisim::stress

@@ -1,0 +1,29 @@
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "stress/pacing.h"
+
+namespace palisim::stress {
+
+RunOutcome run_ping_pong(int fd, const char* command, size_t command_len, uint32_t count) {
+  char chunk[1024];
+  for (uint32_t replies = 0; replies < count; ++replies) {
+    // A short send is not completed: one command in flight fits any socket buffer.
+    if (send(fd, command, command_len, MSG_NOSIGNAL) < 0 && !would_block(errno)) {
+      return {RunStop::kSendFailed, replies};
+    }
+    for (;;) {
+      ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+      if (n > 0) {
+        if (std::memchr(chunk, '\r', static_cast<size_t>(n))) break;
+        continue;
+      }
+      if (n == 0) return {RunStop::kPeerClosed, replies};
+      if (!would_block(errno)) return {RunStop::kReceiveFailed, replies};
+    }
+  }
+  return {RunStop::kCompleted, count};
+}
+
+}  // namespace palisim::stress

@@ -1,0 +1,60 @@
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "stress/pacing.h"
+
+namespace palisim::stress {
+
+namespace {
+
+// Where sending stands: copies sent completely, and how far into the next one.
+struct SendState {
+  uint32_t sent = 0;
+  size_t offset = 0;
+};
+
+// Offers copies until the socket stops taking them or all count are out.
+// Returns false on a send error, leaving state as it was before the call.
+bool send_copies(int fd, const char* command, size_t command_len, uint32_t count,
+                 SendState& state) {
+  SendState next = state;
+  while (next.sent < count) {
+    ssize_t n = send(fd, command + next.offset, command_len - next.offset, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (would_block(errno)) break;
+      return false;
+    }
+    next.offset += static_cast<size_t>(n);
+    if (next.offset < command_len) break;
+    next.offset = 0;
+    ++next.sent;
+  }
+  state = next;
+  return true;
+}
+
+}  // namespace
+
+RunOutcome run_pipelined(int fd, const char* command, size_t command_len, uint32_t count) {
+  SendState state;
+  uint32_t replies = 0;
+  char chunk[1024];
+  while (replies < count) {
+    if (state.sent < count && !send_copies(fd, command, command_len, count, state)) {
+      return {RunStop::kSendFailed, state.sent};
+    }
+    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n > 0) {
+      // Every reply holds exactly one '>', wherever the chunks cut them.
+      replies += static_cast<uint32_t>(std::count(chunk, chunk + n, '>'));
+    } else if (n == 0) {
+      return {RunStop::kPeerClosed, replies};
+    } else if (!would_block(errno)) {
+      return {RunStop::kReceiveFailed, replies};
+    }
+  }
+  return {RunStop::kCompleted, replies};
+}
+
+}  // namespace palisim::stress
