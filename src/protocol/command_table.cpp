@@ -13,11 +13,13 @@ constexpr std::array kCommands = {
     CommandRow{"10", handle_generate_key},
     CommandRow{"11", handle_translate_to_kek},
     CommandRow{"13", handle_translate_from_kek},
+    CommandRow{"1a", handle_export_variant},
     CommandRow{"5d", handle_generate_cvv},
     CommandRow{"5e", handle_verify_cvv},
     CommandRow{"97", handle_data_cipher},
     CommandRow{"98", handle_generate_mac},
     CommandRow{"99", handle_verify_mac},
+    CommandRow{"11b", handle_import_variant},
 };
 
 }  // namespace

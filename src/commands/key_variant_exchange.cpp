@@ -1,0 +1,97 @@
+// Commands 1A and 11B: a working key leaves the device enciphered part by
+// part (ECB) under a numbered variant of a key-encrypting key (1A), and comes
+// back in that form to become a key block under the MFK again (11B).
+#include "commands/field_checks.h"
+#include "commands/handlers.h"
+#include "commands/key_management.h"
+#include "crypto/check_value.h"
+#include "crypto/des.h"
+#include "crypto/hex.h"
+#include "crypto/key_block.h"
+#include "crypto/key_block_field.h"
+#include "crypto/key_variant.h"
+#include "crypto/wrapping_key.h"
+
+namespace palisim {
+
+namespace {
+
+bool is_key_text_length(size_t len) {
+  return len == 16 || len == 32 || len == 48;
+}
+
+// A KEK for 11B must stay in the device ('N' at index 4) and be marked at
+// index 6 as one that imports keys ('I' or 'K').
+bool is_import_kek_header(std::string_view block) {
+  return block[4] == 'N' && (block[6] == 'I' || block[6] == 'K');
+}
+
+// The imported key's header: the KEK header one step down at index 6.
+KeyHeader imported_key_header(std::string_view kek_block) {
+  KeyHeader out{};
+  kek_block.copy(out.data(), out.size());
+  out[6] = out[6] == 'I' ? '0' : 'I';
+  return out;
+}
+
+}  // namespace
+
+void handle_export_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
+  int rule = check_field_count(s, f, r, 4, 4);
+  if (rule == kRefused) return;
+  int32_t variant = 0;
+  if (!read_decimal_at_most(s, f, r, 1, kMaxVariant, variant)) return;
+  // The KEK is required: an empty field 2 fails its length check (1/2, detail 3).
+  Key kek;
+  if (!read_key_block_field(f[2], 2, export_kek_headers(s), s, r, kek, true)) return;
+  Key key;
+  if (!read_key_block_field(f[3], 3, "", s, r, key, false)) return;
+  if (!check_key_may_move(s, r, f[3], 3, s.opte1)) return;
+  if (kek.len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
+
+  apply_key_variant(variant, kek.bytes.data(), kek.len);
+  char text[2 * kMaxKeyLen + 1];
+  for (int32_t at = 0; at < key.len; at += 8) {
+    uint8_t part[8];
+    encipher_block_by_key_length(kek.bytes.data(), kek.len, key.bytes.data() + at, part);
+    binary_to_hex(text + 2 * at, part, sizeof part);
+  }
+  CheckValueText check_value;
+  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
+
+  begin_success(r, "2A");
+  append_field(r, text);
+  append_field(r, check_value.data());
+  finish_success(s, r, f, rule);
+}
+
+void handle_import_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
+  int rule = check_field_count(s, f, r, 4, 4);
+  if (rule == kRefused) return;
+  int32_t variant = 0;
+  if (!read_decimal_at_most(s, f, r, 1, kMaxVariant, variant)) return;
+  std::string_view enciphered = f[2];
+  if (!is_key_text_length(enciphered.size())) return error_reply(s, r, 1, 2, kThird, 3);
+  if (!all_hex_digits(enciphered)) return error_reply(s, r, 2, 2, kThird, 102);
+  if (f[3].size() != kKeyBlockLen) return error_reply(s, r, 1, 3, kThird, 3);
+  if (!check_key_block_form(f[3])) return error_reply(s, r, 2, 3, kThird, 102);
+  if (!is_import_kek_header(f[3])) return error_reply(s, r, 6, 3, kThird, 620);
+  // Length and form pass again inside; what remains is the MFK, the MAC and
+  // the single-length refusal, with their own replies.
+  Key kek;
+  if (!read_key_block_field(f[3], 3, "", s, r, kek, true)) return;
+
+  apply_key_variant(variant, kek.bytes.data(), kek.len);
+  Key key;
+  key.len = static_cast<int32_t>(enciphered.size() / 2);
+  hex_to_binary(key.bytes.data(), enciphered.data(), enciphered.size());
+  for (int32_t at = 0; at < key.len; at += 8)
+    decipher_block_by_key_length(kek.bytes.data(), kek.len, key.bytes.data() + at,
+                                 key.bytes.data() + at);
+  KeyBlockText under_mfk;
+  build_key_block(s.mfk.data(), kMfkWrappingLen, view(imported_key_header(f[3])), key.bytes.data(),
+                  key.len, under_mfk);
+  reply_with_key_block(s, r, f, rule, "21B", under_mfk, key);
+}
+
+}  // namespace palisim
