@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/des_key_schedule_tables.h"
 #include "crypto/des_tables.h"
 #include "crypto/secure_zero.h"
 
@@ -9,11 +10,11 @@ namespace palisim {
 
 namespace {
 
-using des_detail::kPc1;
+using des_detail::kPc1Nibbles;
 using des_detail::kPc2C;
 using des_detail::kPc2D;
-using des_detail::kShifts;
 using des_detail::kSp;
+using des_detail::kTotalShifts;
 
 using RoundKey = uint32_t[2];
 
@@ -102,71 +103,112 @@ inline void final_permutation(uint32_t& l, uint32_t& r) {
   des_round(r, l, k[15]);
 }
 
-void des_block(const RoundKey* k, const uint8_t in[8], uint8_t out[8]) {
-  uint32_t l = load_be32(in);
-  uint32_t r = load_be32(in + 4);
+// DES on the two big-endian words of a block.
+[[gnu::always_inline]] inline void des_words(const RoundKey* k, uint32_t& left, uint32_t& right) {
+  uint32_t l = left;
+  uint32_t r = right;
   initial_permutation(l, r);
   sixteen_rounds(l, r, k);
   final_permutation(r, l);
-  store_be32(out, r);
-  store_be32(out + 4, l);
+  left = r;
+  right = l;
 }
 
 // Three DES stages in one pass: each stage's final permutation would cancel
 // the next one's initial permutation, so only the exchange of halves remains.
-void triple_des_block(const RoundKey* k, const uint8_t in[8], uint8_t out[8]) {
-  uint32_t l = load_be32(in);
-  uint32_t r = load_be32(in + 4);
+[[gnu::always_inline]] inline void triple_des_words(const RoundKey* k, uint32_t& left,
+                                                    uint32_t& right) {
+  uint32_t l = left;
+  uint32_t r = right;
   initial_permutation(l, r);
   sixteen_rounds(l, r, k);
   sixteen_rounds(r, l, k + 16);
   sixteen_rounds(l, r, k + 32);
   final_permutation(r, l);
-  store_be32(out, r);
-  store_be32(out + 4, l);
+  left = r;
+  right = l;
 }
 
-inline uint32_t key_bit(const uint8_t key[8], int n) {
-  return (key[(n - 1) / 8] >> (7 - (n - 1) % 8)) & 1;
+using WordsFn = void (*)(const RoundKey*, uint32_t&, uint32_t&);
+
+template <WordsFn kCipher>
+void cipher_block(const RoundKey* k, const uint8_t in[8], uint8_t out[8]) {
+  uint32_t l = load_be32(in);
+  uint32_t r = load_be32(in + 4);
+  kCipher(k, l, r);
+  store_be32(out, l);
+  store_be32(out + 4, r);
 }
 
-inline uint32_t rotl28(uint32_t v, int n) {
-  return ((v << n) | (v >> (28 - n))) & 0x0FFFFFFF;
+// Stores a round key from its 64-bit form (des_key_schedule_tables.h).
+inline void store_round_key(RoundKey& k, uint64_t v) {
+  std::memcpy(k, &v, sizeof k);
 }
 
-// The 16 enciphering round keys of an 8-byte key; parity bits are ignored.
-void encipher_schedule(const uint8_t key[8], RoundKey* enc) {
-  uint32_t c = 0;
-  uint32_t d = 0;
-  for (int i = 0; i < 28; ++i) {
-    c = (c << 1) | key_bit(key, kPc1[i]);
-    d = (d << 1) | key_bit(key, kPc1[28 + i]);
-  }
-  for (int round = 0; round < 16; ++round) {
-    c = rotl28(c, kShifts[round]);
-    d = rotl28(d, kShifts[round]);
-    uint64_t k = kPc2C[0][c >> 21] | kPc2C[1][(c >> 14) & 0x7F] | kPc2C[2][(c >> 7) & 0x7F] |
-                 kPc2C[3][c & 0x7F] | kPc2D[0][d >> 21] | kPc2D[1][(d >> 14) & 0x7F] |
-                 kPc2D[2][(d >> 7) & 0x7F] | kPc2D[3][d & 0x7F];
-    enc[round][0] = static_cast<uint32_t>(k >> 32);
-    enc[round][1] = static_cast<uint32_t>(k);
-  }
+// C and D of a key after PC-1, each held twice over (C << 28 | C); parity
+// bits are ignored.
+struct KeyHalves {
+  uint64_t c2;
+  uint64_t d2;
+};
+
+inline KeyHalves permuted_choice_1(const uint8_t key[8]) {
+  uint64_t cd = 0;
+  for (int i = 0; i < 8; ++i)
+    cd |= kPc1Nibbles[2 * i][key[i] >> 4] | kPc1Nibbles[2 * i + 1][key[i] & 0xF];
+  uint64_t c = cd >> 28;
+  uint64_t d = cd & 0x0FFFFFFF;
+  return {c << 28 | c, d << 28 | d};
 }
 
-void reverse_schedule(const RoundKey* enc, RoundKey* dec) {
+// The round key after C and D have been rotated left by shift in total.
+[[gnu::always_inline]] inline uint64_t round_key(const KeyHalves& h, int shift) {
+  uint64_t c = h.c2 >> (28 - shift);  // rotated C in bits 27..0
+  uint64_t d = h.d2 >> (28 - shift);
+  return kPc2C[0][(c >> 21) & 0x7F] | kPc2C[1][(c >> 14) & 0x7F] | kPc2C[2][(c >> 7) & 0x7F] |
+         kPc2C[3][c & 0x7F] | kPc2D[0][(d >> 21) & 0x7F] | kPc2D[1][(d >> 14) & 0x7F] |
+         kPc2D[2][(d >> 7) & 0x7F] | kPc2D[3][d & 0x7F];
+}
+
+// The 16 round keys of an 8-byte key, written in order (round 1 first) to
+// fwd when kForward, and in reverse order (round 1 last) to rev when
+// kReverse: enciphering and deciphering schedules in one pass.
+template <bool kForward, bool kReverse>
+void key_schedule(const uint8_t key[8], RoundKey* fwd, RoundKey* rev) {
+  KeyHalves h = permuted_choice_1(key);
+#pragma GCC unroll 16
   for (int i = 0; i < 16; ++i) {
-    dec[i][0] = enc[15 - i][0];
-    dec[i][1] = enc[15 - i][1];
+    uint64_t k = round_key(h, kTotalShifts[i]);
+    if constexpr (kForward) store_round_key(fwd[i], k);
+    if constexpr (kReverse) store_round_key(rev[15 - i], k);
   }
 }
 
-// Given the enciphering schedules of K1, K3 and K2 (entries 0, 32 and 64),
-// fills in the three deciphering ones.
-void reverse_triple_schedules(TripleDesContext& ctx) {
-  reverse_schedule(ctx.k + 64, ctx.k + 16);
-  reverse_schedule(ctx.k + 32, ctx.k + 48);
-  reverse_schedule(ctx.k, ctx.k + 80);
+void forward_schedule(const uint8_t key[8], RoundKey* fwd) {
+  key_schedule<true, false>(key, fwd, nullptr);
 }
+
+void reverse_schedule(const uint8_t key[8], RoundKey* rev) {
+  key_schedule<false, true>(key, nullptr, rev);
+}
+
+void both_schedules(const uint8_t key[8], RoundKey* fwd, RoundKey* rev) {
+  key_schedule<true, true>(key, fwd, rev);
+}
+
+void copy_schedule(const RoundKey* from, RoundKey* to) {
+  std::memcpy(to, from, 16 * sizeof(RoundKey));
+}
+
+// Round keys built for one call and wiped when it returns.
+template <int kCount>
+struct CallSchedule {
+  RoundKey k[kCount];
+  CallSchedule() = default;
+  CallSchedule(const CallSchedule&) = delete;
+  CallSchedule& operator=(const CallSchedule&) = delete;
+  ~CallSchedule() { secure_zero(k, sizeof k); }
+};
 
 inline void xor_block(uint8_t* dst, const uint8_t* a, const uint8_t* b) {
   for (int i = 0; i < 8; ++i)
@@ -213,92 +255,95 @@ TripleDesContext::~TripleDesContext() {
 }
 
 void make_des_context(const uint8_t key[8], DesContext& ctx) {
-  encipher_schedule(key, ctx.k);
-  reverse_schedule(ctx.k, ctx.k + 16);
+  both_schedules(key, ctx.k, ctx.k + 16);
 }
 
 void make_two_key_triple_des_context(const uint8_t key[16], TripleDesContext& ctx) {
-  encipher_schedule(key, ctx.k);
-  encipher_schedule(key + 8, ctx.k + 64);
-  std::memcpy(ctx.k + 32, ctx.k, 16 * sizeof ctx.k[0]);  // K3 = K1: copied, not rebuilt
-  reverse_triple_schedules(ctx);
+  both_schedules(key, ctx.k, ctx.k + 80);
+  both_schedules(key + 8, ctx.k + 64, ctx.k + 16);
+  copy_schedule(ctx.k, ctx.k + 32);  // K3 = K1: copied, not rebuilt
+  copy_schedule(ctx.k + 80, ctx.k + 48);
 }
 
 void make_three_key_triple_des_context(const uint8_t key[24], TripleDesContext& ctx) {
-  encipher_schedule(key, ctx.k);
-  encipher_schedule(key + 8, ctx.k + 64);
-  encipher_schedule(key + 16, ctx.k + 32);
-  reverse_triple_schedules(ctx);
+  both_schedules(key, ctx.k, ctx.k + 80);
+  both_schedules(key + 8, ctx.k + 64, ctx.k + 16);
+  both_schedules(key + 16, ctx.k + 32, ctx.k + 48);
 }
 
 void des_encipher_block(const DesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
-  des_block(ctx.k, in, out);
+  cipher_block<des_words>(ctx.k, in, out);
 }
 
 void des_decipher_block(const DesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
-  des_block(ctx.k + 16, in, out);
+  cipher_block<des_words>(ctx.k + 16, in, out);
 }
 
 void triple_des_encipher_block(const TripleDesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
-  triple_des_block(ctx.k, in, out);
+  cipher_block<triple_des_words>(ctx.k, in, out);
 }
 
 void triple_des_decipher_block(const TripleDesContext& ctx, const uint8_t in[8], uint8_t out[8]) {
-  triple_des_block(ctx.k + 48, in, out);
+  cipher_block<triple_des_words>(ctx.k + 48, in, out);
 }
 
 void des_cbc_encipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
                       int32_t len) {
-  cbc_encipher(des_block, ctx.k, cv, in, out, len);
+  cbc_encipher(cipher_block<des_words>, ctx.k, cv, in, out, len);
 }
 
 void des_cbc_decipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
                       int32_t len) {
-  cbc_decipher(des_block, ctx.k + 16, cv, in, out, len);
+  cbc_decipher(cipher_block<des_words>, ctx.k + 16, cv, in, out, len);
 }
 
 void triple_des_cbc_encipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
                              uint8_t* out, int32_t len) {
-  cbc_encipher(triple_des_block, ctx.k, cv, in, out, len);
+  cbc_encipher(cipher_block<triple_des_words>, ctx.k, cv, in, out, len);
 }
 
 void triple_des_cbc_decipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
                              uint8_t* out, int32_t len) {
-  cbc_decipher(triple_des_block, ctx.k + 48, cv, in, out, len);
+  cbc_decipher(cipher_block<triple_des_words>, ctx.k + 48, cv, in, out, len);
 }
 
+// These build only the schedules their direction uses, on the stack.
 void encipher_block_by_key_length(const uint8_t* key, int32_t key_len, const uint8_t in[8],
                                   uint8_t out[8]) {
   if (key_len == 8) {
-    DesContext ctx;
-    make_des_context(key, ctx);
-    des_encipher_block(ctx, in, out);
-  } else {
-    TripleDesContext ctx;
-    if (key_len == 16) {
-      make_two_key_triple_des_context(key, ctx);
-    } else {
-      make_three_key_triple_des_context(key, ctx);
-    }
-    triple_des_encipher_block(ctx, in, out);
+    CallSchedule<16> s;
+    forward_schedule(key, s.k);
+    cipher_block<des_words>(s.k, in, out);
+    return;
   }
+  CallSchedule<48> s;  // K1 enciphering, K2 deciphering, K3 enciphering
+  forward_schedule(key, s.k);
+  reverse_schedule(key + 8, s.k + 16);
+  if (key_len == 16) {
+    copy_schedule(s.k, s.k + 32);
+  } else {
+    forward_schedule(key + 16, s.k + 32);
+  }
+  cipher_block<triple_des_words>(s.k, in, out);
 }
 
 void decipher_block_by_key_length(const uint8_t* key, int32_t key_len, const uint8_t in[8],
                                   uint8_t out[8]) {
   if (key_len == 8) {
-    DesContext ctx;
-    make_des_context(key, ctx);
-    des_decipher_block(ctx, in, out);
-  } else {
-    TripleDesContext ctx;
-    if (key_len == 16) {
-      make_two_key_triple_des_context(key, ctx);
-    } else {
-      make_three_key_triple_des_context(key, ctx);
-    }
-    triple_des_decipher_block(ctx, in, out);
+    CallSchedule<16> s;
+    reverse_schedule(key, s.k);
+    cipher_block<des_words>(s.k, in, out);
+    return;
   }
+  CallSchedule<48> s;  // K3 deciphering, K2 enciphering, K1 deciphering
+  reverse_schedule(key, s.k + 32);
+  forward_schedule(key + 8, s.k + 16);
+  if (key_len == 16) {
+    copy_schedule(s.k + 32, s.k);
+  } else {
+    reverse_schedule(key + 16, s.k);
+  }
+  cipher_block<triple_des_words>(s.k, in, out);
 }
 
 }  // namespace palisim

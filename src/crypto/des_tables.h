@@ -1,5 +1,7 @@
-// Constant tables of DES (FIPS 46-3) and the lookup tables derived from them
-// at compile time. Only des.cpp includes this file.
+// Constant tables of DES (FIPS 46-3) and the S-box tables derived from them
+// at compile time; des_key_schedule_tables.h derives the key schedule's.
+// Only des.cpp includes these files (and the test that derives the lookup
+// tables again bit by bit).
 //
 // Internal conventions shared with des.cpp:
 // - A 32-bit half holds bit 1 of FIPS numbering in its most significant bit.
@@ -141,38 +143,5 @@ constexpr SpTables make_sp_tables() {
   return sp;
 }
 inline constexpr SpTables kSp = make_sp_tables();
-
-// Where round-key bit i (1..48, FIPS order) goes in the two-word layout,
-// as a bit of the 64-bit value word0 << 32 | word1.
-constexpr uint64_t round_key_bit(int i) {
-  int box = (i - 1) / 6;  // 0..7 for S1..S8
-  int bit_in_box = 5 - (i - 1) % 6;
-  int field = 24 - 8 * (box / 2);  // S1/S2 in the top field, S7/S8 in the bottom
-  int word_shift = (box % 2 == 0) ? 32 : 0;
-  return uint64_t{1} << (word_shift + field + bit_in_box);
-}
-
-// PC-2 split by input: kPc2C[q][v] is the round-key contribution of bits
-// 7q+1..7q+7 of C having the value v (its first bit as the high bit of v);
-// kPc2D the same for D.
-using Pc2Tables = std::array<std::array<uint64_t, 128>, 4>;
-
-constexpr Pc2Tables make_pc2_tables(bool for_d) {
-  Pc2Tables t{};
-  for (int q = 0; q < 4; ++q) {
-    for (int v = 0; v < 128; ++v) {
-      uint64_t out = 0;
-      for (int i = 1; i <= 48; ++i) {
-        int src = kPc2[i - 1] - (for_d ? 28 : 0);  // 1..28 within the half
-        if (src < 1 || src > 28 || (src - 1) / 7 != q) continue;
-        if (v & (0x40 >> ((src - 1) % 7))) out |= round_key_bit(i);
-      }
-      t[q][v] = out;
-    }
-  }
-  return t;
-}
-inline constexpr Pc2Tables kPc2C = make_pc2_tables(false);
-inline constexpr Pc2Tables kPc2D = make_pc2_tables(true);
 
 }  // namespace palisim::des_detail
