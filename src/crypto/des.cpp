@@ -210,38 +210,43 @@ struct CallSchedule {
   ~CallSchedule() { secure_zero(k, sizeof k); }
 };
 
-inline void xor_block(uint8_t* dst, const uint8_t* a, const uint8_t* b) {
-  for (int i = 0; i < 8; ++i)
-    dst[i] = a[i] ^ b[i];
+// CBC over whole blocks with the chaining value kept in two words. Each
+// input block is read before its output is written, so in and out may be
+// the same buffer.
+template <WordsFn kCipher>
+void cbc_encipher(const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out, int32_t len) {
+  if (len <= 0) return;
+  uint32_t l = load_be32(cv);
+  uint32_t r = load_be32(cv + 4);
+  for (int32_t blocks = (len + 7) / 8; blocks > 0; --blocks, in += 8, out += 8) {
+    l ^= load_be32(in);
+    r ^= load_be32(in + 4);
+    kCipher(k, l, r);
+    store_be32(out, l);
+    store_be32(out + 4, r);
+  }
+  store_be32(cv, l);
+  store_be32(cv + 4, r);
 }
 
-using BlockFn = void (*)(const RoundKey*, const uint8_t*, uint8_t*);
-
-void cbc_encipher(BlockFn block, const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out,
-                  int32_t len) {
+template <WordsFn kCipher>
+void cbc_decipher(const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out, int32_t len) {
   if (len <= 0) return;
-  int32_t blocks = (len + 7) / 8;
-  for (int32_t i = 0; i < blocks; ++i) {
-    uint8_t x[8];
-    xor_block(x, in + 8 * i, cv);
-    block(k, x, out + 8 * i);
-    std::memcpy(cv, out + 8 * i, 8);
+  uint32_t cv_l = load_be32(cv);
+  uint32_t cv_r = load_be32(cv + 4);
+  for (int32_t blocks = (len + 7) / 8; blocks > 0; --blocks, in += 8, out += 8) {
+    uint32_t in_l = load_be32(in);
+    uint32_t in_r = load_be32(in + 4);
+    uint32_t l = in_l;
+    uint32_t r = in_r;
+    kCipher(k, l, r);
+    store_be32(out, l ^ cv_l);
+    store_be32(out + 4, r ^ cv_r);
+    cv_l = in_l;
+    cv_r = in_r;
   }
-}
-
-void cbc_decipher(BlockFn block, const RoundKey* k, uint8_t cv[8], const uint8_t* in, uint8_t* out,
-                  int32_t len) {
-  if (len <= 0) return;
-  int32_t blocks = (len + 7) / 8;
-  for (int32_t i = 0; i < blocks; ++i) {
-    // Kept before the output is written, which may be the same memory.
-    uint8_t saved[8];
-    std::memcpy(saved, in + 8 * i, 8);
-    uint8_t x[8];
-    block(k, saved, x);
-    xor_block(out + 8 * i, x, cv);
-    std::memcpy(cv, saved, 8);
-  }
+  store_be32(cv, cv_l);
+  store_be32(cv + 4, cv_r);
 }
 
 }  // namespace
@@ -289,22 +294,22 @@ void triple_des_decipher_block(const TripleDesContext& ctx, const uint8_t in[8],
 
 void des_cbc_encipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
                       int32_t len) {
-  cbc_encipher(cipher_block<des_words>, ctx.k, cv, in, out, len);
+  cbc_encipher<des_words>(ctx.k, cv, in, out, len);
 }
 
 void des_cbc_decipher(const DesContext& ctx, uint8_t cv[8], const uint8_t* in, uint8_t* out,
                       int32_t len) {
-  cbc_decipher(cipher_block<des_words>, ctx.k + 16, cv, in, out, len);
+  cbc_decipher<des_words>(ctx.k + 16, cv, in, out, len);
 }
 
 void triple_des_cbc_encipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
                              uint8_t* out, int32_t len) {
-  cbc_encipher(cipher_block<triple_des_words>, ctx.k, cv, in, out, len);
+  cbc_encipher<triple_des_words>(ctx.k, cv, in, out, len);
 }
 
 void triple_des_cbc_decipher(const TripleDesContext& ctx, uint8_t cv[8], const uint8_t* in,
                              uint8_t* out, int32_t len) {
-  cbc_decipher(cipher_block<triple_des_words>, ctx.k + 48, cv, in, out, len);
+  cbc_decipher<triple_des_words>(ctx.k + 48, cv, in, out, len);
 }
 
 // These build only the schedules their direction uses, on the stack.
