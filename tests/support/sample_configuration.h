@@ -1,0 +1,37 @@
+// The configuration the sample requests are valid under: the shipped
+// atalla.conf with the key-usage letters of opte0 and opte1 opened, since
+// commands 11, 13 and 1A refuse every key while those are empty.
+#pragma once
+
+#include <string>
+
+#include "protocol/settings.h"
+
+namespace palisim::testing {
+
+// The usage letters written into opte0 and opte1.
+inline constexpr char kSampleUsageLetters[] = "KPdVCIDMA";
+
+// The shipped file's text with the two usage lines filled in; empty when the
+// shipped file cannot be read or lacks those lines.
+std::string sample_configuration_text();
+
+// The sample configuration in a temporary file, removed with the object.
+class SampleConfigurationFile {
+ public:
+  SampleConfigurationFile();
+  ~SampleConfigurationFile();
+  SampleConfigurationFile(const SampleConfigurationFile&) = delete;
+  SampleConfigurationFile& operator=(const SampleConfigurationFile&) = delete;
+
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+// Settings loaded from the sample configuration as a connection loads them;
+// the record defaults when it cannot be loaded.
+Settings sample_settings();
+
+}  // namespace palisim::testing
