@@ -21,8 +21,10 @@ constexpr char kIt[] = "4E6F77206973207468652074696D6520666F72206974";
 // The MAC (hex) as the reply writes it: groups of four digits, one space apart.
 std::string groups(const std::string& mac_hex, size_t bytes) {
   std::string out;
-  for (size_t at = 0; at < 2 * bytes; at += 4)
-    out += (at ? " " : "") + mac_hex.substr(at, 4);
+  for (size_t at = 0; at < 2 * bytes; at += 4) {
+    if (at > 0) out += ' ';
+    out.append(mac_hex, at, 4);
+  }
   return out;
 }
 
@@ -311,7 +313,7 @@ TEST_F(MacCommands, VerifyErrorsInFieldOrder) {
       {request({"99", key, "7", "", "1", "U", "0", "", m}), error(3, 6, 200)},
       {request({"99", key, "7", "", "1", "U", "8194", d, m}), error(3, 6, 200)},
       {request({"99", key, "7", "", "1", "U", "50", d, m}), error(1, 7, 3)},
-      {request({"99", key, "7", "", "1", "U", "48", "x" + d.substr(1), m}), error(2, 7, 102)},
+      {request({"99", key, "7", "", "1", "U", "48", d.substr(0, 47) + "x", m}), error(2, 7, 102)},
       {request({"99", key, "7", "", "1", "U", "48", d, ""}), error(1, 8, 3)},
       {request({"99", key, "7", "", "1", "U", "48", d, "A1C72E74"}), error(1, 8, 3)},
       {request({"99", key, "7", "", "3", "U", "48", d, "A1C7 2E74 EA3F A9B6 "}), error(1, 8, 3)},
