@@ -17,10 +17,10 @@ bool check_not_empty(const Settings& s, const Fields& f, ReplyBuffer& r, int fie
 }
 
 bool check_one_character_choice(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                                std::string_view choices) {
+                                std::string_view choices, int32_t value_detail) {
   std::string_view text = f[field];
   if (text.empty() || choices.find(text[0]) == std::string_view::npos) {
-    return refuse(s, r, 3, field, 200);
+    return refuse(s, r, 3, field, value_detail);
   }
   if (text.size() > 1) return refuse(s, r, 1, field, 3);
   return true;
@@ -46,6 +46,15 @@ bool read_decimal_at_most(const Settings& s, const Fields& f, ReplyBuffer& r, in
   }
   if (v > max) return refuse(s, r, 3, field, 200);
   value = v;
+  return true;
+}
+
+bool read_pin_block_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
+                          uint8_t block[8]) {
+  std::string_view text = f[field];
+  if (text.size() != 16) return refuse(s, r, 1, field, 3);
+  if (!all_hex_digits(text)) return refuse(s, r, 2, field, 102);
+  hex_to_binary(block, text.data(), text.size());
   return true;
 }
 

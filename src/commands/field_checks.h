@@ -21,9 +21,10 @@ bool refuse(const Settings& s, ReplyBuffer& r, uint8_t type, int field, int32_t 
 bool check_not_empty(const Settings& s, const Fields& f, ReplyBuffer& r, int field);
 
 // One character out of `choices`. Any other first character, or none, gives
-// 3/F/35 detail 200; a second character gives 1/F/35 detail 3.
+// 3/F/35 with value_detail (200, or 203 where a command says so); a second
+// character gives 1/F/35 detail 3.
 bool check_one_character_choice(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                                std::string_view choices);
+                                std::string_view choices, int32_t value_detail = 200);
 
 // min_len to max_len decimal digits: 1/F/35 detail 3 for another length,
 // 2/F/35 detail 102 for another character.
@@ -35,5 +36,10 @@ bool check_decimal_field(const Settings& s, const Fields& f, ReplyBuffer& r, int
 // that refuse it check first. Long digit strings cannot overflow.
 bool read_decimal_at_most(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
                           int32_t max, int32_t& value);
+
+// A PIN block of 16 hex digits in either case, converted into 8 bytes:
+// 1/F/35 detail 3 for another length, 2/F/35 detail 102 for another character.
+bool read_pin_block_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
+                          uint8_t block[8]);
 
 }  // namespace palisim

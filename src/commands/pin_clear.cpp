@@ -1,0 +1,63 @@
+// The two commands that see a PIN in clear: command 30 takes one in and
+// returns it as a format 0 PIN block under a PIN key; command 90 deciphers a
+// PIN block and returns its PIN.
+#include <algorithm>
+
+#include "commands/field_checks.h"
+#include "commands/handlers.h"
+#include "commands/pin_block.h"
+#include "commands/pin_fields.h"
+#include "crypto/des.h"
+#include "crypto/hex.h"
+#include "crypto/key_block_field.h"
+
+namespace palisim {
+
+void handle_encipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
+  const int rule = check_field_count(s, f, r, 4, 4);
+  if (rule == kRefused) return;
+  Key pin_key;
+  if (!read_key_block_field(f[1], 1, kEncipherPinKeyList, s, r, pin_key, true)) return;
+  // A block never holds fewer than four digits, whatever opta0 says.
+  const size_t min_len = static_cast<size_t>(std::max<int>(s.min_pin_len, kMinPinLen));
+  if (!check_decimal_field(s, f, r, 2, min_len, kMaxBuiltPinLen)) return;
+  if (!check_decimal_field(s, f, r, 3, kAccountLen, kAccountLen)) return;
+
+  Wiped<PinBlock> block;  // clear, then enciphered
+  uint8_t* b = block.value.data();
+  build_pin_block(f[2], f[3], b);
+  encipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, b, b);
+  char hex[kPinBlockHexLen + 1];
+  binary_to_hex(hex, b, kPinBlockLen);
+
+  begin_success(r, "40");
+  append_field(r, {hex, kPinBlockHexLen});
+  finish_success(s, r, f, rule);
+}
+
+void handle_decipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
+  const int rule = check_field_count(s, f, r, 5, 5);
+  if (rule == kRefused) return;
+  if (!check_one_character_choice(s, f, r, 1, "1")) return;
+  Wiped<PinBlock> block;  // enciphered, then clear
+  uint8_t* b = block.value.data();
+  if (!read_pin_block_field(s, f, r, 2, b)) return;
+  Key pin_key;
+  if (!read_key_block_field(f[3], 3, kDecipherPinKeyList, s, r, pin_key, true)) return;
+  if (!check_decimal_field(s, f, r, 4, kAccountLen, kAccountLen)) return;
+
+  decipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, b, b);
+  Wiped<PinText> pin;
+  const PinCheckResult result = extract_pin(b, f[4], pin.value);
+
+  begin_success(r, "A0");
+  if (result == kPinValid) {
+    append_text(r, pin.value.view());
+  } else {
+    append_byte(r, static_cast<uint8_t>(pin_fault_character(result, s)));
+  }
+  append_separator(r);
+  finish_success(s, r, f, rule);
+}
+
+}  // namespace palisim
