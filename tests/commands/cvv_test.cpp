@@ -207,6 +207,7 @@ TEST_F(CardCommands, EveryErrorInFieldOrder) {
       {request({"5E", "1", mac_key, "", d, "561"}), error(6, 2, 620)},
       {request({"5D", "1", bad_mac, "", d}), error(6, 2, 622)},
       {request({"5E", "1", single, "", d, "561"}), error(6, 2, 209)},
+      {request({"5D", "1", single, "", d}), error(6, 2, 209)},
       {request({"5D", "1", good, "", ""}), error(1, 4, 3)},
       {request({"5D", "1", good, "", "123456789012345678901234567890123"}), error(1, 4, 3)},
       {request({"5E", "1", good, "", "4123x", "561"}), error(2, 4, 102)},
