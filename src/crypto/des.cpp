@@ -73,13 +73,16 @@ inline void final_permutation(uint32_t& l, uint32_t& r) {
 // One Feistel round: l ^= f(r, k), with f's expansion, S-boxes and P done by
 // the eight merged tables.
 [[gnu::always_inline]] inline void des_round(uint32_t& l, uint32_t r, const RoundKey& k) {
-  uint32_t w = rotr32(r, 4) ^ k[0];
-  uint32_t f = kSp[0][(w >> 24) & 0x3F] | kSp[2][(w >> 16) & 0x3F] | kSp[4][(w >> 8) & 0x3F] |
-               kSp[6][w & 0x3F];
-  w = r ^ k[1];
-  f |= kSp[1][(w >> 24) & 0x3F] | kSp[3][(w >> 16) & 0x3F] | kSp[5][(w >> 8) & 0x3F] |
-       kSp[7][w & 0x3F];
-  l ^= f;
+  uint32_t a = rotr32(r, 4) ^ k[0];
+  uint32_t b = r ^ k[1];
+  uint32_t s13 = kSp[0][(a >> 24) & 0x3F] | kSp[2][(a >> 16) & 0x3F];
+  uint32_t s57 = kSp[4][(a >> 8) & 0x3F] | kSp[6][a & 0x3F];
+  uint32_t s24 = kSp[1][(b >> 24) & 0x3F] | kSp[3][(b >> 16) & 0x3F];
+  uint32_t s68 = kSp[5][(b >> 8) & 0x3F] | kSp[7][b & 0x3F];
+  // The eight entries have disjoint bits, so |, + and ^ agree on them.
+  // Mixing the three keeps the compiler from reassociating the eight into
+  // one serial chain: the entries combine as a tree, three steps deep.
+  l ^= (s13 + s57) ^ (s24 + s68);
 }
 
 // Sixteen rounds with alternating halves. Afterwards l holds L16 and r R16;
