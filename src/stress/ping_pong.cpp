@@ -9,7 +9,8 @@ namespace palisim::stress {
 RunOutcome run_ping_pong(int fd, const char* command, size_t command_len, uint32_t count) {
   char chunk[1024];
   for (uint32_t replies = 0; replies < count; ++replies) {
-    // A short send is not completed: one command in flight fits any socket buffer.
+    // A short send is left short: any request a server of the protocol accepts
+    // (5120 bytes at most) fits an empty socket buffer whole.
     if (send(fd, command, command_len, MSG_NOSIGNAL) < 0 && !would_block(errno)) {
       return {RunStop::kSendFailed, replies};
     }
