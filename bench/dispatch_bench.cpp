@@ -41,7 +41,7 @@ void BM_FramingEchoLines(benchmark::State& state) {
     ++per_buffer;
   }
   int pair[2];
-  socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
+  socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   ConnectionTable table;
   Connection* c = open_connection_slot(table, pair[0], SettingsSource{"no-such.conf", "default"});
   size_t before = allocation_count();
