@@ -28,6 +28,9 @@ std::string bad_form(std::string key_block);
 std::string pin_block(const std::string& key_hex, const std::string& pin_field,
                       const std::string& account);
 
+// The clear format 0 PIN block (hex) of a PIN field and 12 account digits.
+std::string clear_pin_block(const std::string& pin_field, const std::string& account);
+
 // The fields with field i replaced, or with only the first n kept.
 FieldList with(FieldList fields, size_t i, const std::string& value);
 FieldList cut(FieldList fields, size_t n);
@@ -45,5 +48,10 @@ void add_echo_requests(std::vector<SampleRequest>& out);           // 00 and dis
 void add_key_requests(std::vector<SampleRequest>& out);            // 10, 11, 13, 1A, 11B
 void add_pin_requests(std::vector<SampleRequest>& out);            // 30, 31, 32, 37, 90
 void add_card_and_data_requests(std::vector<SampleRequest>& out);  // 5D, 5E, 97, 98, 99
+
+// The secrets each family's requests hold in clear.
+void add_key_secrets(SampleSecrets& out);
+void add_pin_secrets(SampleSecrets& out);
+void add_card_and_data_secrets(SampleSecrets& out);
 
 }  // namespace palisim::testing::samples

@@ -106,6 +106,10 @@ void add_mac(std::vector<SampleRequest>& out) {
 
 }  // namespace
 
+void add_card_and_data_secrets(SampleSecrets& out) {
+  out.key_hex.insert(out.key_hex.end(), {kKeySingle, kKeyDouble});
+}
+
 void add_card_and_data_requests(std::vector<SampleRequest>& out) {
   add_card(out);
   add_data_cipher(out);

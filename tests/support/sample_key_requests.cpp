@@ -86,6 +86,14 @@ void add_variant_exchange(std::vector<SampleRequest>& out, const std::string& ke
 
 }  // namespace
 
+void add_key_secrets(SampleSecrets& out) {
+  // The KEK also as varied by variants 5 and 31 (0x28 and 0xF8 into the
+  // first byte of each part).
+  out.key_hex.insert(out.key_hex.end(),
+                     {kKek8, kKek16, kKey8, kKey16, kKey24, "372E3D4C5B6A79882017263544536271",
+                      "E72E3D4C5B6A7988F017263544536271"});
+}
+
 void add_key_requests(std::vector<SampleRequest>& out) {
   const std::string kek = block("1KDEE000", kKek16);
   add_generate(out, kek);

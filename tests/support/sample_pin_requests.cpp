@@ -19,11 +19,19 @@ const std::string kBlock2 = "10A01C8D02C69107";
 const std::string kPvk = "5CA64B3C22BEC347CA7E6609904BAAED";
 const std::string kPvvAccount = "32000098036";
 const std::string kPvvPinAccount = "432000098036";
+// The initial PIN encryption key of the DUKPT example's BDK and KSN.
+const std::string kIpek = "6AC292FAA1315B4D858AB3A3D7D5933A";
+// PIN fields of the PINs the samples carry.
+const std::string kField1234 = "041234FFFFFFFFFF";
+const std::string kField2205 = "042205FFFFFFFFFF";
+const std::string kField0654 = "040654FFFFFFFFFF";
+const std::string kFieldTwelve = "0C975318642086FF";
+const std::string kFieldEight = "0886420975FFFFFF";
 
 void add_encipher(std::vector<SampleRequest>& out) {
   const FieldList e = {"30", block("1PUNE000", kPinKey1), "1234", kAccount};
   add_valid(out, "30_published_block", e, "40", "<40#" + kBlock1 + "#>");
-  add_valid(out, "30_twelve_digits_echo", {"30", e[1], "123456789012", kAccount, "^e 1"}, "40");
+  add_valid(out, "30_twelve_digits_echo", {"30", e[1], "975318642086", kAccount, "^e 1"}, "40");
 
   add_error(out, "30_three_fields", cut(e, 3), 4, 4, 300);
   add_error(out, "30_key_deciphering_only", with(e, 1, block("1PUDE000", kPinKey1)), 6, 1, 620);
@@ -63,7 +71,7 @@ void add_verify(std::vector<SampleRequest>& out) {
   const FieldList t1 = {"32",
                         "3",
                         "1",
-                        pin_block(kPinKey1, "042205FFFFFFFFFF", kPvvPinAccount),
+                        pin_block(kPinKey1, kField2205, kPvvPinAccount),
                         block("1PUDE000", kPinKey1),
                         pvk,
                         "",
@@ -97,8 +105,8 @@ void add_verify(std::vector<SampleRequest>& out) {
 }
 
 void add_change(std::vector<SampleRequest>& out) {
-  const std::string old_block = pin_block(kPinKey1, "042205FFFFFFFFFF", kPvvPinAccount);
-  const std::string new_block = pin_block(kPinKey1, "040654FFFFFFFFFF", kPvvPinAccount);
+  const std::string old_block = pin_block(kPinKey1, kField2205, kPvvPinAccount);
+  const std::string new_block = pin_block(kPinKey1, kField0654, kPvvPinAccount);
   const FieldList c = {"37",
                        "3",
                        "1",
@@ -130,6 +138,8 @@ void add_decipher(std::vector<SampleRequest>& out) {
   const FieldList d = {"90", "1", kBlock1, block("1PUNE000", kPinKey1), kAccount};
   add_valid(out, "90_published_block", d, "A0", "<A0#1234#>");
   add_valid(out, "90_echo_field", with(d, 5, "^^"), "A0", "<A0#1234#^^#>");
+  add_valid(out, "90_eight_digits", with(d, 2, pin_block(kPinKey1, kFieldEight, kAccount)), "A0",
+            "<A0#86420975#>");
 
   add_error(out, "90_four_fields", cut(d, 4), 4, 5, 300);
   add_error(out, "90_type_2", with(d, 1, "2"), 3, 1, 200);
@@ -141,6 +151,15 @@ void add_decipher(std::vector<SampleRequest>& out) {
 }
 
 }  // namespace
+
+void add_pin_secrets(SampleSecrets& out) {
+  out.key_hex.insert(
+      out.key_hex.end(),
+      {kBdk, kIpek, kPinKey1, kPinKey2, kPvk, clear_pin_block(kField1234, kAccount),
+       clear_pin_block(kField2205, kPvvPinAccount), clear_pin_block(kField0654, kPvvPinAccount),
+       clear_pin_block(kFieldTwelve, kAccount), clear_pin_block(kFieldEight, kAccount)});
+  out.pins.insert(out.pins.end(), {"975318642086", "86420975"});
+}
 
 void add_pin_requests(std::vector<SampleRequest>& out) {
   add_encipher(out);

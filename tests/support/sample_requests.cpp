@@ -56,12 +56,19 @@ std::string bad_form(std::string key_block) {
   return key_block;
 }
 
-std::string pin_block(const std::string& key_hex, const std::string& pin_field,
-                      const std::string& account) {
+std::string clear_pin_block(const std::string& pin_field, const std::string& account) {
   std::string clear = bytes_of(pin_field);
   std::string account_field = bytes_of("0000" + account);
   for (size_t i = 0; i < clear.size(); ++i)
     clear[i] = static_cast<char>(clear[i] ^ account_field[i]);
+  char hex[17];
+  binary_to_hex(hex, raw(clear), 8);
+  return hex;
+}
+
+std::string pin_block(const std::string& key_hex, const std::string& pin_field,
+                      const std::string& account) {
+  std::string clear = bytes_of(clear_pin_block(pin_field, account));
   std::string key = bytes_of(key_hex);
   uint8_t enciphered[8];
   encipher_block_by_key_length(raw(key), static_cast<int32_t>(key.size()), raw(clear), enciphered);
@@ -111,6 +118,17 @@ const std::vector<SampleRequest>& sample_requests() {
     samples::add_key_requests(out);
     samples::add_pin_requests(out);
     samples::add_card_and_data_requests(out);
+    return out;
+  }();
+  return all;
+}
+
+const SampleSecrets& sample_secrets() {
+  static const SampleSecrets all = [] {
+    SampleSecrets out;
+    samples::add_key_secrets(out);
+    samples::add_pin_secrets(out);
+    samples::add_card_and_data_secrets(out);
     return out;
   }();
   return all;

@@ -27,6 +27,16 @@ struct SampleRequest {
 // No request holds '\r' or a '>' before its end, so each frames as itself.
 const std::vector<SampleRequest>& sample_requests();
 
+// What the sample requests hold in clear only inside the device, for tests
+// that look for what a request leaves behind: keys, KEK variants and derived
+// DUKPT keys, clear PIN blocks (all as hex), and clear PINs of eight digits or
+// more (shorter ones turn up by chance).
+struct SampleSecrets {
+  std::vector<std::string> key_hex;  // 8, 16 or 24 bytes each
+  std::vector<std::string> pins;     // decimal text
+};
+const SampleSecrets& sample_secrets();
+
 // The error reply the malformed request gets, CR LF included; with_detail
 // when opt21 is on.
 std::string expected_error_reply(const SampleRequest& request, bool with_detail);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -101,6 +102,20 @@ TEST(SampleRequests, MalformedOnesGetTheirErrorReply) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(reply_to(s, r.text), expected_error_reply(r, true));
   }
+}
+
+TEST(SampleSecrets, HoldThePublishedClearPinBlockAndDerivedKeys) {
+  const SampleSecrets& secrets = sample_secrets();
+  auto holds = [&](const std::string& hex) {
+    return std::find(secrets.key_hex.begin(), secrets.key_hex.end(), hex) != secrets.key_hex.end();
+  };
+  // PIN 1234 with account digits 401234567890, and the DUKPT example's first PIN key.
+  EXPECT_TRUE(holds("041274EDCBA9876F"));
+  EXPECT_TRUE(holds("042666B49184CF5C68DE9628D0397B36"));
+  for (const std::string& hex : secrets.key_hex)
+    EXPECT_TRUE(hex.size() == 16 || hex.size() == 32 || hex.size() == 48) << hex;
+  for (const std::string& pin : secrets.pins)
+    EXPECT_GE(pin.size(), 8u) << pin;
 }
 
 TEST(SampleRequests, ErrorReplyShapeIsTold) {
