@@ -25,6 +25,7 @@ void compact_output(Connection& c) {
   if (c.out_start == 0) return;
   int32_t pending = c.out_len - c.out_start;
   std::memmove(c.bufs->output, c.bufs->output + c.out_start, static_cast<size_t>(pending));
+  secure_zero(c.bufs->output + pending, static_cast<size_t>(c.out_len - pending));
   c.out_start = 0;
   c.out_len = pending;
 }
@@ -34,6 +35,7 @@ bool queue_reply(Connection& c, int32_t reply_len) {
   if (reply_len >= output_room(c)) compact_output(c);
   if (reply_len >= output_room(c)) return false;
   std::memcpy(c.bufs->output + c.out_len, c.bufs->reply, static_cast<size_t>(reply_len));
+  secure_zero(c.bufs->reply, static_cast<size_t>(reply_len));
   c.out_len += reply_len;
   return true;
 }
@@ -122,6 +124,8 @@ IoResult write_to_connection(Connection& c) {
   ssize_t n = send(c.fd, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start),
                    MSG_NOSIGNAL);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
+  // Sent replies may carry clear PINs; they need not stay once sent.
+  secure_zero(c.bufs->output + c.out_start, static_cast<size_t>(n));
   c.out_start += static_cast<int32_t>(n);
   if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
   if (c.held_len != 0 && queue_reply(c, c.held_len)) {
@@ -144,6 +148,8 @@ void process_input_lines(Connection& c) {
   if (consumed > 0) {
     c.in_len -= consumed;
     std::memmove(in, in + consumed, static_cast<size_t>(c.in_len));
+    // Handled requests may carry clear PINs.
+    secure_zero(in + c.in_len, static_cast<size_t>(consumed));
   }
   // A full buffer without a line end can never make progress.
   c.overlong = c.held_len == 0 && c.in_len == kInputCapacity;

@@ -1,0 +1,183 @@
+// Keys, derived keys, PIN blocks and clear PINs do not outlive the request:
+// not on the stack a handler ran on, not in the reply buffer beyond the
+// reply, not in the buffers a connection reuses.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "crypto/hex.h"
+#include "crypto/wrapping_key.h"
+#include "painted_stack.h"
+#include "protocol/command_table.h"
+#include "sample_configuration.h"
+#include "sample_requests.h"
+#include "server/connection.h"
+
+namespace palisim::testing {
+namespace {
+
+constexpr size_t kStackSize = 1 << 20;
+
+// Every 8-byte piece of secret that a leftover would show: each 8-byte part
+// of each key and clear PIN block, the MFK and the two keys derived from it,
+// and the first 8 digits of each clear PIN.
+class SecretPieces {
+ public:
+  explicit SecretPieces(const Settings& s) {
+    for (const std::string& hex : sample_secrets().key_hex) {
+      std::string bytes(hex.size() / 2, '\0');
+      hex_to_binary(reinterpret_cast<uint8_t*>(bytes.data()), hex.data(), hex.size());
+      add_parts(bytes, hex);
+    }
+    uint8_t derived[24];
+    add_parts(std::string(reinterpret_cast<const char*>(s.mfk.data()), 24), "the MFK");
+    block_encryption_key(s.mfk.data(), kMfkWrappingLen, derived);
+    add_parts(std::string(reinterpret_cast<char*>(derived), 24), "the MFK's encryption key");
+    block_mac_key(s.mfk.data(), kMfkWrappingLen, derived);
+    add_parts(std::string(reinterpret_cast<char*>(derived), 24), "the MFK's MAC key");
+    for (const std::string& pin : sample_secrets().pins)
+      pieces_.emplace(pin.substr(0, 8), "clear PIN " + pin);
+  }
+
+  // The secrets that the bytes hold anywhere, one entry per place.
+  std::vector<std::string> find_in(std::string_view bytes) const {
+    std::vector<std::string> found;
+    for (size_t at = 0; at + 8 <= bytes.size(); ++at) {
+      auto it = pieces_.find(std::string(bytes.substr(at, 8)));
+      if (it != pieces_.end()) found.push_back(it->second + " at " + std::to_string(at));
+    }
+    return found;
+  }
+
+ private:
+  void add_parts(const std::string& bytes, const std::string& label) {
+    for (size_t at = 0; at + 8 <= bytes.size(); at += 8)
+      pieces_.emplace(bytes.substr(at, 8), label);
+  }
+
+  std::unordered_map<std::string, std::string> pieces_;
+};
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items)
+    out += item + "; ";
+  return out;
+}
+
+struct DispatchJob {
+  const Settings* settings;
+  std::string request;  // on the heap, not on the painted stack
+  std::vector<char> reply;
+  int32_t reply_len = 0;
+};
+
+void dispatch_job(void* arg) {
+  auto* job = static_cast<DispatchJob*>(arg);
+  ReplyBuffer r{std::span<char>(job->reply), 0};
+  dispatch_request(*job->settings, job->request.data(), static_cast<int32_t>(job->request.size()),
+                   r);
+  job->reply_len = r.len;
+}
+
+// A function that forgets to wipe a key, to show that the scan finds one.
+struct CarelessJob {
+  std::string key;
+};
+
+void careless_job(void* arg) {
+  volatile char copy[8];
+  const std::string& key = static_cast<CarelessJob*>(arg)->key;
+  for (size_t i = 0; i < sizeof copy; ++i)
+    copy[i] = key[i];
+}
+
+TEST(KeyMaterial, ScanFindsAKeyLeftOnTheStack) {
+  const Settings s = sample_settings();
+  SecretPieces secrets(s);
+  PaintedStack stack(kStackSize);
+  CarelessJob job{std::string("\x04\x26\x66\xB4\x91\x84\xCF\x5C", 8)};  // half of a PIN key
+  ASSERT_TRUE(stack.run(careless_job, &job));
+  EXPECT_FALSE(secrets.find_in(stack.used()).empty());
+}
+
+TEST(KeyMaterial, NoHandlerLeavesASecretOnItsStack) {
+  const Settings s = sample_settings();
+  SecretPieces secrets(s);
+  PaintedStack stack(kStackSize);
+  for (const SampleRequest& sample : sample_requests()) {
+    DispatchJob job{&s, sample.text, std::vector<char>(kReplyCapacity), 0};
+    ASSERT_TRUE(stack.run(dispatch_job, &job));
+    EXPECT_EQ(joined(secrets.find_in(stack.used())), "") << sample.name;
+  }
+}
+
+TEST(KeyMaterial, HandlersWriteNothingBeyondTheReply) {
+  const Settings s = sample_settings();
+  for (const SampleRequest& sample : sample_requests()) {
+    std::vector<char> reply(kReplyCapacity, '\x5A');
+    ReplyBuffer r{std::span<char>(reply), 0};
+    std::string text = sample.text;
+    dispatch_request(s, text.data(), static_cast<int32_t>(text.size()), r);
+    ASSERT_GT(r.len, 0) << sample.name;
+    EXPECT_EQ(std::string(reply.begin() + r.len, reply.end()),
+              std::string(reply.size() - static_cast<size_t>(r.len), '\x5A'))
+        << sample.name;
+  }
+}
+
+// Sends what the connection has queued and reads it on the peer's side.
+void deliver(Connection& c, int peer) {
+  char buf[65536];
+  while (c.has_output()) {
+    ASSERT_EQ(write_to_connection(c), kKeep);
+    while (recv(peer, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+    if (c.resume) {
+      c.resume = false;
+      process_input_lines(c);
+    }
+  }
+}
+
+const std::string& sample_text(const std::string& name) {
+  for (const SampleRequest& r : sample_requests()) {
+    if (r.name == name) return r.text;
+  }
+  ADD_FAILURE() << "no sample " << name;
+  return sample_requests().front().text;
+}
+
+TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
+  SampleConfigurationFile conf;
+  const Settings s = sample_settings();
+  SecretPieces secrets(s);
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+  ConnectionTable table;
+  Connection* c = open_connection_slot(table, pair[0], {conf.path(), "default"});
+  ASSERT_NE(c, nullptr);
+  // A clear PIN in a request, then one in a reply, then short requests.
+  const std::string stream = sample_text("30_twelve_digits_echo") + "\r" +
+                             sample_text("90_eight_digits") + "\r<00#a#>\r<zz#>\r";
+  std::memcpy(c->bufs->input, stream.data(), stream.size());
+  c->in_len = static_cast<int32_t>(stream.size());
+  process_input_lines(*c);
+  deliver(*c, pair[1]);
+  EXPECT_EQ(c->in_len, 0);
+
+  EXPECT_EQ(joined(secrets.find_in({c->bufs->input, sizeof c->bufs->input})), "");
+  EXPECT_EQ(joined(secrets.find_in({c->bufs->output, sizeof c->bufs->output})), "");
+  EXPECT_EQ(joined(secrets.find_in({c->bufs->reply, sizeof c->bufs->reply})), "");
+  close_connection_slot(*c);
+  close(pair[1]);
+}
+
+}  // namespace
+}  // namespace palisim::testing
