@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev "$@")
+packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev qt6-base-dev xvfb xauth x11-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,6 +4,7 @@
 
 #include "gui/headless.h"
 #include "gui/options.h"
+#include "gui/window_program.h"
 
 namespace {
 
@@ -30,10 +31,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::setvbuf(stdout, g_stdout_buffer, _IOFBF, sizeof g_stdout_buffer);
-  if (!options.headless) {
-    std::printf(have_display()
-                    ? "The control window is not available in this build; running headless.\n"
-                    : "No display found; running headless.\n");
+  if (options.headless) return palisim::run_headless(options);
+  if (!have_display()) {
+    std::printf("No display found; running headless.\n");
+    return palisim::run_headless(options);
   }
-  return palisim::run_headless(options);
+  return palisim::run_window_program(argc, argv, options);
 }

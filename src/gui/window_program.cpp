@@ -1,0 +1,49 @@
+#include "gui/window_program.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdio>
+
+#include "gui/control_window.h"
+#include "server/diag.h"
+
+namespace palisim {
+
+int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
+  // Blocked before Qt starts any thread, so the signals only ever arrive
+  // through the descriptor, on the window's thread.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (signal_fd < 0) {
+    std::perror("signalfd");
+    return 1;
+  }
+
+  set_diag_quiet(options.quiet);
+  QApplication app(argc, argv);
+  // A signal ends every event loop, also that of the missing-file message
+  // shown before the window; the window's destruction then stops the server.
+  QSocketNotifier notifier(signal_fd, QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, &app, [signal_fd] {
+    signalfd_siginfo info;
+    while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      // drain every pending signal
+    }
+    QCoreApplication::exit(0);
+  });
+  ControlWindow window(options);
+  window.exec();
+  diag_flush();
+  close(signal_fd);
+  return 0;
+}
+
+}  // namespace palisim

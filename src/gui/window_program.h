@@ -1,0 +1,12 @@
+// Palisim002 with a display: the control window, run until it closes or the
+// process gets SIGINT or SIGTERM.
+#pragma once
+
+#include "gui/options.h"
+
+namespace palisim {
+
+// Returns the process exit status.
+int run_window_program(int& argc, char** argv, const ProgramOptions& options);
+
+}  // namespace palisim
