@@ -53,12 +53,12 @@ std::string oracle_pin_key(const std::string& bdk_hex, const std::string& ksn_he
   const uint64_t ksn_high = std::stoull(ksn_hex.substr(0, 16), nullptr, 16);
   const uint64_t ksn_low = std::stoull(ksn_hex.substr(4, 16), nullptr, 16);
   const uint64_t counter = ksn_low & 0x1FFFFF;
-  const std::string seed = hex64(ksn_high & ~0x1Full);
+  const std::string initial_block = hex64(ksn_high & ~0x1Full);
   std::string masked_bdk;
   for (size_t at = 0; at < bdk_hex.size(); at += 16)
     masked_bdk += xor_hex(bdk_hex.substr(at, 16), hex64(kMask));
-  uint64_t left = std::stoull(oracle_block(bdk_hex, seed), nullptr, 16);
-  uint64_t right = std::stoull(oracle_block(masked_bdk, seed), nullptr, 16);
+  uint64_t left = std::stoull(oracle_block(bdk_hex, initial_block), nullptr, 16);
+  uint64_t right = std::stoull(oracle_block(masked_bdk, initial_block), nullptr, 16);
   uint64_t reg = ksn_low & ~0x1FFFFFull;
   for (uint64_t shift = 0x100000; shift != 0; shift >>= 1) {
     if ((shift & counter) == 0) continue;
