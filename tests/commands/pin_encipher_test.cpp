@@ -69,6 +69,9 @@ TEST_F(EncipherPin, PinLengthsFromOpta0ToTwelve) {
       {6, "123456", "06123456FFFFFFFF"},
       {12, "12345678901", nullptr},
       {12, "000000000000", "0C000000000000FF"},
+      // Below four the option cannot go: a block holds at least four digits.
+      {0, "123", nullptr},
+      {-5, "1234", "041234FFFFFFFFFF"},
   };
   for (const Row& row : rows) {
     s_.min_pin_len = static_cast<int8_t>(row.opta0);
