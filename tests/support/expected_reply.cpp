@@ -14,7 +14,7 @@ std::string dispatch_once(const Settings& s, std::string request) {
   return std::string(r.view());
 }
 
-// The start of each field, and one past the end of the last, in a reply "<a#b#...>".
+// Where the field that starts at `from` ends: its '#', the final '>', or the end.
 std::string::size_type next_separator(const std::string& text, std::string::size_type from) {
   std::string::size_type at = text.find_first_of("#>", from);
   return at == std::string::npos ? text.size() : at;
@@ -31,7 +31,7 @@ ExpectedReply::ExpectedReply(const Settings& s, const std::string& request)
   std::string second = dispatch_once(s, request);
   if (second == sample_) return;
   varying_.assign(sample_.size(), '=');
-  // Compared field by field: a field of the same length in both runs varies.
+  // Field by field: one whose text differs between the runs at the same length varies.
   std::string::size_type a = 1, b = 1;
   while (a < sample_.size() && b < second.size()) {
     std::string::size_type a_end = next_separator(sample_, a);
