@@ -172,5 +172,37 @@ TEST(Program, HelpAndBadCommandLines) {
   }
 }
 
+// The README shows both programs' --help output; it must stay word for word.
+TEST(Program, ReadmeShowsTheHelpTexts) {
+  std::ifstream in(std::string(PALISIM_SOURCE_DIR) + "/README.md");
+  std::stringstream readme;
+  readme << in.rdbuf();
+  Program simulator({"--help"});
+  EXPECT_EQ(simulator.wait_exit(), 0);
+  EXPECT_NE(readme.str().find("$ build/Palisim002 --help\n" + simulator.output() + "```"),
+            std::string::npos);
+
+  // palisimstress is a program of its own; run it the same way.
+  char path[] = "/tmp/palisim-help-XXXXXX";
+  int out = mkstemp(path);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out, 1);
+    std::string bin = std::string(PALISIM_BINARY_DIR) + "/palisimstress";
+    execl(bin.c_str(), bin.c_str(), "--help", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(out);
+  std::ifstream help_in(path);
+  std::stringstream help;
+  help << help_in.rdbuf();
+  unlink(path);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(readme.str().find("$ build/palisimstress --help\n" + help.str() + "```"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace palisim::testing
