@@ -146,14 +146,6 @@ void deliver(Connection& c, int peer) {
   }
 }
 
-const std::string& sample_text(const std::string& name) {
-  for (const SampleRequest& r : sample_requests()) {
-    if (r.name == name) return r.text;
-  }
-  ADD_FAILURE() << "no sample " << name;
-  return sample_requests().front().text;
-}
-
 TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   SampleConfigurationFile conf;
   const Settings s = sample_settings();
@@ -164,8 +156,10 @@ TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   Connection* c = open_connection_slot(table, pair[0], {conf.path(), "default"});
   ASSERT_NE(c, nullptr);
   // A clear PIN in a request, then one in a reply, then short requests.
-  const std::string stream = sample_text("30_twelve_digits_echo") + "\r" +
-                             sample_text("90_eight_digits") + "\r<00#a#>\r<zz#>\r";
+  const std::string& pin_in_request = sample_text("30_twelve_digits_echo");
+  const std::string& pin_in_reply = sample_text("90_eight_digits");
+  ASSERT_FALSE(pin_in_request.empty() || pin_in_reply.empty());
+  const std::string stream = pin_in_request + "\r" + pin_in_reply + "\r<00#a#>\r<zz#>\r";
   std::memcpy(c->bufs->input, stream.data(), stream.size());
   c->in_len = static_cast<int32_t>(stream.size());
   process_input_lines(*c);

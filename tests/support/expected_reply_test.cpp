@@ -13,16 +13,8 @@
 namespace palisim::testing {
 namespace {
 
-const SampleRequest& sample(const std::string& name) {
-  for (const SampleRequest& r : sample_requests()) {
-    if (r.name == name) return r;
-  }
-  ADD_FAILURE() << "no sample " << name;
-  return sample_requests().front();
-}
-
 TEST(ExpectedReply, RepeatableReplyMustMatchExactly) {
-  ExpectedReply want(sample_settings(), sample("30_published_block").text);
+  ExpectedReply want(sample_settings(), sample_text("30_published_block"));
   EXPECT_TRUE(want.exact());
   EXPECT_TRUE(want.matches("<40#1B9C1845EB993A7A#>\r\n"));
   EXPECT_FALSE(want.matches("<40#1B9C1845EB993A7B#>\r\n"));
@@ -31,17 +23,17 @@ TEST(ExpectedReply, RepeatableReplyMustMatchExactly) {
 
 TEST(ExpectedReply, FreshKeyComparesByShape) {
   const Settings s = sample_settings();
-  ExpectedReply want(s, sample("10_double").text);
+  ExpectedReply want(s, sample_text("10_double"));
   EXPECT_FALSE(want.exact());
   // Another run's reply has other key digits and still matches.
-  std::string text = sample("10_double").text;
+  std::string text = sample_text("10_double");
   char buf[6144];
   ReplyBuffer r{buf, 0};
   std::string other;
   do {
     dispatch_request(s, text.data(), static_cast<int32_t>(text.size()), r);
     other.assign(r.view());
-    text = sample("10_double").text;
+    text = sample_text("10_double");
   } while (other == want.sample());
   EXPECT_TRUE(want.matches(other));
 
@@ -57,7 +49,7 @@ TEST(ExpectedReply, FreshKeyComparesByShape) {
 
 TEST(ExpectedReply, OnlyTheRandomFieldsOfCommand97Vary) {
   const Settings s = sample_settings();
-  ExpectedReply want(s, sample("97_encipher_fresh_iv").text);
+  ExpectedReply want(s, sample_text("97_encipher_fresh_iv"));
   EXPECT_FALSE(want.exact());
   // Mode, option digit, check value and data format stay exact.
   std::string changed = want.sample();

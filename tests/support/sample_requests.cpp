@@ -123,6 +123,14 @@ const std::vector<SampleRequest>& sample_requests() {
   return all;
 }
 
+const std::string& sample_text(const std::string& name) {
+  static const std::string none;
+  for (const SampleRequest& r : sample_requests()) {
+    if (r.name == name) return r.text;
+  }
+  return none;
+}
+
 const SampleSecrets& sample_secrets() {
   static const SampleSecrets all = [] {
     SampleSecrets out;

@@ -27,6 +27,9 @@ struct SampleRequest {
 // No request holds '\r' or a '>' before its end, so each frames as itself.
 const std::vector<SampleRequest>& sample_requests();
 
+// The text of the sample request of that name; empty when there is none.
+const std::string& sample_text(const std::string& name);
+
 // What the sample requests hold in clear only inside the device, for tests
 // that look for what a request leaves behind: keys, KEK variants and derived
 // DUKPT keys, clear PIN blocks (all as hex), and clear PINs of eight digits or

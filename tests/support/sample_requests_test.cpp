@@ -62,6 +62,11 @@ TEST(SampleRequests, EveryOneIsFramedAsOneRequestWithAUniqueName) {
   }
 }
 
+TEST(SampleRequests, TextByName) {
+  EXPECT_EQ(sample_text("00_echo"), "<00#hello#>");
+  EXPECT_EQ(sample_text("no_such_sample"), "");
+}
+
 TEST(SampleRequests, EveryCommandHasValidAndMalformedRequests) {
   for (const CommandRow& row : command_table()) {
     SCOPED_TRACE(std::string(row.code));

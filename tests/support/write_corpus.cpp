@@ -14,6 +14,7 @@
 namespace {
 
 using palisim::testing::sample_requests;
+using palisim::testing::sample_text;
 using palisim::testing::SampleRequest;
 
 // MFK present, every option flag off.
@@ -25,15 +26,6 @@ bool write_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
   return static_cast<bool>(out);
-}
-
-const std::string& text_of(const std::string& name) {
-  for (const SampleRequest& r : sample_requests()) {
-    if (r.name == name) return r.text;
-  }
-  std::fprintf(stderr, "no sample request %s\n", name.c_str());
-  static const std::string none;
-  return none;
 }
 
 // The stream cut into chunks whose lengths cycle through `sizes` (1 to 255).
@@ -56,19 +48,19 @@ struct FramingInput {
 };
 
 std::vector<FramingInput> framing_inputs() {
-  const std::string line_of_three =
-      text_of("00_echo") + text_of("30_published_block") + text_of("90_published_block") + "\r";
+  const std::string line_of_three = sample_text("00_echo") + sample_text("30_published_block") +
+                                    sample_text("90_published_block") + "\r";
   return {
       {"lines_in_tiny_chunks", "<00#a#>\r<zz#>\r<00#b#^e#>\r", {1, 2, 3}},
-      {"three_requests_per_line", line_of_three + text_of("5D_visa_example") + "\r", {200, 7}},
+      {"three_requests_per_line", line_of_three + sample_text("5D_visa_example") + "\r", {200, 7}},
       {"key_blocks_across_chunks",
-       text_of("31_type_7") + "\r" + text_of("13_double") + "\r",
+       sample_text("31_type_7") + "\r" + sample_text("13_double") + "\r",
        {255, 13}},
       {"noise_and_line_feeds", "noise<00#x#>junk<00#y#>\r\n<00#z#>\r\n\r<>\r", {5, 11}},
-      {"unterminated_tail", line_of_three + text_of("97_encipher_zero_iv"), {64}},
+      {"unterminated_tail", line_of_three + sample_text("97_encipher_zero_iv"), {64}},
       {"malformed_stream",
-       text_of("dispatch_empty") + text_of("00_field_not_ended") + "\r" + text_of("98_iv_D") +
-           "<<00#q#>>\r",
+       sample_text("dispatch_empty") + sample_text("00_field_not_ended") + "\r" +
+           sample_text("98_iv_D") + "<<00#q#>>\r",
        {31, 1}},
   };
 }
