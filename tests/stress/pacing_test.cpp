@@ -2,6 +2,8 @@
 // merged into one send, or both; the exact bytes sent; the printed figures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <string>
 
@@ -99,9 +101,17 @@ TEST(PingPong, CompletesAgainstWholeReplies) {
   EXPECT_GT(f.rate, 0.0);
 }
 
+// A pipelined client has more than one command in flight as soon as the
+// server reads after the client's first sends; on a slow (sanitized, loaded)
+// machine one run may not show it, three runs will. Ping-pong never can.
 TEST(Pipelined, CountsRepliesCutIntoPieces) {
-  EXPECT_GT(run_complete({"maximalmoosh", cut_at_marks(), 20}).max_waiting, 1);
-  EXPECT_GT(run_complete({"maximalmoosh", pieces(3), 20}).max_waiting, 1);
+  for (const ServerScript& script : {cut_at_marks(), pieces(3)}) {
+    int most_waiting = 0;
+    for (int run = 0; run < 3 && most_waiting <= 1; ++run) {
+      most_waiting = std::max(most_waiting, run_complete({"maximalmoosh", script, 20}).max_waiting);
+    }
+    EXPECT_GT(most_waiting, 1);
+  }
 }
 
 TEST(Pipelined, CountsRepliesThatEndAtTheirAngleBracket) {
