@@ -7,6 +7,7 @@
 #include <string>
 
 #include "alloc_counter.h"
+#include "dispatch_timing.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
 
@@ -14,19 +15,7 @@ namespace palisim::bench {
 namespace {
 
 void BM_DispatchEcho(benchmark::State& state) {
-  const std::string request = "<00#Sent for testing throughput...#>";
-  Settings s;
-  char text[64];
-  char reply[kReplyCapacity];
-  size_t before = allocation_count();
-  for (auto _ : state) {
-    std::memcpy(text, request.data(), request.size());  // dispatch splits in place
-    ReplyBuffer r{reply, 0};
-    dispatch_request(s, text, static_cast<int32_t>(request.size()), r);
-    benchmark::DoNotOptimize(r.len);
-  }
-  state.counters["allocs_per_request"] =
-      static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
+  time_dispatch(state, Settings{}, "<00#Sent for testing throughput...#>");
 }
 BENCHMARK(BM_DispatchEcho);
 
@@ -52,9 +41,8 @@ void BM_FramingEchoLines(benchmark::State& state) {
     benchmark::DoNotOptimize(c->out_len);
     c->out_start = c->out_len = 0;
   }
-  state.counters["allocs_per_request"] =
-      static_cast<double>(allocation_count() - before) /
-      static_cast<double>(state.iterations() * per_buffer);
+  state.counters["allocs_per_request"] = static_cast<double>(allocation_count() - before) /
+                                         static_cast<double>(state.iterations() * per_buffer);
   state.SetItemsProcessed(state.iterations() * per_buffer);
   close_connection_slot(*c);
   close(pair[1]);

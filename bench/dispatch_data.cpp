@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "dispatch_timing.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
 
@@ -49,42 +49,17 @@ std::string hex_data(int64_t bytes) {
   return data;
 }
 
-// Times one request; data_bytes counts what the command processes.
-void dispatch_command(benchmark::State& state, const Settings& s, const std::string& request,
-                      int64_t data_bytes) {
-  char text[kInputCapacity];
-  char reply[kReplyCapacity];
-  // A refused request would measure the wrong path.
-  std::memcpy(text, request.data(), request.size());
-  ReplyBuffer check{reply, 0};
-  dispatch_request(s, text, static_cast<int32_t>(request.size()), check);
-  if (check.len < 4 || std::memcmp(reply, "<00#", 4) == 0) {
-    state.SkipWithError("request refused");
-    return;
-  }
-  size_t before = allocation_count();
-  for (auto _ : state) {
-    std::memcpy(text, request.data(), request.size());  // dispatch splits in place
-    ReplyBuffer r{reply, 0};
-    dispatch_request(s, text, static_cast<int32_t>(request.size()), r);
-    benchmark::DoNotOptimize(r.len);
-  }
-  state.counters["allocs_per_request"] =
-      static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
-  if (data_bytes > 0) state.SetBytesProcessed(state.iterations() * data_bytes);
-}
-
 void BM_GenerateCvv(benchmark::State& state) {
   const Settings s = data_settings();
   std::string key = under_mfk(s, "1CDNE000", kKeyHex);
-  dispatch_command(state, s, join({"5D", "1", key, "", "41234567890123458701101"}), 0);
+  time_dispatch(state, s, join({"5D", "1", key, "", "41234567890123458701101"}), 0);
 }
 BENCHMARK(BM_GenerateCvv);
 
 void BM_VerifyCvv(benchmark::State& state) {
   const Settings s = data_settings();
   std::string key = under_mfk(s, "1CDNE000", kKeyHex);
-  dispatch_command(state, s, join({"5E", "1", key, "", "41234567890123458701101", "561"}), 0);
+  time_dispatch(state, s, join({"5E", "1", key, "", "41234567890123458701101", "561"}), 0);
 }
 BENCHMARK(BM_VerifyCvv);
 
@@ -93,9 +68,8 @@ void BM_EncipherData(benchmark::State& state) {
   std::string key = under_mfk(s, "1DDNE000", kKeyHex);
   std::string iv = under_mfk(s, "1IDNE000", kIvHex);
   std::string data = hex_data(state.range(0));
-  dispatch_command(state, s,
-                   join({"97", "E", "1", key, iv, "U", std::to_string(data.size()), data}),
-                   state.range(0));
+  time_dispatch(state, s, join({"97", "E", "1", key, iv, "U", std::to_string(data.size()), data}),
+                state.range(0));
 }
 BENCHMARK(BM_EncipherData)->Arg(8)->Arg(512)->Arg(2048);
 
@@ -103,9 +77,8 @@ void BM_DecipherData(benchmark::State& state) {
   const Settings s = data_settings();
   std::string key = under_mfk(s, "1DDNE000", kKeyHex);
   std::string data = hex_data(state.range(0));
-  dispatch_command(state, s,
-                   join({"97", "D", "1", key, "D", "U", std::to_string(data.size()), data}),
-                   state.range(0));
+  time_dispatch(state, s, join({"97", "D", "1", key, "D", "U", std::to_string(data.size()), data}),
+                state.range(0));
 }
 BENCHMARK(BM_DecipherData)->Arg(512);
 
@@ -114,9 +87,8 @@ void BM_GenerateMac(benchmark::State& state) {
   const Settings s = data_settings();
   std::string key = under_mfk(s, "1MDNE000", kKeyHex);
   std::string data = hex_data(state.range(0));
-  dispatch_command(state, s,
-                   join({"98", key, "3", "7", "", "U", std::to_string(data.size()), data}),
-                   state.range(0));
+  time_dispatch(state, s, join({"98", key, "3", "7", "", "U", std::to_string(data.size()), data}),
+                state.range(0));
 }
 BENCHMARK(BM_GenerateMac)->Arg(8)->Arg(512)->Arg(2048);
 
@@ -126,9 +98,8 @@ void BM_GenerateMacChained(benchmark::State& state) {
   std::string key = under_mfk(s, "1MDNE000", kKeyHex);
   std::string iv = under_mfk(s, "1IDNE000", kIvHex);
   std::string data = hex_data(state.range(0));
-  dispatch_command(state, s,
-                   join({"98", key, "0", "1", iv, "U", std::to_string(data.size()), data}),
-                   state.range(0));
+  time_dispatch(state, s, join({"98", key, "0", "1", iv, "U", std::to_string(data.size()), data}),
+                state.range(0));
 }
 BENCHMARK(BM_GenerateMacChained)->Arg(512);
 
@@ -136,7 +107,7 @@ void BM_VerifyMac(benchmark::State& state) {
   const Settings s = data_settings();
   std::string key = under_mfk(s, "1MDNE000", kKeyHex);
   std::string data = hex_data(state.range(0));
-  dispatch_command(
+  time_dispatch(
       state, s,
       join({"99", key, "7", "", "1", "U", std::to_string(data.size()), data, "0000 0000"}),
       state.range(0));

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "alloc_counter.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
 #include "crypto/key_variant.h"
+#include "dispatch_timing.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
 
@@ -64,31 +64,12 @@ std::string variant_text() {
   return text;
 }
 
-void dispatch_command(benchmark::State& state, const std::string& request) {
-  const Settings s = key_settings();
-  char text[512];
-  char reply[kReplyCapacity];
-  // A refused request would measure the wrong path.
-  std::memcpy(text, request.data(), request.size());
-  ReplyBuffer check{reply, 0};
-  dispatch_request(s, text, static_cast<int32_t>(request.size()), check);
-  if (check.len < 4 || std::memcmp(reply, "<00#", 4) == 0) {
-    state.SkipWithError("request refused");
-    return;
-  }
-  size_t before = allocation_count();
-  for (auto _ : state) {
-    std::memcpy(text, request.data(), request.size());  // dispatch splits in place
-    ReplyBuffer r{reply, 0};
-    dispatch_request(s, text, static_cast<int32_t>(request.size()), r);
-    benchmark::DoNotOptimize(r.len);
-  }
-  state.counters["allocs_per_request"] =
-      static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
-}
-
 const Settings kSettings = key_settings();
 const std::string kKek = under_mfk(kSettings, "1KDEE000", kKekHex);
+
+void dispatch_command(benchmark::State& state, const std::string& request) {
+  time_dispatch(state, kSettings, request);
+}
 
 BENCHMARK_CAPTURE(dispatch_command, generate_10, std::string("<10#1PUEE000##D#>"))
     ->Unit(benchmark::kMicrosecond);

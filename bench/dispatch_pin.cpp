@@ -8,9 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "alloc_counter.h"
+#include "dispatch_timing.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
 
@@ -57,29 +58,6 @@ std::string join(std::initializer_list<std::string> fields) {
   return text + ">";
 }
 
-// Times one request, which must be answered with a success reply.
-void dispatch_command(benchmark::State& state, const Settings& s, const std::string& request) {
-  char text[kInputCapacity];
-  char reply[kReplyCapacity];
-  std::memcpy(text, request.data(), request.size());
-  ReplyBuffer check{reply, 0};
-  dispatch_request(s, text, static_cast<int32_t>(request.size()), check);
-  if (check.len < 4 || std::memcmp(reply, "<00#", 4) == 0) {
-    state.SkipWithError("request refused");
-    return;
-  }
-  size_t before = allocation_count();
-  for (auto _ : state) {
-    std::memcpy(text, request.data(), request.size());  // dispatch splits in place
-    ReplyBuffer r{reply, 0};
-    dispatch_request(s, text, static_cast<int32_t>(request.size()), r);
-    benchmark::DoNotOptimize(r.len);
-  }
-  state.counters["allocs_per_request"] =
-      static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
-  state.SetItemsProcessed(state.iterations());
-}
-
 std::string translate_type1(const Settings& s) {
   return join({"31", "1", under_mfk(s, "1PUDE000", kPinKey2Hex),
                under_mfk(s, "1PUEE000", kPinKey1Hex), kBlock2, kAccount});
@@ -87,20 +65,20 @@ std::string translate_type1(const Settings& s) {
 
 void BM_EncipherPin(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(state, s, join({"30", under_mfk(s, "1PUNE000", kPinKey1Hex), "1234", kAccount}));
+  time_dispatch(state, s, join({"30", under_mfk(s, "1PUNE000", kPinKey1Hex), "1234", kAccount}));
 }
 BENCHMARK(BM_EncipherPin);
 
 void BM_TranslatePinType1(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(state, s, translate_type1(s));
+  time_dispatch(state, s, translate_type1(s));
 }
 BENCHMARK(BM_TranslatePinType1);
 
 // Arg 0: single-length DUKPT, 1: double-length; KSN E00002 makes one key step.
 void BM_TranslatePinType7(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(
+  time_dispatch(
       state, s,
       join({"31", "7", under_mfk(s, "1dDNE000", kBdkHex), under_mfk(s, "1PUEE000", kPinKey1Hex),
             kBlock2, kAccount, kKsn2, state.range(0) ? "D" : "S"}));
@@ -109,7 +87,7 @@ BENCHMARK(BM_TranslatePinType7)->Arg(0)->Arg(1);
 
 void BM_VerifyPinType1(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(
+  time_dispatch(
       state, s,
       join({"32", "3", "1", kBlock1, under_mfk(s, "1PUDE000", kPinKey1Hex),
             under_mfk(s, "1VVNE000", kPvkHex), "", kPvv1234, "1", kPvvAccount, kAccount}));
@@ -118,16 +96,16 @@ BENCHMARK(BM_VerifyPinType1);
 
 void BM_VerifyPinType7(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(state, s,
-                   join({"32", "3", "7", kBlock2, under_mfk(s, "1dDNE000", kBdkHex),
-                         under_mfk(s, "1VVNE000", kPvkHex), "", kPvv1234, "1", kPvvAccount,
-                         kAccount, kKsn2, "D"}));
+  time_dispatch(state, s,
+                join({"32", "3", "7", kBlock2, under_mfk(s, "1dDNE000", kBdkHex),
+                      under_mfk(s, "1VVNE000", kPvkHex), "", kPvv1234, "1", kPvvAccount, kAccount,
+                      kKsn2, "D"}));
 }
 BENCHMARK(BM_VerifyPinType7);
 
 void BM_ChangePin(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(
+  time_dispatch(
       state, s,
       join({"37", "3", "1", kBlock1, under_mfk(s, "1PUDE000", kPinKey1Hex),
             under_mfk(s, "1VVNE000", kPvkHex), "", kPvv1234, "1", kPvvAccount, kBlock1, kAccount}));
@@ -136,8 +114,8 @@ BENCHMARK(BM_ChangePin);
 
 void BM_DecipherPin(benchmark::State& state) {
   const Settings s = pin_settings();
-  dispatch_command(state, s,
-                   join({"90", "1", kBlock1, under_mfk(s, "1PUDE000", kPinKey1Hex), kAccount}));
+  time_dispatch(state, s,
+                join({"90", "1", kBlock1, under_mfk(s, "1PUDE000", kPinKey1Hex), kAccount}));
 }
 BENCHMARK(BM_DecipherPin);
 

@@ -1,0 +1,42 @@
+#include "dispatch_timing.h"
+
+#include <cstring>
+
+#include "alloc_counter.h"
+#include "protocol/command_table.h"
+#include "server/connection.h"
+
+namespace palisim::bench {
+
+void time_dispatch(benchmark::State& state, const Settings& s, std::string_view request,
+                   int64_t data_bytes) {
+  if (request.size() > static_cast<size_t>(kInputCapacity)) {
+    state.SkipWithError("request longer than the input buffer");
+    return;
+  }
+  char text[kInputCapacity];
+  char reply[kReplyCapacity];
+  const auto len = static_cast<int32_t>(request.size());
+  std::memcpy(text, request.data(), request.size());
+  ReplyBuffer check{reply, 0};
+  dispatch_request(s, text, len, check);
+  // Error replies are "<00#TTFF35#" with a type TT that is never 00.
+  if (check.len < 6 ||
+      (std::memcmp(reply, "<00#", 4) == 0 && std::memcmp(reply, "<00#00", 6) != 0)) {
+    state.SkipWithError("request refused");
+    return;
+  }
+  size_t before = allocation_count();
+  for (auto _ : state) {
+    std::memcpy(text, request.data(), request.size());  // dispatch splits in place
+    ReplyBuffer r{reply, 0};
+    dispatch_request(s, text, len, r);
+    benchmark::DoNotOptimize(r.len);
+  }
+  state.counters["allocs_per_request"] =
+      static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations());
+  if (data_bytes > 0) state.SetBytesProcessed(state.iterations() * data_bytes);
+}
+
+}  // namespace palisim::bench
