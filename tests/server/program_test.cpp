@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +116,32 @@ TEST(Program, HeadlessServesEchoAndEndsOnSigterm) {
   EXPECT_NE(out.find("Acceptor restarting...\n"), std::string::npos);
   EXPECT_EQ(out.find("preparing to select()"), std::string::npos);  // --quiet
   EXPECT_NE(out.find("Accepted connection from 127.0.0.1:"), std::string::npos);
+}
+
+TEST(Program, SigtermDuringAFloodEndsCleanly) {
+  int port = free_port();
+  Program p(
+      {"--headless", "--quiet", "--port", std::to_string(port), "--config", "../../atalla.conf"});
+  ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+  std::string flood;
+  for (int i = 0; i < 20000; ++i)
+    flood += "<00#flood" + std::to_string(i) + "#>\r";
+  std::vector<std::unique_ptr<TestClient>> clients;
+  std::vector<std::thread> writers;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(std::make_unique<TestClient>(port));
+    ASSERT_TRUE(clients.back()->connected());
+  }
+  for (auto& c : clients)
+    writers.emplace_back([&flood, client = c.get()] { client->send_all(flood); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+  for (auto& c : clients)
+    EXPECT_TRUE(c->closed_by_server());
+  for (auto& w : writers)
+    w.join();
+  EXPECT_NE(p.output().find("Acceptor restarting...\n"), std::string::npos);
 }
 
 TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
