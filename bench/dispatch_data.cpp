@@ -26,22 +26,6 @@ Settings data_settings() {
   return s;
 }
 
-std::string under_mfk(const Settings& s, const char* header, const char* key_hex) {
-  uint8_t key[24];
-  hex_to_binary(key, key_hex, std::strlen(key_hex));
-  KeyBlockText out;
-  build_key_block(s.mfk.data(), 24, header, key, static_cast<int32_t>(std::strlen(key_hex) / 2),
-                  out);
-  return out.data();
-}
-
-std::string join(std::initializer_list<std::string> fields) {
-  std::string text = "<";
-  for (const std::string& field : fields)
-    text += field + "#";
-  return text + ">";
-}
-
 std::string hex_data(int64_t bytes) {
   std::string data;
   for (int64_t i = 0; i < bytes; ++i)

@@ -41,10 +41,6 @@ std::string block(const uint8_t* wrapping_key, int32_t wrapping_key_len, const c
   return out.data();
 }
 
-std::string under_mfk(const Settings& s, const char* header, const char* key_hex) {
-  return block(s.mfk.data(), 24, header, key_hex);
-}
-
 std::string under_kek(const char* header, const char* key_hex) {
   uint8_t kek[16];
   hex_to_binary(kek, kKekHex, 32);

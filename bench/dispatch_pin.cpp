@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
+#include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "alloc_counter.h"
 #include "dispatch_timing.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
@@ -40,22 +40,6 @@ Settings pin_settings() {
   s.mfk_present = 1;
   s.second_pin = 'B';
   return s;
-}
-
-std::string under_mfk(const Settings& s, const char* header, const char* key_hex) {
-  uint8_t key[24];
-  hex_to_binary(key, key_hex, std::strlen(key_hex));
-  KeyBlockText out;
-  build_key_block(s.mfk.data(), 24, header, key, static_cast<int32_t>(std::strlen(key_hex) / 2),
-                  out);
-  return out.data();
-}
-
-std::string join(std::initializer_list<std::string> fields) {
-  std::string text = "<";
-  for (const std::string& field : fields)
-    text += field + "#";
-  return text + ">";
 }
 
 std::string translate_type1(const Settings& s) {

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "alloc_counter.h"
+#include "crypto/hex.h"
+#include "crypto/key_block.h"
 #include "protocol/command_table.h"
 #include "server/connection.h"
 
@@ -37,6 +39,22 @@ void time_dispatch(benchmark::State& state, const Settings& s, std::string_view 
       static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations());
   if (data_bytes > 0) state.SetBytesProcessed(state.iterations() * data_bytes);
+}
+
+std::string under_mfk(const Settings& s, const char* header, const char* key_hex) {
+  uint8_t key[24];
+  hex_to_binary(key, key_hex, std::strlen(key_hex));
+  KeyBlockText out;
+  build_key_block(s.mfk.data(), 24, header, key, static_cast<int32_t>(std::strlen(key_hex) / 2),
+                  out);
+  return out.data();
+}
+
+std::string join(std::initializer_list<std::string> fields) {
+  std::string text = "<";
+  for (const std::string& field : fields)
+    text += field + "#";
+  return text + ">";
 }
 
 }  // namespace palisim::bench

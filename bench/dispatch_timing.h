@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
 #include "protocol/settings.h"
@@ -15,5 +17,11 @@ namespace palisim::bench {
 // when positive, is what the command processes per request.
 void time_dispatch(benchmark::State& state, const Settings& s, std::string_view request,
                    int64_t data_bytes = 0);
+
+// A key block of the key (hex) under the settings' MFK, as requests carry it.
+std::string under_mfk(const Settings& s, const char* header, const char* key_hex);
+
+// "<f0#f1#...#>": a request of the given fields.
+std::string join(std::initializer_list<std::string> fields);
 
 }  // namespace palisim::bench
