@@ -15,7 +15,7 @@
 
 #include "crypto/des.h"
 #include "crypto/key_block.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 namespace palisim {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "alloc_counter.h"
 #include "dispatch_timing.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace palisim::bench {

@@ -10,7 +10,7 @@
 #include "crypto/key_block.h"
 #include "crypto/key_variant.h"
 #include "dispatch_timing.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace palisim::bench {

@@ -5,7 +5,7 @@
 #include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace palisim::bench {

@@ -5,7 +5,7 @@
 
 #include "crypto/hex.h"
 #include "fuzz_check.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace {

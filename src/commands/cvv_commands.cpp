@@ -6,7 +6,7 @@
 #include "commands/handlers.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 namespace palisim {
 

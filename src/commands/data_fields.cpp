@@ -5,7 +5,7 @@
 #include "commands/field_checks.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 

@@ -1,10 +1,12 @@
-// Handlers of the host commands, one shape for all (see protocol/command_table.h).
+// Handlers of the host commands, one shape for all (see protocol/handler.h).
 // Each lives in the file named after its command family.
 #pragma once
 
-#include "protocol/command_table.h"
+#include "protocol/handler.h"
 
 namespace palisim {
+
+void handle_echo(const Settings& s, Fields& f, ReplyBuffer& r);  // 00
 
 // Key management.
 void handle_generate_key(const Settings& s, Fields& f, ReplyBuffer& r);        // 10

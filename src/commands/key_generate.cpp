@@ -4,7 +4,7 @@
 #include "commands/key_management.h"
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 

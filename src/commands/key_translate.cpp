@@ -4,7 +4,7 @@
 #include "commands/handlers.h"
 #include "commands/key_management.h"
 #include "crypto/key_block.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 #include "crypto/wrapping_key.h"
 
 namespace palisim {

@@ -8,7 +8,7 @@
 #include "crypto/des.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 #include "crypto/key_variant.h"
 #include "crypto/wrapping_key.h"
 

@@ -8,7 +8,7 @@
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
 #include "crypto/hex.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 namespace palisim {
 

@@ -7,7 +7,7 @@
 #include "commands/pvv.h"
 #include "crypto/constant_time.h"
 #include "crypto/des.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 namespace palisim {
 

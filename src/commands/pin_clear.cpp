@@ -9,7 +9,7 @@
 #include "commands/pin_fields.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 namespace palisim {
 

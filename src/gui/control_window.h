@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "gui/options.h"
-#include "gui/server_thread.h"
+#include "app/options.h"
+#include "app/server_thread.h"
 
 class QLineEdit;
 class QPushButton;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "gui/options.h"
+#include "app/options.h"
 
 namespace palisim {
 

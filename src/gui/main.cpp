@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "gui/headless.h"
-#include "gui/options.h"
+#include "app/headless.h"
+#include "app/options.h"
 #include "gui/window_program.h"
 
 namespace {

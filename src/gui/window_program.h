@@ -2,7 +2,7 @@
 // process gets SIGINT or SIGTERM.
 #pragma once
 
-#include "gui/options.h"
+#include "app/options.h"
 
 namespace palisim {
 

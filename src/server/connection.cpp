@@ -8,7 +8,7 @@
 
 #include "config/config.h"
 #include "crypto/secure_zero.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "protocol/reply.h"
 #include "server/diag.h"
 

@@ -5,7 +5,7 @@
 
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "protocol/settings.h"
 
 namespace palisim::testing {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "../server/test_client.h"
+#include "test_client.h"
 #include "gui/control_window.h"
 
 namespace palisim::testing {

@@ -17,7 +17,7 @@
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
 #include "crypto/wrapping_key.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace palisim {

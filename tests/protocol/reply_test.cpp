@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "crypto/hex.h"
 #include "protocol/reply.h"
 
 namespace palisim {
@@ -54,45 +53,6 @@ TEST(AppendOps, NeverWritePastCapacity) {
   append_decimal(r, 123456);
   EXPECT_EQ(r.len, 8);
   EXPECT_EQ(std::string(data, 12), "01234567!!!!");
-}
-
-TEST(Hex, BinaryToHexAndBack) {
-  const uint8_t bytes[4] = {0x00, 0xFF, 0x10, 0xA5};
-  char text[9];
-  binary_to_hex(text, bytes, 4);
-  EXPECT_STREQ(text, "00FF10A5");
-  uint8_t lower[8], upper[8];
-  hex_to_binary(lower, "0123456789abcdef", 16);
-  hex_to_binary(upper, "0123456789ABCDEF", 16);
-  EXPECT_EQ(std::memcmp(lower, upper, 8), 0);
-  EXPECT_EQ(upper[7], 0xEF);
-}
-
-TEST(Hex, OddLengthAndNonHexCharacters) {
-  uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  hex_to_binary(out, "12345", 5);
-  EXPECT_EQ(out[0], 0x12);
-  EXPECT_EQ(out[1], 0x34);
-  EXPECT_EQ(out[2], 0xAA);  // the odd last character is ignored
-  hex_to_binary(out, "G00G", 4);
-  EXPECT_EQ(out[0], 0x00);
-  EXPECT_EQ(out[1], 0x10);
-}
-
-TEST(Digits, DecimalAndHexTests) {
-  EXPECT_TRUE(all_decimal_digits(""));
-  EXPECT_TRUE(all_decimal_digits("0123456789"));
-  EXPECT_FALSE(all_decimal_digits("12a4"));
-  EXPECT_FALSE(all_decimal_digits("-12"));
-  EXPECT_FALSE(all_decimal_digits(" 1"));
-  EXPECT_TRUE(all_hex_digits(""));
-  EXPECT_TRUE(all_hex_digits("0123456789abcDEF"));
-  EXPECT_FALSE(all_hex_digits("0123456G89abcdef"));
-  EXPECT_FALSE(
-      all_hex_digits(std::string_view("12\0"
-                                      "4",
-                                      4)));
-  EXPECT_FALSE(all_hex_digits("\xC3\xA9"));
 }
 
 }  // namespace

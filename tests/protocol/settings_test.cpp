@@ -4,7 +4,6 @@
 #include <cstring>
 #include <set>
 
-#include "crypto/random.h"
 #include "protocol/settings.h"
 
 namespace palisim {
@@ -47,29 +46,6 @@ TEST(Settings, OptionFlagTableIsInFillOrderAndDistinct) {
     b.*(f.member) ^= 1;
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << f.name;
   }
-}
-
-TEST(RandomBlock, DrawsDifferentBlocks) {
-  std::set<uint64_t> seen;
-  for (int i = 0; i < 100; ++i) {
-    uint8_t b[8];
-    random_block(b);
-    uint64_t v;
-    std::memcpy(&v, b, 8);
-    seen.insert(v);
-  }
-  EXPECT_EQ(seen.size(), 100u);
-}
-
-TEST(RandomBlock, FallbackAdvancesWithinOneSecond) {
-  uint8_t a[8], b[8];
-  fallback_random_block(a);
-  fallback_random_block(b);
-  EXPECT_NE(std::memcmp(a, b, 8), 0);
-  uint8_t z[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  zero_block(z);
-  for (uint8_t v : z)
-    EXPECT_EQ(v, 0);
 }
 
 }  // namespace

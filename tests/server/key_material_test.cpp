@@ -14,7 +14,7 @@
 #include "crypto/hex.h"
 #include "crypto/wrapping_key.h"
 #include "painted_stack.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "sample_configuration.h"
 #include "sample_requests.h"
 #include "server/connection.h"

@@ -1,7 +1,7 @@
 #include "expected_reply.h"
 
 #include "crypto/hex.h"
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 
 namespace palisim::testing {
 

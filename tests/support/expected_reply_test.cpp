@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "sample_configuration.h"
 #include "sample_requests.h"
 

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "sample_configuration.h"
 
 namespace palisim::testing {

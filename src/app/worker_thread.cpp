@@ -1,4 +1,4 @@
-#include "gui/worker_thread.h"
+#include "app/worker_thread.h"
 
 #include <system_error>
 

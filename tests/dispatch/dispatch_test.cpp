@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 #include "protocol/fields.h"
 
 namespace palisim {

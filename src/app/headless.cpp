@@ -1,4 +1,4 @@
-#include "gui/headless.h"
+#include "app/headless.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "config/config.h"
-#include "gui/server_thread.h"
+#include "app/server_thread.h"
 #include "server/diag.h"
 
 namespace palisim {

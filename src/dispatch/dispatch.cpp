@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 
 namespace palisim {
 

@@ -1,4 +1,4 @@
-#include "gui/server_thread.h"
+#include "app/server_thread.h"
 
 #include <cstdio>
 

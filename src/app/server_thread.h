@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "gui/worker_thread.h"
+#include "app/worker_thread.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
 

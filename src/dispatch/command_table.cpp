@@ -1,4 +1,4 @@
-#include "protocol/command_table.h"
+#include "dispatch/command_table.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "gui/options.h"
+#include "app/options.h"
 
 #include <strings.h>
 

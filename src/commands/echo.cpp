@@ -1,4 +1,5 @@
-#include "protocol/command_table.h"
+// Command 00: echo, which answers with field 1.
+#include "commands/handlers.h"
 
 namespace palisim {
 

@@ -1,7 +1,7 @@
 // Serving without a window until SIGINT or SIGTERM.
 #pragma once
 
-#include "gui/options.h"
+#include "app/options.h"
 
 namespace palisim {
 

@@ -1,4 +1,4 @@
-#include "crypto/key_block_field.h"
+#include "commands/key_block_field.h"
 
 #include "crypto/header_list.h"
 #include "crypto/key_block.h"

@@ -1,17 +1,14 @@
-// The command table: one row per host command, searched in order.
+// The command table: one row per host command, searched in order, and the
+// dispatcher that splits a request and hands it to its row's handler.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
-#include "protocol/fields.h"
-#include "protocol/reply.h"
-#include "protocol/settings.h"
+#include "protocol/handler.h"
 
 namespace palisim {
-
-// Every handler checks its fields in order and appends exactly one reply.
-using Handler = void (*)(const Settings& s, Fields& f, ReplyBuffer& r);
 
 struct CommandRow {
   std::string_view code;  // lower case; matched without regard to case
@@ -22,9 +19,6 @@ std::span<const CommandRow> command_table();
 
 // Writes the reply to a command code that no row matches: 23/0/35, detail 203.
 void unknown_command_reply(const Settings& s, Fields& f, ReplyBuffer& r);
-
-// Echo: returns field 1.
-void handle_echo(const Settings& s, Fields& f, ReplyBuffer& r);
 
 // Splits the request in place, looks field 0 up in the command table and
 // lets its handler write the reply; the reply length starts at 0.

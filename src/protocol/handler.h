@@ -1,0 +1,13 @@
+// The one shape of every command handler.
+#pragma once
+
+#include "protocol/fields.h"
+#include "protocol/reply.h"
+#include "protocol/settings.h"
+
+namespace palisim {
+
+// Checks the request's fields in order and appends exactly one reply.
+using Handler = void (*)(const Settings& s, Fields& f, ReplyBuffer& r);
+
+}  // namespace palisim

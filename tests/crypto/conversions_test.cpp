@@ -1,0 +1,77 @@
+// Hex conversion, digit tests and random blocks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "crypto/hex.h"
+#include "crypto/random.h"
+
+namespace palisim {
+namespace {
+
+TEST(Hex, BinaryToHexAndBack) {
+  const uint8_t bytes[4] = {0x00, 0xFF, 0x10, 0xA5};
+  char text[9];
+  binary_to_hex(text, bytes, 4);
+  EXPECT_STREQ(text, "00FF10A5");
+  uint8_t lower[8], upper[8];
+  hex_to_binary(lower, "0123456789abcdef", 16);
+  hex_to_binary(upper, "0123456789ABCDEF", 16);
+  EXPECT_EQ(std::memcmp(lower, upper, 8), 0);
+  EXPECT_EQ(upper[7], 0xEF);
+}
+
+TEST(Hex, OddLengthAndNonHexCharacters) {
+  uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+  hex_to_binary(out, "12345", 5);
+  EXPECT_EQ(out[0], 0x12);
+  EXPECT_EQ(out[1], 0x34);
+  EXPECT_EQ(out[2], 0xAA);  // the odd last character is ignored
+  hex_to_binary(out, "G00G", 4);
+  EXPECT_EQ(out[0], 0x00);
+  EXPECT_EQ(out[1], 0x10);
+}
+
+TEST(Digits, DecimalAndHexTests) {
+  EXPECT_TRUE(all_decimal_digits(""));
+  EXPECT_TRUE(all_decimal_digits("0123456789"));
+  EXPECT_FALSE(all_decimal_digits("12a4"));
+  EXPECT_FALSE(all_decimal_digits("-12"));
+  EXPECT_FALSE(all_decimal_digits(" 1"));
+  EXPECT_TRUE(all_hex_digits(""));
+  EXPECT_TRUE(all_hex_digits("0123456789abcDEF"));
+  EXPECT_FALSE(all_hex_digits("0123456G89abcdef"));
+  EXPECT_FALSE(
+      all_hex_digits(std::string_view("12\0"
+                                      "4",
+                                      4)));
+  EXPECT_FALSE(all_hex_digits("\xC3\xA9"));
+}
+
+TEST(RandomBlock, DrawsDifferentBlocks) {
+  std::set<uint64_t> seen;
+  for (int i = 0; i < 100; ++i) {
+    uint8_t b[8];
+    random_block(b);
+    uint64_t v;
+    std::memcpy(&v, b, 8);
+    seen.insert(v);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(RandomBlock, FallbackAdvancesWithinOneSecond) {
+  uint8_t a[8], b[8];
+  fallback_random_block(a);
+  fallback_random_block(b);
+  EXPECT_NE(std::memcmp(a, b, 8), 0);
+  uint8_t z[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  zero_block(z);
+  for (uint8_t v : z)
+    EXPECT_EQ(v, 0);
+}
+
+}  // namespace
+}  // namespace palisim

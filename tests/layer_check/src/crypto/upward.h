@@ -1,0 +1,2 @@
+// Planted for the layer check test: crypto may not include the protocol.
+#include "protocol/reply.h"
