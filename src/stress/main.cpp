@@ -22,16 +22,16 @@ int main(int argc, char** argv) {
   std::optional<in_addr> address = resolve_host(params.host);
   if (!address) {
     std::fputs("failed to resolve address\n", stdout);
-    return 0;
+    return 1;
   }
   ConnectResult conn = open_connection(*address, static_cast<uint16_t>(params.port));
   if (conn.failure == ConnectFailure::kSocket) {
     std::fputs("failed to get a socketopen connection\n", stdout);
-    return 0;
+    return 1;
   }
   if (conn.failure == ConnectFailure::kConnect) {
     std::fputs("failed to open connection\n", stdout);
-    return 0;
+    return 1;
   }
 
   auto count = static_cast<uint32_t>(params.count);

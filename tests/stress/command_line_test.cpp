@@ -85,7 +85,7 @@ TEST(StressCommandLine, AnUnknownOptionEndsWithStatus1EvenBeforeValidOnes) {
 TEST(StressCommandLine, DefaultsAreLocalhostPort7000And100Iterations) {
   // An unresolvable host shows the defaults without sending any traffic.
   StressRun run = run_stress({"--host", "no-such-host.invalid"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output,
             start_line("no-such-host.invalid", "7000", "100") + "failed to resolve address\n");
 }

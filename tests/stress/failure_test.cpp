@@ -16,18 +16,18 @@ std::string start_line(int port, const std::string& count) {
          " iterations...\n";
 }
 
-TEST(StressConnect, APortWithoutListenerFailsToOpenWithStatus0) {
+TEST(StressConnect, APortWithoutListenerFailsToOpenWithStatus1) {
   int port = unused_port();
   for (const char* alg : {"pingpong", "maximalmoosh"}) {
     StressRun run = run_stress({"--alg", alg, "--port", std::to_string(port)});
-    EXPECT_EQ(run.status, 0) << alg;
+    EXPECT_EQ(run.status, 1) << alg;
     EXPECT_EQ(run.output, start_line(port, "100") + "failed to open connection\n") << alg;
   }
 }
 
-TEST(StressConnect, AnUnresolvableHostFailsWithStatus0) {
+TEST(StressConnect, AnUnresolvableHostFailsWithStatus1) {
   StressRun run = run_stress({"--host", "no-such-host.invalid", "--port", "9"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output,
             "Starting test to no-such-host.invalid:9 for 100 iterations...\n"
             "failed to resolve address\n");

@@ -9,24 +9,9 @@
 
 namespace palisim::testing {
 
-namespace {
-
-bool fill_line(std::string& text, const std::string& empty_line, const std::string& filled_line) {
-  size_t at = text.find(empty_line);
-  if (at == std::string::npos) return false;
-  text.replace(at, empty_line.size(), filled_line);
-  return true;
-}
-
-}  // namespace
-
 std::string sample_configuration_text() {
   std::ifstream in(PALISIM_SOURCE_DIR "/atalla.conf");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string letters = std::string("\"") + kSampleUsageLetters + "\"";
-  if (!fill_line(text, "opte0 = \"\"", "opte0 = " + letters)) return "";
-  if (!fill_line(text, "opte1 = \"\"", "opte1 = " + letters)) return "";
-  return text;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 SampleConfigurationFile::SampleConfigurationFile() {

@@ -1,6 +1,6 @@
 // The configuration the sample requests are valid under: the shipped
-// atalla.conf with the key-usage letters of opte0 and opte1 opened, since
-// commands 11, 13 and 1A refuse every key while those are empty.
+// atalla.conf, whose opte0 and opte1 let commands 11, 13 and 1A move keys of
+// every usage.
 #pragma once
 
 #include <string>
@@ -9,11 +9,10 @@
 
 namespace palisim::testing {
 
-// The usage letters written into opte0 and opte1.
+// The usage letters the shipped file gives opte0 and opte1.
 inline constexpr char kSampleUsageLetters[] = "KPdVCIDMA";
 
-// The shipped file's text with the two usage lines filled in; empty when the
-// shipped file cannot be read or lacks those lines.
+// The shipped file's text; empty when it cannot be read.
 std::string sample_configuration_text();
 
 // The sample configuration in a temporary file, removed with the object.
