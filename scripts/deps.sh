@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing.
-# Usage: scripts/deps.sh [extra-package...]
+# Usage: scripts/deps.sh [--headless] [extra-package...]
+#   --headless  only what the build without the control window needs (no Qt, no X)
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev qt6-base-dev xvfb xauth x11-utils "$@")
+packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev)
+if [ "${1:-}" = "--headless" ]; then
+  shift
+else
+  packages+=(qt6-base-dev xvfb xauth x11-utils)
+fi
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,24 +1,75 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it on this machine and checks that the
-# installed simulator answers an echo. Needs root (apt-get install).
+# Builds the Debian packages, installs them on this machine, checks them and
+# purges them again. palisim must bring no Qt, ship the unit where systemd
+# looks without starting it, keep /etc/palisim/atalla.conf as a conffile, and
+# its simulator, started as the unit starts it, must answer an echo;
+# palisim-desktop adds the windowed program. Needs root (apt-get install).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh dpkg-dev file
+scripts/deps.sh dpkg-dev file python3 systemd
 cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=Release -DPALISIM_TESTS=OFF >/dev/null
-cmake --build build-pkg -j"$(nproc)" --target Palisim002 palisimstress
+cmake --build build-pkg -j"$(nproc)"
+rm -f build-pkg/*.deb
 (cd build-pkg && cpack -G DEB >/dev/null)
-deb=$(ls build-pkg/palisim_*.deb)
-echo "built $deb"
-dpkg-deb --field "$deb" Package Version Depends
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+server=$(ls build-pkg/palisim_*.deb)
+desktop=$(ls build-pkg/palisim-desktop_*.deb)
+for deb in "$server" "$desktop"; do
+  echo "built $deb"
+  dpkg-deb --field "$deb" Package Version Depends
+done
 
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+pid=""
 work=$(mktemp -d)
-cp /usr/share/doc/palisim/atalla.conf "$work/"
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  rm -rf "$work"
+  dpkg --purge palisim-desktop palisim >/dev/null
+}
+trap cleanup EXIT
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq "./$server" >/dev/null
+
+# No Qt among the package's dependencies, nor loaded by anything it installs.
+dependencies=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
+  --no-breaks --no-replaces --no-enhances palisim)
+if grep -i qt <<<"$dependencies"; then
+  fail "palisim depends on Qt"
+fi
+dpkg -L palisim
+for f in $(dpkg -L palisim); do
+  if [ -f "$f" ] && [[ $(file -b "$f") == ELF* ]] && grep -i libqt <<<"$(ldd "$f")"; then
+    fail "$f loads Qt"
+  fi
+done
+
+# The unit where systemd looks, installed but not started; the configuration a conffile.
+unit=/lib/systemd/system/palisim.service
+[ -f "$unit" ] || fail "no $unit"
+grep -q '^ /etc/palisim/atalla.conf ' <<<"$(dpkg-query -W -f='${Conffiles}\n' palisim)" ||
+  fail "/etc/palisim/atalla.conf is not a conffile"
+if [ -d /run/systemd/system ]; then
+  systemctl cat palisim
+  [ "$(systemctl is-active palisim)" = inactive ] || fail "the install started the service"
+else
+  # systemctl cat asks the running systemd; without one, read the unit files offline.
+  grep -q '^palisim.service *disabled' <<<"$(systemctl --root=/ list-unit-files palisim.service)" ||
+    fail "systemd does not list palisim.service as an installed, disabled unit"
+  systemd-analyze verify "$unit" || fail "systemd-analyze refuses $unit"
+fi
+if pgrep -f -- "--config /etc/palisim/atalla.conf" >/dev/null; then
+  fail "the install started the simulator"
+fi
+
+# The unit's own command line, on a free port, answers an echo.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-(cd "$work" && exec /usr/bin/Palisim002 --headless --quiet --port "$port") >"$work/out.txt" 2>&1 &
+read -ra command <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
+(cd /etc/palisim && exec "${command[@]}" --port "$port") >"$work/out.txt" 2>&1 &
 pid=$!
-trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
   grep -q "Waiting for connections" "$work/out.txt" && break
   sleep 0.1
@@ -27,11 +78,20 @@ exec 3<>"/dev/tcp/127.0.0.1/$port"
 printf '<00#installed#>\r' >&3
 IFS= read -r -t 5 reply <&3
 exec 3>&-
-kill -TERM $pid
-wait $pid
-if [ "$reply" != $'<00#000035#installed#>\r' ]; then
-  echo "unexpected reply: $reply" >&2
-  exit 1
-fi
+kill -TERM "$pid"
+wait "$pid"
+pid=""
+[ "$reply" = $'<00#000035#installed#>\r' ] || fail "unexpected reply: $reply"
 /usr/bin/palisimstress --help >/dev/null || [ $? -eq 2 ]
 echo "installed package answers: ${reply%$'\r'}"
+
+# The desktop package adds the windowed program beside the Qt-free one.
+apt-get install -y -qq "./$desktop" >/dev/null
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/palisim.desktop)
+window=$(command -v "${exec_line%% *}") || fail "the desktop entry runs a missing program"
+grep -q libQt6Widgets <<<"$(ldd "$window")" || fail "$window does not load Qt widgets"
+grep -q "^usage: Palisim002" <<<"$("$window" --help)" || fail "$window --help"
+if ldd /usr/bin/Palisim002 | grep -i libqt; then
+  fail "the desktop package changed /usr/bin/Palisim002"
+fi
+echo "palisim-desktop installs $window beside /usr/bin/Palisim002"

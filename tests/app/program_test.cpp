@@ -31,10 +31,12 @@ int free_port() {
   return ntohs(sa.sin_port);
 }
 
-// The program running with its standard output in a file.
+// The program running with its standard output in a file, with no display
+// variables but those in `env` ("NAME=value").
 class Program {
  public:
-  explicit Program(std::vector<std::string> args, bool with_display = false) {
+  explicit Program(std::vector<std::string> args, std::vector<std::string> env = {},
+                   std::string bin = binary()) {
     char path[] = "/tmp/palisim-out-XXXXXX";
     int out = mkstemp(path);
     out_path_ = path;
@@ -42,12 +44,11 @@ class Program {
     if (pid_ == 0) {
       dup2(out, 1);
       dup2(out, 2);
-      if (!with_display) {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-      }
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      for (std::string& e : env)
+        putenv(e.data());
       std::vector<char*> argv;
-      std::string bin = binary();
       argv.push_back(bin.data());
       for (std::string& a : args)
         argv.push_back(a.data());
@@ -144,6 +145,12 @@ TEST(Program, SigtermDuringAFloodEndsCleanly) {
   EXPECT_NE(p.output().find("Acceptor restarting...\n"), std::string::npos);
 }
 
+#if PALISIM_WINDOW
+const char kNoDisplayLine[] = "No display found; running headless.\n";
+#else
+const char kNoDisplayLine[] = "Built without the control window; serving headless.\n";
+#endif
+
 TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
   int port = free_port();
   Program p({"--port", std::to_string(port), "--config", "no-such.conf"});
@@ -156,12 +163,53 @@ TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
   p.signal(SIGINT);
   EXPECT_EQ(p.wait_exit(), 0);
   std::string out = p.output();
-  EXPECT_NE(out.find("No display found; running headless.\n"), std::string::npos);
+  EXPECT_NE(out.find(kNoDisplayLine), std::string::npos);
   EXPECT_NE(out.find("warning: configuration file 'no-such.conf' could not be read\n"),
             std::string::npos);
   EXPECT_NE(out.find("There is no atalla.conf file."), std::string::npos);
   EXPECT_NE(out.find("preparing to select()...\nselect() returned...\n"), std::string::npos);
   EXPECT_NE(out.find("became readable; handling it.\n"), std::string::npos);
+}
+
+// A display variable that names nothing reachable means serving headless and
+// one line saying why; the build without Qt serves headless whatever is set.
+TEST(Program, UnreachableDisplayServesHeadless) {
+  struct Case {
+    std::string bin;
+    std::vector<std::string> env;
+    std::string line;
+  };
+  std::vector<Case> cases = {{PALISIM_HEADLESS_BINARY,
+                              {"DISPLAY=:987"},
+                              "\nBuilt without the control window; serving headless.\n"}};
+#if PALISIM_WINDOW
+  const std::string no_display = "\nNo reachable display: ";
+  cases.push_back(
+      {binary(),
+       {"DISPLAY=:987.0"},
+       no_display + "DISPLAY ':987.0' (/tmp/.X11-unix/X987: No such file or directory)"});
+  cases.push_back(
+      {binary(),
+       {"DISPLAY=localhost:987", "WAYLAND_DISPLAY=wl-test", "XDG_RUNTIME_DIR=/nonexistent"},
+       no_display + "DISPLAY 'localhost:987' (localhost port 6987: Connection refused) "
+                    "WAYLAND_DISPLAY 'wl-test' (/nonexistent/wl-test: No such file or "
+                    "directory); running headless.\n"});
+  cases.push_back({binary(), {"DISPLAY=tv"}, no_display + "DISPLAY 'tv' (not of the form"});
+#endif
+  for (const Case& c : cases) {
+    int port = free_port();
+    Program p({"--quiet", "--port", std::to_string(port), "--config", "../../atalla.conf"}, c.env,
+              c.bin);
+    ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+    {
+      TestClient client(port);
+      ASSERT_TRUE(client.send_all("<00#probe#>\r"));
+      EXPECT_EQ(client.read_replies(1), "<00#000035#probe#>\r\n");
+    }
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+    EXPECT_NE(("\n" + p.output()).find(c.line), std::string::npos) << c.env[0] << p.output();
+  }
 }
 
 TEST(Program, PortInUseExitsWithThree) {
