@@ -4,10 +4,10 @@
 #include "commands/data_fields.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/mac.h"
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
-#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 
@@ -31,7 +31,7 @@ bool read_chaining_value_field(const Settings& s, const Fields& f, ReplyBuffer& 
     return true;
   }
   if (!used.empty()) return read_chaining_value_block(s, f, r, 4, cv);
-  if (decipher) return refuse(s, r, 3, 4, 200);
+  if (decipher) return refuse(s, r, kValueNotAccepted, 4);
   random_block(cv.bytes.data());
   build_key_block(s.mfk.data(), kMfkWrappingLen, kChainingValueHeader, cv.bytes.data(), 8, fresh);
   used = {fresh.data(), kKeyBlockLen};
@@ -40,9 +40,7 @@ bool read_chaining_value_field(const Settings& s, const Fields& f, ReplyBuffer& 
 
 }  // namespace
 
-void handle_data_cipher(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 8, 9);
-  if (rule == kRefused) return;
+void handle_data_cipher(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "DE")) return;
   if (!check_one_character_choice(s, f, r, 2, "16")) return;
   Key key;
@@ -74,7 +72,7 @@ void handle_data_cipher(const Settings& s, Fields& f, ReplyBuffer& r) {
   append_decimal(r, 2 * data.len);
   append_separator(r);
   append_hex_field(r, data.bytes, data.len);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim
