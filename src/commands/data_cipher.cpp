@@ -23,9 +23,8 @@ constexpr std::string_view kZeroChainingValue = "D";
 // zeros, anything else is a chaining value block. `used` is what the reply
 // repeats as the chaining value field; `fresh` holds the text of a drawn one.
 bool read_chaining_value_field(const Settings& s, const Fields& f, ReplyBuffer& r, bool decipher,
-                               Key& cv, KeyBlockText& fresh, std::string_view& used) {
+                               ChainingValue& cv, KeyBlockText& fresh, std::string_view& used) {
   used = f[4];
-  cv.len = 8;
   if (used == kZeroChainingValue) {
     zero_block(cv.bytes.data());
     return true;
@@ -46,7 +45,7 @@ void handle_data_cipher(const Settings& s, const Fields& f, ReplyBuffer& r) {
   Key key;
   if (!read_key_block_field(f[3], 3, kDataKeyHeaders, s, r, key, true)) return;
   const bool decipher = f[1][0] == 'D';
-  Key cv;
+  ChainingValue cv;
   KeyBlockText fresh;
   std::string_view cv_field;
   if (!read_chaining_value_field(s, f, r, decipher, cv, fresh, cv_field)) return;

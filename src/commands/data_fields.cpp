@@ -34,21 +34,24 @@ bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const 
 }
 
 bool read_chaining_value_block(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                               Key& cv) {
-  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, r, cv, false)) return false;
-  if (cv.len != 8) return refuse(s, r, kKeyLengthNotAccepted, field);
+                               ChainingValue& cv) {
+  Key held;  // what the key block holds, of any key length
+  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, r, held, false)) {
+    return false;
+  }
+  if (held.len != 8) return refuse(s, r, kKeyLengthNotAccepted, field);
+  std::memcpy(cv.bytes.data(), held.bytes.data(), cv.bytes.size());
   return true;
 }
 
 bool read_mac_chaining_value(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                             Key& cv) {
+                             ChainingValue& cv) {
   if (!f[field].empty()) return read_chaining_value_block(s, f, r, field, cv);
   zero_block(cv.bytes.data());
-  cv.len = 8;
   return true;
 }
 
-void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const Key& cv) {
+void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const ChainingValue& cv) {
   KeyBlockText block;
   build_key_block(s.mfk.data(), kMfkWrappingLen, kChainingValueHeader, cv.bytes.data(), 8, block);
   append_field(r, {block.data(), kKeyBlockLen});

@@ -85,7 +85,7 @@ void handle_generate_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!read_decimal_at_most(s, f, r, 2, kMaxMacIndicator, indicator)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[3].empty() && !read_decimal_at_most(s, f, r, 3, kMaxMacAlgorithm, algorithm)) return;
-  Key cv;
+  ChainingValue cv;
   if (!read_mac_chaining_value(s, f, r, 4, cv)) return;
   DataField data;
   if (!read_data_fields(s, f, r, kMacData, data)) return;
@@ -107,7 +107,7 @@ void handle_verify_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, r, key, true)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[2].empty() && !read_decimal_at_most(s, f, r, 2, kMaxMacAlgorithm, algorithm)) return;
-  Key cv;
+  ChainingValue cv;
   if (!read_mac_chaining_value(s, f, r, 3, cv)) return;
   int32_t indicator = 0;
   if (!check_not_empty(s, f, r, 4)) return;
