@@ -34,8 +34,9 @@ void split_request(char* text, int32_t text_len, Fields& f);
 enum FieldCountResult : int { kRefused = 0, kAccepted = 1, kAcceptedWithEcho = 2 };
 
 // Counts the fields (field 0 included, a trailing "^..." echo field excluded)
-// and refuses fewer than `minimum`. Surplus fields are accepted. Once an echo
-// field is recognised, it and everything after it read as empty.
+// and refuses fewer than `minimum`, writing no reply. Surplus fields are
+// accepted. Once an echo field is recognised, it and everything after it read
+// as empty.
 int field_count_rule(Fields& f, int minimum);
 
 // A further minimum on the fields that field_count_rule counted, for a

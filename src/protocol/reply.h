@@ -42,7 +42,7 @@ int32_t append_decimal(ReplyBuffer& r, int32_t value);
 void error_reply(const Settings& s, ReplyBuffer& r, uint8_t type, uint8_t field, uint8_t third,
                  int32_t detail);
 
-// Error reply codes used across the commands.
+// The two digits after TTFF in every error reply.
 inline constexpr uint8_t kThird = 35;
 
 }  // namespace palisim
