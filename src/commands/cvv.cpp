@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "commands/decimalise.h"
 #include "crypto/des.h"
 
 namespace palisim {
@@ -19,16 +20,9 @@ void card_verification_digits(std::string_view digits, const Key& key,
     block[i] ^= packed[8 + i];
   encipher_block_by_key_length(key.bytes.data(), key.len, block, block);
 
-  // Decimal digits first, in order; then the letters A to F as 0 to 5.
-  size_t n = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < 16; ++i) {
-      int nibble = i % 2 == 0 ? block[i / 2] >> 4 : block[i / 2] & 0x0F;
-      if (pass == 0 && nibble < 10) out[n++] = static_cast<char>('0' + nibble);
-      if (pass == 1 && nibble >= 10) out[n++] = static_cast<char>('0' + nibble - 10);
-    }
-  }
-  out[n] = '\0';
+  // All 16 nibbles become digits.
+  decimalise_block(block, {out.data(), out.size() - 1});
+  out[out.size() - 1] = '\0';
 }
 
 }  // namespace palisim

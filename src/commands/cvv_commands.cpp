@@ -4,9 +4,9 @@
 #include "commands/cvv.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
@@ -23,24 +23,21 @@ bool check_algorithm_indicator(const Settings& s, const Fields& f, ReplyBuffer& 
   std::string_view indicator = f[1];
   if (indicator.size() == 1 || indicator.starts_with('3')) return true;
   if (indicator.empty() && f[2].empty()) return true;
-  return refuse(s, r, 3, 2, 203);
+  return refuse(s, r, kValueRefused, 2);
 }
 
 // Check value, an empty closing field, the echo field and the end.
-void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, int rule,
-                       const Key& key) {
+void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const Key& key) {
   CheckValueText check_value;
   key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
   append_field(r, check_value.data());
   append_separator(r);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace
 
-void handle_generate_cvv(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 5, 5);
-  if (rule == kRefused) return;
+void handle_generate_cvv(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_algorithm_indicator(s, f, r)) return;
   Key key;
   if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, r, key, true)) return;
@@ -49,12 +46,10 @@ void handle_generate_cvv(const Settings& s, Fields& f, ReplyBuffer& r) {
   card_verification_digits(f[4], key, digits);
   begin_success(r, "6D");
   append_field(r, {digits.data(), kGeneratedDigits});
-  finish_card_reply(s, r, f, rule, key);
+  finish_card_reply(s, r, f, key);
 }
 
-void handle_verify_cvv(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 6, 6);
-  if (rule == kRefused) return;
+void handle_verify_cvv(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_algorithm_indicator(s, f, r)) return;
   Key key;
   if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, r, key, true)) return;
@@ -67,7 +62,7 @@ void handle_verify_cvv(const Settings& s, Fields& f, ReplyBuffer& r) {
                                    reinterpret_cast<const uint8_t*>(digits.data()), value.size());
   begin_success(r, "6D");
   append_field(r, match ? "Y" : "N");
-  finish_card_reply(s, r, f, rule, key);
+  finish_card_reply(s, r, f, key);
 }
 
 }  // namespace palisim

@@ -4,10 +4,10 @@
 #include "commands/data_fields.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/mac.h"
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
-#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 
@@ -23,15 +23,14 @@ constexpr std::string_view kZeroChainingValue = "D";
 // zeros, anything else is a chaining value block. `used` is what the reply
 // repeats as the chaining value field; `fresh` holds the text of a drawn one.
 bool read_chaining_value_field(const Settings& s, const Fields& f, ReplyBuffer& r, bool decipher,
-                               Key& cv, KeyBlockText& fresh, std::string_view& used) {
+                               ChainingValue& cv, KeyBlockText& fresh, std::string_view& used) {
   used = f[4];
-  cv.len = 8;
   if (used == kZeroChainingValue) {
     zero_block(cv.bytes.data());
     return true;
   }
   if (!used.empty()) return read_chaining_value_block(s, f, r, 4, cv);
-  if (decipher) return refuse(s, r, 3, 4, 200);
+  if (decipher) return refuse(s, r, kValueNotAccepted, 4);
   random_block(cv.bytes.data());
   build_key_block(s.mfk.data(), kMfkWrappingLen, kChainingValueHeader, cv.bytes.data(), 8, fresh);
   used = {fresh.data(), kKeyBlockLen};
@@ -40,15 +39,13 @@ bool read_chaining_value_field(const Settings& s, const Fields& f, ReplyBuffer& 
 
 }  // namespace
 
-void handle_data_cipher(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 8, 9);
-  if (rule == kRefused) return;
+void handle_data_cipher(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "DE")) return;
   if (!check_one_character_choice(s, f, r, 2, "16")) return;
   Key key;
   if (!read_key_block_field(f[3], 3, kDataKeyHeaders, s, r, key, true)) return;
   const bool decipher = f[1][0] == 'D';
-  Key cv;
+  ChainingValue cv;
   KeyBlockText fresh;
   std::string_view cv_field;
   if (!read_chaining_value_field(s, f, r, decipher, cv, fresh, cv_field)) return;
@@ -74,7 +71,7 @@ void handle_data_cipher(const Settings& s, Fields& f, ReplyBuffer& r) {
   append_decimal(r, 2 * data.len);
   append_separator(r);
   append_hex_field(r, data.bytes, data.len);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

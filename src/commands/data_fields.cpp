@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "commands/field_checks.h"
+#include "commands/key_block_field.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 
@@ -13,18 +13,20 @@ namespace palisim {
 
 bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const DataRules& rules,
                       DataField& data) {
-  if (f[5].starts_with('B')) return refuse(s, r, 3, 5, 203);
+  if (f[5].starts_with('B')) return refuse(s, r, kValueRefused, 5);
   if (!check_one_character_choice(s, f, r, 5, "U")) return false;
   if (!check_not_empty(s, f, r, 6)) return false;
   // Field 6 counts characters; an odd last character carries no byte.
   int32_t chars = 0;
   if (!read_decimal_at_most(s, f, r, 6, 2 * kMaxDataLen + 1, chars)) return false;
   int32_t len = chars / 2;
-  if (len < rules.min_len || (rules.whole_blocks && len % 8 != 0)) return refuse(s, r, 3, 6, 200);
+  if (len < rules.min_len || (rules.whole_blocks && len % 8 != 0)) {
+    return refuse(s, r, kValueNotAccepted, 6);
+  }
   std::string_view text = f[7];
-  if (text.size() != static_cast<size_t>(chars)) return refuse(s, r, 1, 7, 3);
+  if (text.size() != static_cast<size_t>(chars)) return refuse(s, r, kWrongLength, 7);
   // Refused rather than converted into bytes the host never meant.
-  if (!all_hex_digits(text)) return refuse(s, r, 2, 7, 102);
+  if (!all_hex_digits(text)) return refuse(s, r, kBadCharacter, 7);
   hex_to_binary(data.bytes, text.data(), text.size());
   data.len = (len + 7) / 8 * 8;
   std::memset(data.bytes + len, 0, static_cast<size_t>(data.len - len));
@@ -32,21 +34,24 @@ bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const 
 }
 
 bool read_chaining_value_block(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                               Key& cv) {
-  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, r, cv, false)) return false;
-  if (cv.len != 8) return refuse(s, r, 6, field, 209);
+                               ChainingValue& cv) {
+  Key held;  // what the key block holds, of any key length
+  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, r, held, false)) {
+    return false;
+  }
+  if (held.len != 8) return refuse(s, r, kKeyLengthNotAccepted, field);
+  std::memcpy(cv.bytes.data(), held.bytes.data(), cv.bytes.size());
   return true;
 }
 
 bool read_mac_chaining_value(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                             Key& cv) {
+                             ChainingValue& cv) {
   if (!f[field].empty()) return read_chaining_value_block(s, f, r, field, cv);
   zero_block(cv.bytes.data());
-  cv.len = 8;
   return true;
 }
 
-void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const Key& cv) {
+void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const ChainingValue& cv) {
   KeyBlockText block;
   build_key_block(s.mfk.data(), kMfkWrappingLen, kChainingValueHeader, cv.bytes.data(), 8, block);
   append_field(r, {block.data(), kKeyBlockLen});

@@ -2,10 +2,11 @@
 // value blocks, and the data given as format, length and hex text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/key.h"
+#include "crypto/secure_zero.h"
 #include "protocol/fields.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
@@ -17,6 +18,16 @@ inline constexpr std::string_view kChainingValueHeaders = "1IDNE0001IDNN000";
 inline constexpr std::string_view kChainingValueHeader = "1IDNE000";
 
 inline constexpr int32_t kMaxDataLen = 4096;
+
+// A CBC chaining value: one 8-byte block, wiped when it goes out of scope.
+struct ChainingValue {
+  std::array<uint8_t, 8> bytes{};
+
+  ChainingValue() = default;
+  ChainingValue(const ChainingValue&) = delete;
+  ChainingValue& operator=(const ChainingValue&) = delete;
+  ~ChainingValue() { secure_zero(bytes.data(), bytes.size()); }
+};
 
 // Request data converted to bytes and padded with zero bytes to whole blocks.
 struct DataField {
@@ -38,15 +49,15 @@ bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const 
 // A chaining value held in a key block under the MFK: the block must carry a
 // chaining value header and an 8-byte value (else 6/F/35 detail 209).
 bool read_chaining_value_block(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                               Key& cv);
+                               ChainingValue& cv);
 
 // The MAC commands' chaining value: eight zero bytes when the field is empty,
 // a chaining value block otherwise.
 bool read_mac_chaining_value(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                             Key& cv);
+                             ChainingValue& cv);
 
 // The chaining value as a key block under the MFK, then '#'.
-void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const Key& cv);
+void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const ChainingValue& cv);
 
 // Bytes as uppercase hex, then '#'.
 void append_hex_field(ReplyBuffer& r, const uint8_t* bytes, int32_t len);

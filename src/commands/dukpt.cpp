@@ -19,6 +19,7 @@ constexpr uint8_t kCounterByteMask = 0x1F;  // counter bits in KSN byte 7
 constexpr uint8_t kVariantMask[8] = {0xC0, 0xC0, 0xC0, 0xC0, 0x00, 0x00, 0x00, 0x00};
 constexpr uint8_t kPinVariant = 0xFF;  // XORed into the last byte of each half
 
+using SingleKey = std::array<uint8_t, 8>;
 using DoubleKey = std::array<uint8_t, 16>;
 
 uint64_t load_be64(const uint8_t* p) {
@@ -97,7 +98,7 @@ uint32_t transaction_counter(const Ksn& ksn) {
 bool dukpt_decipher_single(const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, const uint8_t in[8],
                            uint8_t out[8]) {
   if (transaction_counter(ksn) == 0) return false;
-  Wiped<PinBlock> key;
+  Wiped<SingleKey> key;
   uint8_t* k = key.value.data();
   uint8_t block[8];
   initial_ksn_block(ksn, block);

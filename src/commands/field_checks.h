@@ -7,24 +7,24 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/errors.h"
 #include "protocol/fields.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 
 namespace palisim {
 
-// Writes the error reply type/field/35 with its detail and returns false, so
-// a check can end with `return refuse(...)`.
-bool refuse(const Settings& s, ReplyBuffer& r, uint8_t type, int field, int32_t detail);
-
 // A field that may not be empty: 1/F/35, detail 3.
 bool check_not_empty(const Settings& s, const Fields& f, ReplyBuffer& r, int field);
 
+// Exactly len characters: 1/F/35 detail 3 for any other length.
+bool check_field_length(const Settings& s, const Fields& f, ReplyBuffer& r, int field, size_t len);
+
 // One character out of `choices`. Any other first character, or none, gives
-// 3/F/35 with value_detail (200, or 203 where a command says so); a second
-// character gives 1/F/35 detail 3.
+// value_error (3/F/35 detail 200, or detail 203 where a command says so); a
+// second character gives 1/F/35 detail 3.
 bool check_one_character_choice(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                                std::string_view choices, int32_t value_detail = 200);
+                                std::string_view choices, ErrorId value_error = kValueNotAccepted);
 
 // min_len to max_len decimal digits: 1/F/35 detail 3 for another length,
 // 2/F/35 detail 102 for another character.

@@ -1,10 +1,11 @@
 // Command 10: generate a working key as a key block under the MFK and,
 // when the host names a key-encrypting key, also under that KEK.
+#include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/key_management.h"
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
-#include "commands/key_block_field.h"
 #include "crypto/random.h"
 #include "crypto/wrapping_key.h"
 
@@ -17,10 +18,7 @@ namespace {
 // (lower case included) 3/3, detail 200.
 bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r, int32_t& key_len) {
   std::string_view letter = f[3];
-  if (letter.size() > 1) {
-    error_reply(s, r, 1, 3, kThird, 3);
-    return false;
-  }
+  if (letter.size() > 1) return refuse(s, r, kWrongLength, 3);
   if (letter.empty() || letter == "D") {
     key_len = 16;
   } else if (letter == "S") {
@@ -28,25 +26,22 @@ bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r,
   } else if (letter == "T") {
     key_len = 24;
   } else {
-    error_reply(s, r, 3, 3, kThird, 200);
-    return false;
+    return refuse(s, r, kValueNotAccepted, 3);
   }
   return true;
 }
 
 }  // namespace
 
-void handle_generate_key(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 2, 4);
-  if (rule == kRefused) return;
-  if (f[1].size() != kKeyHeaderLen) return error_reply(s, r, 1, 1, kThird, 3);
+void handle_generate_key(const Settings& s, const Fields& f, ReplyBuffer& r) {
+  if (!check_field_length(s, f, r, 1, kKeyHeaderLen)) return;
   const bool has_kek = !f[2].empty();
   Key kek;
   if (has_kek && !read_key_block_field(f[2], 2, generate_kek_headers(s), s, r, kek, true)) return;
   Key key;
   if (!check_key_length_letter(s, f, r, key.len)) return;
-  if (s.mfk_len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
-  if (has_kek && kek.len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
+  if (!check_key_fits(s, r, key.len, s.mfk_len, 3)) return;
+  if (has_kek && !check_key_fits(s, r, key.len, kek.len, 3)) return;
 
   for (int32_t at = 0; at < key.len; at += 8)
     random_block(key.bytes.data() + at);
@@ -64,7 +59,7 @@ void handle_generate_key(const Settings& s, Fields& f, ReplyBuffer& r) {
   append_field(r, under_mfk.data());
   append_field(r, under_kek.data());
   append_field(r, check_value.data());
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

@@ -4,6 +4,7 @@
 
 #include "crypto/check_value.h"
 #include "crypto/header_list.h"
+#include "protocol/errors.h"
 
 namespace palisim {
 
@@ -58,18 +59,23 @@ bool check_key_may_move(const Settings& s, ReplyBuffer& r, std::string_view bloc
                         const std::array<char, 32>& letters) {
   std::string_view allowed{letters.data(), strnlen(letters.data(), letters.size())};
   if (block[4] != 'N' && usage_letter_allowed(block, allowed)) return true;
-  error_reply(s, r, 6, static_cast<uint8_t>(field), kThird, 620);
-  return false;
+  return refuse(s, r, kHeaderNotAccepted, field);
 }
 
-void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f, int rule,
+bool check_key_fits(const Settings& s, ReplyBuffer& r, int32_t key_len, int32_t wrapping_key_len,
+                    int field) {
+  if (key_len > wrapping_key_len) return refuse(s, r, kKeyTooLong, field);
+  return true;
+}
+
+void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f,
                           std::string_view reply_code, const KeyBlockText& block, const Key& key) {
   CheckValueText check_value;
   key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
   begin_success(r, reply_code);
   append_field(r, block.data());
   append_field(r, check_value.data());
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

@@ -41,8 +41,13 @@ KeyHeader counterpart_header(std::string_view header);
 bool check_key_may_move(const Settings& s, ReplyBuffer& r, std::string_view block, int field,
                         const std::array<char, 32>& letters);
 
+// Refuses, with error 7/field, detail 3, a key longer than the key that is
+// to wrap it.
+bool check_key_fits(const Settings& s, ReplyBuffer& r, int32_t key_len, int32_t wrapping_key_len,
+                    int field);
+
 // "<code#block#check value#", the echo field and the end of the reply.
-void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f, int rule,
+void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f,
                           std::string_view reply_code, const KeyBlockText& block, const Key& key);
 
 }  // namespace palisim

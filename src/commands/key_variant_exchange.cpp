@@ -3,12 +3,12 @@
 // back in that form to become a key block under the MFK again (11B).
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/key_management.h"
 #include "crypto/check_value.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "commands/key_block_field.h"
 #include "crypto/key_variant.h"
 #include "crypto/wrapping_key.h"
 
@@ -26,6 +26,23 @@ bool is_import_kek_header(std::string_view block) {
   return block[4] == 'N' && (block[6] == 'I' || block[6] == 'K');
 }
 
+// Field 2 of 11B: the key enciphered part by part, as 16, 32 or 48 hex digits.
+bool check_enciphered_key_field(const Settings& s, const Fields& f, ReplyBuffer& r) {
+  std::string_view text = f[2];
+  if (!is_key_text_length(text.size())) return refuse(s, r, kWrongLength, 2);
+  if (!all_hex_digits(text)) return refuse(s, r, kBadCharacter, 2);
+  return true;
+}
+
+// Field 3 of 11B: the KEK's length and form, then its header.
+bool check_import_kek_field(const Settings& s, const Fields& f, ReplyBuffer& r) {
+  std::string_view block = f[3];
+  if (block.size() != kKeyBlockLen) return refuse(s, r, kWrongLength, 3);
+  if (!check_key_block_form(block)) return refuse(s, r, kBadCharacter, 3);
+  if (!is_import_kek_header(block)) return refuse(s, r, kHeaderNotAccepted, 3);
+  return true;
+}
+
 // The imported key's header: the KEK header one step down at index 6.
 KeyHeader imported_key_header(std::string_view kek_block) {
   KeyHeader out{};
@@ -36,9 +53,7 @@ KeyHeader imported_key_header(std::string_view kek_block) {
 
 }  // namespace
 
-void handle_export_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 4, 4);
-  if (rule == kRefused) return;
+void handle_export_variant(const Settings& s, const Fields& f, ReplyBuffer& r) {
   int32_t variant = 0;
   if (!read_decimal_at_most(s, f, r, 1, kMaxVariant, variant)) return;
   // The KEK is required: an empty field 2 fails its length check (1/2, detail 3).
@@ -47,7 +62,7 @@ void handle_export_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
   Key key;
   if (!read_key_block_field(f[3], 3, "", s, r, key, false)) return;
   if (!check_key_may_move(s, r, f[3], 3, s.opte1)) return;
-  if (kek.len < key.len) return error_reply(s, r, 7, 3, kThird, 3);
+  if (!check_key_fits(s, r, key.len, kek.len, 3)) return;
 
   apply_key_variant(variant, kek.bytes.data(), kek.len);
   char text[2 * kMaxKeyLen + 1];
@@ -62,20 +77,14 @@ void handle_export_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
   begin_success(r, "2A");
   append_field(r, text);
   append_field(r, check_value.data());
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
-void handle_import_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 4, 4);
-  if (rule == kRefused) return;
+void handle_import_variant(const Settings& s, const Fields& f, ReplyBuffer& r) {
   int32_t variant = 0;
   if (!read_decimal_at_most(s, f, r, 1, kMaxVariant, variant)) return;
-  std::string_view enciphered = f[2];
-  if (!is_key_text_length(enciphered.size())) return error_reply(s, r, 1, 2, kThird, 3);
-  if (!all_hex_digits(enciphered)) return error_reply(s, r, 2, 2, kThird, 102);
-  if (f[3].size() != kKeyBlockLen) return error_reply(s, r, 1, 3, kThird, 3);
-  if (!check_key_block_form(f[3])) return error_reply(s, r, 2, 3, kThird, 102);
-  if (!is_import_kek_header(f[3])) return error_reply(s, r, 6, 3, kThird, 620);
+  if (!check_enciphered_key_field(s, f, r)) return;
+  if (!check_import_kek_field(s, f, r)) return;
   // Length and form pass again inside; what remains is the MFK, the MAC and
   // the single-length refusal, with their own replies.
   Key kek;
@@ -83,6 +92,7 @@ void handle_import_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
 
   apply_key_variant(variant, kek.bytes.data(), kek.len);
   Key key;
+  const std::string_view enciphered = f[2];
   key.len = static_cast<int32_t>(enciphered.size() / 2);
   hex_to_binary(key.bytes.data(), enciphered.data(), enciphered.size());
   for (int32_t at = 0; at < key.len; at += 8)
@@ -91,7 +101,7 @@ void handle_import_variant(const Settings& s, Fields& f, ReplyBuffer& r) {
   KeyBlockText under_mfk;
   build_key_block(s.mfk.data(), kMfkWrappingLen, view(imported_key_header(f[3])), key.bytes.data(),
                   key.len, under_mfk);
-  reply_with_key_block(s, r, f, rule, "21B", under_mfk, key);
+  reply_with_key_block(s, r, f, "21B", under_mfk, key);
 }
 
 }  // namespace palisim

@@ -4,11 +4,11 @@
 #include "commands/data_fields.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/mac.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
 #include "crypto/hex.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
@@ -35,13 +35,15 @@ bool read_mac_to_verify(const Settings& s, const Fields& f, ReplyBuffer& r, int3
   std::string_view text = f[8];
   mac_len = 0;
   if (indicator == 0) {
-    if (!text.empty()) return refuse(s, r, 1, 8, 3);
+    if (!text.empty()) return refuse(s, r, kWrongLength, 8);
     return true;
   }
-  if (text.size() != 9 && text.size() != 14 && text.size() != 19) return refuse(s, r, 1, 8, 3);
+  if (text.size() != 9 && text.size() != 14 && text.size() != 19) {
+    return refuse(s, r, kWrongLength, 8);
+  }
   for (size_t at = 0; at < text.size(); at += kGroupStride) {
     // Converting a non-hex character would yield a byte the host never sent.
-    if (!all_hex_digits(text.substr(at, kGroupDigits))) return refuse(s, r, 2, 8, 102);
+    if (!all_hex_digits(text.substr(at, kGroupDigits))) return refuse(s, r, kBadCharacter, 8);
     hex_to_binary(mac + mac_len, text.data() + at, kGroupDigits);
     mac_len += 2;
   }
@@ -61,7 +63,7 @@ void append_mac_groups(ReplyBuffer& r, const uint8_t* mac, size_t mac_len) {
 }
 
 // Check value, the algorithm number for 6 and 7 only, the echo field, the end.
-void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, int rule, const Key& key,
+void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const Key& key,
                       int32_t algorithm) {
   CheckValueText check_value;
   key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
@@ -70,14 +72,12 @@ void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, int ru
     append_decimal(r, algorithm);
     append_separator(r);
   }
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace
 
-void handle_generate_mac(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 8, 9);
-  if (rule == kRefused) return;
+void handle_generate_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
   Key key;
   if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, r, key, true)) return;
   int32_t indicator = 0;
@@ -85,7 +85,7 @@ void handle_generate_mac(const Settings& s, Fields& f, ReplyBuffer& r) {
   if (!read_decimal_at_most(s, f, r, 2, kMaxMacIndicator, indicator)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[3].empty() && !read_decimal_at_most(s, f, r, 3, kMaxMacAlgorithm, algorithm)) return;
-  Key cv;
+  ChainingValue cv;
   if (!read_mac_chaining_value(s, f, r, 4, cv)) return;
   DataField data;
   if (!read_data_fields(s, f, r, kMacData, data)) return;
@@ -99,17 +99,15 @@ void handle_generate_mac(const Settings& s, Fields& f, ReplyBuffer& r) {
   } else {
     append_mac_groups(r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
   }
-  finish_mac_reply(s, r, f, rule, key, algorithm);
+  finish_mac_reply(s, r, f, key, algorithm);
 }
 
-void handle_verify_mac(const Settings& s, Fields& f, ReplyBuffer& r) {
-  int rule = check_field_count(s, f, r, 9, 10);
-  if (rule == kRefused) return;
+void handle_verify_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
   Key key;
   if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, r, key, true)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[2].empty() && !read_decimal_at_most(s, f, r, 2, kMaxMacAlgorithm, algorithm)) return;
-  Key cv;
+  ChainingValue cv;
   if (!read_mac_chaining_value(s, f, r, 3, cv)) return;
   int32_t indicator = 0;
   if (!check_not_empty(s, f, r, 4)) return;
@@ -131,7 +129,7 @@ void handle_verify_mac(const Settings& s, Fields& f, ReplyBuffer& r) {
     append_field(r, match ? "Y" : "N");
     append_separator(r);
   }
-  finish_mac_reply(s, r, f, rule, key, algorithm);
+  finish_mac_reply(s, r, f, key, algorithm);
 }
 
 }  // namespace palisim

@@ -2,12 +2,12 @@
 // with opt66 and no old PIN block, not at all) and the new PIN's PVV returned.
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "commands/pvv.h"
 #include "crypto/constant_time.h"
 #include "crypto/des.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
@@ -49,11 +49,9 @@ ChangeOutcome change_outcome(const Settings& s, const Fields& f, const Key& pin_
 
 }  // namespace
 
-void handle_change_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
-  const int rule = check_field_count(s, f, r, 12, 12);
-  if (rule == kRefused) return;
-  if (!check_one_character_choice(s, f, r, 1, "3", 203)) return;
-  if (!check_one_character_choice(s, f, r, 2, "1", 203)) return;
+void handle_change_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
+  if (!check_one_character_choice(s, f, r, 1, "3", kValueRefused)) return;
+  if (!check_one_character_choice(s, f, r, 2, "1", kValueRefused)) return;
   // opt66 lets the host set a new PIN without proving the old one.
   const bool old_given = !(f[3].empty() && s.opt66);
   Wiped<PinBlock> old_block;
@@ -77,7 +75,7 @@ void handle_change_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
   begin_success(r, "47");
   append_field(r, {outcome.status, outcome.status_len});
   append_field(r, outcome.pvv.data());
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

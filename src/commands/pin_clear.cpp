@@ -5,17 +5,15 @@
 
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
-void handle_encipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
-  const int rule = check_field_count(s, f, r, 4, 4);
-  if (rule == kRefused) return;
+void handle_encipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   Key pin_key;
   if (!read_key_block_field(f[1], 1, kEncipherPinKeyList, s, r, pin_key, true)) return;
   // A block never holds fewer than four digits, whatever opta0 says.
@@ -32,12 +30,10 @@ void handle_encipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
 
   begin_success(r, "40");
   append_field(r, {hex, kPinBlockHexLen});
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
-void handle_decipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
-  const int rule = check_field_count(s, f, r, 5, 5);
-  if (rule == kRefused) return;
+void handle_decipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "1")) return;
   Wiped<PinBlock> block;  // enciphered, then clear
   uint8_t* b = block.value.data();
@@ -57,7 +53,7 @@ void handle_decipher_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
     append_byte(r, static_cast<uint8_t>(pin_fault_character(result, s)));
   }
   append_separator(r);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

@@ -14,8 +14,10 @@ constexpr std::string_view kDukptModes = "1SD";
 // never sent, so it is refused like any other malformed hex field.
 bool read_ksn_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field, Ksn& ksn) {
   std::string_view text = f[field];
-  if (text.size() < kMinKsnHexLen || text.size() > kMaxKsnHexLen) return refuse(s, r, 1, field, 3);
-  if (!all_hex_digits(text)) return refuse(s, r, 2, field, 102);
+  if (text.size() < kMinKsnHexLen || text.size() > kMaxKsnHexLen) {
+    return refuse(s, r, kWrongLength, field);
+  }
+  if (!all_hex_digits(text)) return refuse(s, r, kBadCharacter, field);
   assemble_ksn(text, ksn);
   return true;
 }
@@ -24,8 +26,10 @@ bool read_ksn_field(const Settings& s, const Fields& f, ReplyBuffer& r, int fiel
 bool read_dukpt_mode_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
                            char& mode) {
   std::string_view text = f[field];
-  if (text.size() != 1) return refuse(s, r, 1, field, 3);
-  if (kDukptModes.find(text[0]) == std::string_view::npos) return refuse(s, r, 3, field, 200);
+  if (text.size() != 1) return refuse(s, r, kWrongLength, field);
+  if (kDukptModes.find(text[0]) == std::string_view::npos) {
+    return refuse(s, r, kValueNotAccepted, field);
+  }
   mode = text[0];
   return true;
 }
@@ -40,7 +44,7 @@ bool decipher_dukpt_fields(const Settings& s, const Fields& f, ReplyBuffer& r, i
   if (!read_dukpt_mode_field(s, f, r, mode_field, mode)) return false;
   DukptMode resolved = resolve_dukpt_mode(mode, s.second_pin);
   if (!dukpt_decipher(resolved, ksn, bdk.bytes.data(), bdk.len, block, block)) {
-    return refuse(s, r, 3, counter_field, 200);
+    return refuse(s, r, kValueNotAccepted, counter_field);
   }
   return true;
 }

@@ -2,21 +2,19 @@
 // (type "7") to an outgoing PIN key, with the result of the PIN check.
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
-void handle_translate_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
-  if (check_field_count(s, f, r, 6, 8) == kRefused) return;
+void handle_translate_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "17")) return;
   const bool dukpt = f[1][0] == '7';
-  const int fields = dukpt ? 8 : 6;
-  const int rule = check_field_count(s, f, r, fields, fields);
-  if (rule == kRefused) return;
+  // The DUKPT form adds the key serial number and the mode.
+  if (dukpt && !check_field_count(s, f, r, 8)) return;
   Key in_key;  // the incoming PIN key, or the BDK
   if (!read_key_block_field(f[2], 2, dukpt ? kBdkList : kDecipherPinKeyList, s, r, in_key, true)) {
     return;
@@ -44,7 +42,7 @@ void handle_translate_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
   append_field(r, {hex, kPinBlockHexLen});
   append_byte(r, result == kPinValid ? 'Y' : pin_fault_character(result, s));
   append_separator(r);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

@@ -2,12 +2,12 @@
 // "7") checked against the Visa PVV that the host keeps.
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
+#include "commands/key_block_field.h"
 #include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "commands/pvv.h"
 #include "crypto/constant_time.h"
 #include "crypto/des.h"
-#include "commands/key_block_field.h"
 
 namespace palisim {
 
@@ -23,18 +23,16 @@ bool pvv_matches(const Fields& f, int32_t pvk_index, const PinText& pin, const K
 
 }  // namespace
 
-void handle_verify_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
-  // Field 6 is never read; the DUKPT form passes this count with its 13 fields.
-  int rule = check_field_count(s, f, r, 11, 11);
-  if (rule == kRefused) return;
-  if (!check_one_character_choice(s, f, r, 1, "3", 203)) return;
-  if (!check_one_character_choice(s, f, r, 2, "17", 203)) return;
+void handle_verify_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
+  // Field 6 is never read.
+  if (!check_one_character_choice(s, f, r, 1, "3", kValueRefused)) return;
+  if (!check_one_character_choice(s, f, r, 2, "17", kValueRefused)) return;
   Wiped<PinBlock> block;  // enciphered, then clear
   uint8_t* b = block.value.data();
   if (!read_pin_block_field(s, f, r, 3, b)) return;
   const bool dukpt = f[2][0] == '7';
-  if (dukpt) rule = check_field_count(s, f, r, 13, 13);
-  if (rule == kRefused) return;
+  // The DUKPT form adds the key serial number and the mode.
+  if (dukpt && !check_field_count(s, f, r, 13)) return;
   Key pin_key;  // the PIN key, or the BDK
   if (!read_key_block_field(f[4], 4, dukpt ? kBdkList : kDecipherPinKeyList, s, r, pin_key, true)) {
     return;
@@ -60,7 +58,7 @@ void handle_verify_pin(const Settings& s, Fields& f, ReplyBuffer& r) {
   begin_success(r, "42");
   append_byte(r, static_cast<uint8_t>(check));
   append_separator(r);
-  finish_success(s, r, f, rule);
+  finish_success(s, r, f);
 }
 
 }  // namespace palisim

@@ -1,16 +1,11 @@
 #include "commands/pvv.h"
 
+#include "commands/decimalise.h"
 #include "commands/pin_block.h"
 #include "crypto/des.h"
 #include "crypto/secure_zero.h"
 
 namespace palisim {
-
-namespace {
-
-constexpr int kNibbles = 16;
-
-}  // namespace
 
 void compute_pvv(std::string_view account, int pvk_index, std::string_view pin, const uint8_t* pvk,
                  int32_t pvk_len, Pvv& pvv) {
@@ -24,16 +19,8 @@ void compute_pvv(std::string_view account, int pvk_index, std::string_view pin, 
     set_nibble(b, static_cast<int>(kPvvAccountLen + 1 + i), static_cast<uint8_t>(pin[i] - '0'));
   encipher_block_by_key_length(pvk, pvk_len, b, b);
 
-  // Decimal nibbles first; only if they are too few do A to F count, as 0 to 5.
-  size_t n = 0;
-  for (int i = 0; i < kNibbles && n < kPvvLen; ++i) {
-    const uint8_t v = get_nibble(b, i);
-    if (v <= 9) pvv[n++] = static_cast<char>('0' + v);
-  }
-  for (int i = 0; i < kNibbles && n < kPvvLen; ++i) {
-    const uint8_t v = get_nibble(b, i);
-    if (v > 9) pvv[n++] = static_cast<char>('0' + v - 10);
-  }
+  // The first four digits; A to F count only when fewer than four nibbles are decimal.
+  decimalise_block(b, {pvv.data(), kPvvLen});
   pvv[kPvvLen] = '\0';
 }
 

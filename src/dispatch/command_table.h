@@ -12,16 +12,15 @@ namespace palisim {
 
 struct CommandRow {
   std::string_view code;  // lower case; matched without regard to case
+  int min_fields;         // fewest fields, field 0 counted and an echo field not
   Handler handler;
 };
 
 std::span<const CommandRow> command_table();
 
-// Writes the reply to a command code that no row matches: 23/0/35, detail 203.
-void unknown_command_reply(const Settings& s, Fields& f, ReplyBuffer& r);
-
-// Splits the request in place, looks field 0 up in the command table and
-// lets its handler write the reply; the reply length starts at 0.
+// Splits the request in place, looks field 0 up in the command table, checks
+// the field count and lets the row's handler write the reply. The reply
+// starts empty and without a recorded error.
 void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r);
 
 }  // namespace palisim

@@ -1,6 +1,7 @@
 #include <cstdint>
 
 #include "dispatch/command_table.h"
+#include "protocol/errors.h"
 
 namespace palisim {
 
@@ -16,28 +17,34 @@ bool code_matches(std::string_view field, std::string_view code) {
   return true;
 }
 
-}  // namespace
-
-void unknown_command_reply(const Settings& s, Fields& /*f*/, ReplyBuffer& r) {
-  error_reply(s, r, 23, 0, kThird, 203);
+const CommandRow* find_command(std::string_view code) {
+  for (const CommandRow& row : command_table()) {
+    if (code_matches(code, row.code)) return &row;
+  }
+  return nullptr;
 }
+
+}  // namespace
 
 void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
   r.len = 0;
+  r.error = nullptr;
   Fields f;
   split_request(text, text_len, f);
   if (f.count == 0) {
-    error_reply(s, r, 2, 0, kThird, 101);
+    refuse(s, r, kNoFields, 0);
     return;
   }
-  std::string_view code{f.ptr[0], f.len[0]};
-  for (const CommandRow& row : command_table()) {
-    if (code_matches(code, row.code)) {
-      row.handler(s, f, r);
-      return;
-    }
+  const CommandRow* row = find_command({f.ptr[0], f.len[0]});
+  if (row == nullptr) {
+    refuse(s, r, kUnknownCommand, 0);
+    return;
   }
-  unknown_command_reply(s, f, r);
+  if (field_count_rule(f, row->min_fields) == kRefused) {
+    refuse(s, r, kTooFewFields, row->min_fields);
+    return;
+  }
+  row->handler(s, f, r);
 }
 
 }  // namespace palisim

@@ -16,7 +16,8 @@ struct Fields {
   std::array<const char*, kMaxFields> ptr{};  // NUL-terminated field starts inside the request
   std::array<uint16_t, kMaxFields> len{};     // length of each field
   int count = 0;                              // fields found by splitting, 0 to 64
-  int visible = 0;  // fields a handler reads; an echo field and all beyond read as empty
+  int visible = 0;    // fields a handler reads; an echo field and all beyond read as empty
+  bool echo = false;  // the last field is an echo field, repeated by a success reply
 
   // Field i, or an empty field when i lies beyond what the handler may read.
   std::string_view operator[](int i) const {
@@ -33,16 +34,18 @@ void split_request(char* text, int32_t text_len, Fields& f);
 enum FieldCountResult : int { kRefused = 0, kAccepted = 1, kAcceptedWithEcho = 2 };
 
 // Counts the fields (field 0 included, a trailing "^..." echo field excluded)
-// and refuses fewer than `minimum`. Surplus fields are accepted. Once an echo
-// field is recognised, it and everything after it read as empty.
-int field_count_rule(Fields& f, int minimum, int maximum);
+// and refuses fewer than `minimum`, writing no reply. Surplus fields are
+// accepted. Once an echo field is recognised, it and everything after it read
+// as empty.
+int field_count_rule(Fields& f, int minimum);
 
-// The field-count rule plus its error reply 4/minimum/35, detail 300.
-// Returns the rule's result; on kRefused the reply is already written.
-int check_field_count(const Settings& s, Fields& f, ReplyBuffer& r, int minimum, int maximum);
+// A further minimum on the fields that field_count_rule counted, for a
+// command whose field count depends on one of its fields: fewer give the
+// error reply 4/minimum/35, detail 300.
+bool check_field_count(const Settings& s, const Fields& f, ReplyBuffer& r, int minimum);
 
-// Appends the echo field and '#' when `rule_result` says there is one.
-void append_echo_field(int rule_result, ReplyBuffer& r, const Fields& f);
+// Appends the echo field and '#' when the request has one.
+void append_echo_field(ReplyBuffer& r, const Fields& f);
 
 // "<" + reply code + "#": the start of every success reply.
 inline void begin_success(ReplyBuffer& r, std::string_view reply_code) {
@@ -51,8 +54,8 @@ inline void begin_success(ReplyBuffer& r, std::string_view reply_code) {
 }
 
 // Echo field (if any) and '>' (plus CR LF unless opt23): the end of every success reply.
-inline void finish_success(const Settings& s, ReplyBuffer& r, const Fields& f, int rule_result) {
-  append_echo_field(rule_result, r, f);
+inline void finish_success(const Settings& s, ReplyBuffer& r, const Fields& f) {
+  append_echo_field(r, f);
   end_reply(s, r);
 }
 

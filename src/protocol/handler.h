@@ -7,7 +7,8 @@
 
 namespace palisim {
 
-// Checks the request's fields in order and appends exactly one reply.
-using Handler = void (*)(const Settings& s, Fields& f, ReplyBuffer& r);
+// Checks the request's fields in order and appends exactly one reply. The
+// dispatcher has counted the fields against the command's minimum.
+using Handler = void (*)(const Settings& s, const Fields& f, ReplyBuffer& r);
 
 }  // namespace palisim

@@ -12,9 +12,12 @@
 
 namespace palisim {
 
+struct ErrorKind;
+
 struct ReplyBuffer {
-  std::span<char> buf;  // storage owned by the caller; its size is the capacity
-  int32_t len = 0;      // bytes written so far; the reply is not NUL-terminated
+  std::span<char> buf;               // storage owned by the caller; its size is the capacity
+  int32_t len = 0;                   // bytes written so far; the reply is not NUL-terminated
+  const ErrorKind* error = nullptr;  // the error the reply refuses with; null for a success
 
   std::string_view view() const { return {buf.data(), static_cast<size_t>(len)}; }
 };
@@ -35,10 +38,11 @@ int32_t append_bytes(ReplyBuffer& r, std::span<const uint8_t> bytes);
 int32_t append_decimal(ReplyBuffer& r, int32_t value);
 
 // A complete error reply: <00#TTFF35#> or, with opt21, <00#TTFF35#DDDD##>.
+// Commands refuse by name through refuse() (protocol/errors.h).
 void error_reply(const Settings& s, ReplyBuffer& r, uint8_t type, uint8_t field, uint8_t third,
                  int32_t detail);
 
-// Error reply codes used across the commands.
+// The two digits after TTFF in every error reply.
 inline constexpr uint8_t kThird = 35;
 
 }  // namespace palisim
