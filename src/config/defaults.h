@@ -7,5 +7,7 @@ namespace palisim {
 
 inline constexpr char kDefaultConfigurationPath[] = "atalla.conf";  // in the working directory
 inline constexpr uint16_t kDefaultPort = 7000;
+// The `atalla` section whose settings the connections load.
+inline constexpr char kDefaultSectionTitle[] = "default";
 
 }  // namespace palisim
