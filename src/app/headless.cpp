@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "config/config.h"
 #include "app/server_thread.h"
+#include "config/config.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -28,7 +28,7 @@ int run_headless(const ProgramOptions& options) {
 
   // The window's rules: any interface but "any" means the local machine only.
   const char* interface_name = "any";
-  uint16_t port = 7000;
+  uint16_t port = kDefaultPort;
   ServerParameters params;
   if (load_server_parameters(params, options.config_path.c_str())) {
     interface_name = strcasecmp(params.interface_name, "any") == 0 ? "any" : "localhost";

@@ -4,14 +4,16 @@
 #include <cstdint>
 #include <string>
 
+#include "config/defaults.h"
+
 namespace palisim {
 
 struct ProgramOptions {
-  bool headless = false;                    // --headless: no window
-  bool quiet = false;                       // --quiet: no per-event trace lines
-  bool help = false;                        // --help
-  std::string config_path = "atalla.conf";  // --config PATH
-  int port = -1;                            // --port N; -1 keeps the configured port
+  bool headless = false;                                // --headless: no window
+  bool quiet = false;                                   // --quiet: no per-event trace lines
+  bool help = false;                                    // --help
+  std::string config_path = kDefaultConfigurationPath;  // --config PATH
+  int port = -1;                                        // --port N; -1 keeps the configured port
   std::string interface_name;  // --interface any|localhost; empty keeps the configured one
 };
 

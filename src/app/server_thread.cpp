@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "config/defaults.h"
+
 namespace palisim {
 
 namespace {
@@ -17,6 +19,7 @@ ServerThread::ServerThread() {
   hooks_.accepted = &ServerThread::on_accepted;
   hooks_.closed = &ServerThread::on_closed;
   hooks_.owner = this;
+  configure("any", kDefaultPort, kDefaultConfigurationPath);
 }
 
 void ServerThread::configure(const char* interface_name, uint16_t port, const char* config_path) {
@@ -31,7 +34,8 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
 
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
-  return run_server(interface_name_, port_, &hooks_, config_path_, nullptr, &stop_);
+  return run_server(interface_name_, port_, &hooks_, SettingsSource{.config_path = config_path_},
+                    &stop_);
 }
 
 void ServerThread::release() {

@@ -38,9 +38,11 @@ class ServerThread : public WorkerThread {
   static void on_accepted(ServerHooks* hooks, int fd, const sockaddr_in& peer);
   static void on_closed(ServerHooks* hooks, int fd);
 
-  char interface_name_[128] = "any";
-  uint16_t port_ = 7000;
-  char config_path_[1024] = "atalla.conf";
+  // Set by configure(); the constructor gives every interface, the default
+  // port and the default file.
+  char interface_name_[128];
+  uint16_t port_;
+  char config_path_[1024];
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients
   ServerHooks hooks_;

@@ -17,11 +17,8 @@ bool WorkerThread::start() {
     running_.store(false, std::memory_order_release);
     return false;
   }
-  attach(thread_.get_id());
   return true;
 }
-
-void WorkerThread::attach(std::thread::id) {}
 
 void WorkerThread::release() {}
 

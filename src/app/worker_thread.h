@@ -14,8 +14,6 @@ class WorkerThread {
   virtual bool start();
   // The thread's work; its result is the thread's exit code.
   virtual int run() = 0;
-  // Called on the starting thread once the new thread exists.
-  virtual void attach(std::thread::id id);
   // Called on the thread itself after run() returned.
   virtual void release();
 

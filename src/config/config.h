@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "config/defaults.h"
 #include "protocol/settings.h"
 
 struct cfg_t;
@@ -14,7 +15,7 @@ namespace palisim {
 
 struct ServerParameters {
   char interface_name[64] = "any";        // "any" or "localhost", up to 63 characters
-  uint16_t port = 7000;                   // TCP port to listen on
+  uint16_t port = kDefaultPort;           // TCP port to listen on
   char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
 };
 

@@ -1,7 +1,6 @@
 #include <confuse.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "config/config.h"
@@ -43,9 +42,7 @@ bool load_settings(Settings& settings, const char* path, const char* section_tit
     settings.pmfk_present = 1;
   }
   for (const OptionFlag& flag : kOptionFlags) {
-    char name[16];
-    snprintf(name, sizeof name, "%.*s", static_cast<int>(flag.name.size()), flag.name.data());
-    settings.*flag.member = cfg_getbool(section, name) ? 1 : 0;
+    settings.*flag.member = cfg_getbool(section, flag.name.data()) ? 1 : 0;
   }
   settings.min_pin_len =
       static_cast<int8_t>(static_cast<uint8_t>(cfg_getint(section, "opta0") & 0xFF));

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include <confuse.h>
@@ -51,6 +54,36 @@ void print_library_message(cfg_t*, const char* format, va_list args) {
   vfprintf(configuration_output(), format, args);
 }
 
+// The options of an `atalla` section: the two keys, a row per option flag as
+// the settings table lists it, then the PIN and key-usage options.
+const cfg_opt_t kKeyOptions[] = {
+    CFG_STR("mfk", "", CFGF_NONE),
+    CFG_STR("pmfk", "", CFGF_NONE),
+};
+const cfg_opt_t kPinAndUsageOptions[] = {
+    CFG_INT("opta0", 4, CFGF_NONE),
+    CFG_STR("opta1", "L", CFGF_NONE),
+    CFG_STR("opta2", "B", CFGF_NONE),
+    CFG_STR("opte0", "", CFGF_NONE),
+    CFG_STR("opte1", "", CFGF_NONE),
+    CFG_BOOL("opte2", cfg_false, CFGF_NONE),
+    CFG_BOOL("opte3", cfg_false, CFGF_NONE),
+    CFG_BOOL("opte4", cfg_false, CFGF_NONE),
+    CFG_END(),
+};
+using SectionOptions = std::array<cfg_opt_t, std::size(kKeyOptions) + kOptionFlags.size() +
+                                                 std::size(kPinAndUsageOptions)>;
+
+SectionOptions section_options() {
+  SectionOptions rows;
+  cfg_opt_t* row = std::copy(std::begin(kKeyOptions), std::end(kKeyOptions), rows.begin());
+  for (const OptionFlag& flag : kOptionFlags) {
+    *row++ = CFG_BOOL(flag.name.data(), flag.default_value ? cfg_true : cfg_false, CFGF_NONE);
+  }
+  std::copy(std::begin(kPinAndUsageOptions), std::end(kPinAndUsageOptions), row);
+  return rows;
+}
+
 void wipe_text(char* text) {
   if (text) secure_zero(text, strlen(text));
 }
@@ -84,48 +117,14 @@ Configuration open_configuration(const char* path) {
     return nullptr;
   }
 
-  cfg_opt_t atalla_options[] = {
-      CFG_STR("mfk", "", CFGF_NONE),
-      CFG_STR("pmfk", "", CFGF_NONE),
-      CFG_BOOL("opt20", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt21", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt23", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt27", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt44", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt60", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt61", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt62", cfg_true, CFGF_NONE),
-      CFG_BOOL("opt63", cfg_true, CFGF_NONE),
-      CFG_BOOL("opt64", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt66", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt68", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt69", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt6b", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt6c", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt6e", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt6f", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt88", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt8a", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt8b", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt8c", cfg_false, CFGF_NONE),
-      CFG_BOOL("opt8e", cfg_false, CFGF_NONE),
-      CFG_INT("opta0", 4, CFGF_NONE),
-      CFG_STR("opta1", "L", CFGF_NONE),
-      CFG_STR("opta2", "B", CFGF_NONE),
-      CFG_STR("opte0", "", CFGF_NONE),
-      CFG_STR("opte1", "", CFGF_NONE),
-      CFG_BOOL("opte2", cfg_false, CFGF_NONE),
-      CFG_BOOL("opte3", cfg_false, CFGF_NONE),
-      CFG_BOOL("opte4", cfg_false, CFGF_NONE),
-      CFG_END(),
-  };
+  SectionOptions atalla_options = section_options();
   // CFGF_NOCASE on the section itself makes its titles case-insensitive;
   // the flag given to cfg_init covers option names only.
   cfg_opt_t options[] = {
       CFG_STR("interface", "any", CFGF_NONE),
-      CFG_INT("port", 7000, CFGF_NONE),
+      CFG_INT("port", kDefaultPort, CFGF_NONE),
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
-      CFG_SEC("atalla", atalla_options,
+      CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
   };
@@ -140,8 +139,6 @@ Configuration open_configuration(const char* path) {
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);
   cfg_set_validate_func(raw, "atalla|opta1", check_pin_sanity_indicator);
   cfg_set_validate_func(raw, "atalla|opta2", check_second_pin_indicator);
-  cfg_set_validate_func(raw, "atalla|opte0", accept_any_value);
-  cfg_set_validate_func(raw, "atalla|opte1", accept_any_value);
   int result = cfg_parse_fp(raw, file.get());
   lock.unlock();
 

@@ -56,8 +56,4 @@ int check_second_pin_indicator(cfg_t* cfg, cfg_opt_t* opt) {
   return -1;
 }
 
-int accept_any_value(cfg_t*, cfg_opt_t*) {
-  return 0;
-}
-
 }  // namespace palisim

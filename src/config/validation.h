@@ -12,6 +12,5 @@ int check_key(cfg_t* cfg, cfg_opt_t* opt);
 int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
 int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);
 int check_second_pin_indicator(cfg_t* cfg, cfg_opt_t* opt);
-int accept_any_value(cfg_t* cfg, cfg_opt_t* opt);
 
 }  // namespace palisim

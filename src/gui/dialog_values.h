@@ -7,12 +7,13 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "config/defaults.h"
 
 namespace palisim {
 
 struct DialogValues {
-  bool local_only = false;  // "Local Only" chosen rather than "Any"
-  uint16_t port = 7000;     // TCP port to listen on
+  bool local_only = false;       // "Local Only" chosen rather than "Any"
+  uint16_t port = kDefaultPort;  // TCP port to listen on
 };
 
 // Fills values from the configuration file's interface and port: "any" in

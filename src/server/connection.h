@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "protocol/settings.h"
+#include "server/settings_source.h"
 
 namespace palisim {
 
@@ -41,12 +42,6 @@ struct Connection {
 };
 
 using ConnectionTable = std::array<Connection, kMaxConnections>;
-
-// Where new connections load their settings from.
-struct SettingsSource {
-  const char* config_path;
-  const char* section_title;
-};
 
 // Takes the first free slot for the socket and loads its settings; nullptr
 // when all slots are in use.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "server/settings_source.h"
+
 namespace palisim {
 
 class StopSignal;
@@ -23,12 +25,11 @@ struct ServerHooks {
 inline constexpr int kListenerFailed = 3;
 
 // Listens on the interface and port and serves until `stop` is signalled or
-// the listener fails; then closes every connection. A non-empty configuration
-// path or section title replaces the one kept from earlier runs (defaults
-// "palisim.conf" and "default"). Returns 0, or 3 when the listener could not
-// be set up.
+// the listener fails; then closes every connection. Each accepted connection
+// loads its settings from `settings`. Returns 0, or 3 when the listener could
+// not be set up.
 int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
-               const char* config_path, const char* section_title, const StopSignal* stop);
+               const SettingsSource& settings, const StopSignal* stop);
 
 // "any", "localhost" (any case), a dotted IPv4 address or a host name.
 std::optional<in_addr> resolve_interface(const char* interface_name);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "free_port.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -16,19 +17,6 @@ namespace {
 
 std::string binary() {
   return std::string(PALISIM_BINARY_DIR) + "/Palisim002";
-}
-
-// A port nobody listens on right now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
 }
 
 // The program running with its standard output in a file, with no display

@@ -6,6 +6,7 @@
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
 #include "dispatch/command_table.h"
+#include "hex_text.h"
 #include "protocol/settings.h"
 
 namespace palisim::testing {
@@ -30,12 +31,6 @@ inline std::string run(const Settings& s, std::string request) {
   ReplyBuffer r{reply, 0};
   dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
   return std::string(r.view());
-}
-
-inline std::string bytes_from_hex(const std::string& hex) {
-  std::string out(hex.size() / 2, '\0');
-  hex_to_binary(reinterpret_cast<uint8_t*>(out.data()), hex.data(), hex.size());
-  return out;
 }
 
 // A key block of the key (hex) under the settings' MFK, as the device would build it.

@@ -1,12 +1,8 @@
-// Requests for the card, data and MAC command tests, and OpenSSL's DES as an
-// independent reference for their CBC and MAC results.
+// Requests for the card, data and MAC command tests, and the independent DES's
+// CBC-MAC for their MAC results.
 #pragma once
 
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/des.h>
-
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -14,6 +10,7 @@
 #include "crypto/key.h"
 #include "crypto/key_block.h"
 #include "crypto/wrapping_key.h"
+#include "des_oracle.h"
 
 namespace palisim::testing {
 
@@ -37,43 +34,6 @@ inline std::string error(int type, int field, int detail) {
   return text;
 }
 
-inline std::string hex_of(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 0x0F];
-  }
-  return hex;
-}
-
-// OpenSSL's CBC over data (hex, whole blocks) under a key of 8, 16 or 24 bytes
-// (hex), from iv (hex); the result in hex.
-inline std::string oracle_cbc(const std::string& key_hex, const std::string& iv_hex,
-                              const std::string& data_hex, bool encipher) {
-  std::string key = bytes_from_hex(key_hex);
-  std::string data = bytes_from_hex(data_hex);
-  DES_key_schedule ks[3];
-  for (size_t i = 0; i < 3; ++i) {
-    size_t at = key.size() == 8 || (key.size() == 16 && i == 2) ? 0 : 8 * i;
-    DES_cblock part;
-    std::memcpy(part, key.data() + at, 8);
-    DES_set_key_unchecked(&part, &ks[i]);
-  }
-  DES_cblock cv;
-  std::memcpy(cv, bytes_from_hex(iv_hex).data(), 8);
-  std::string out(data.size(), '\0');
-  auto* in = reinterpret_cast<const unsigned char*>(data.data());
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
-  int enc = encipher ? DES_ENCRYPT : DES_DECRYPT;
-  if (key.size() == 8) {
-    DES_ncbc_encrypt(in, o, static_cast<long>(data.size()), &ks[0], &cv, enc);
-  } else {
-    DES_ede3_cbc_encrypt(in, o, static_cast<long>(data.size()), &ks[0], &ks[1], &ks[2], &cv, enc);
-  }
-  return hex_of(out);
-}
-
 // The last block of OpenSSL's CBC encipherment: the CBC-MAC.
 inline std::string oracle_cbc_mac(const std::string& key_hex, const std::string& iv_hex,
                                   const std::string& data_hex) {
@@ -87,7 +47,7 @@ inline constexpr char kZeroIv[] = "0000000000000000";
 inline std::string chaining_value_of(const Settings& s, const std::string& block) {
   Key key;
   if (!open_key_block(s.mfk.data(), kMfkWrappingLen, block, key) || key.len != 8) return "";
-  return hex_of(std::string(reinterpret_cast<const char*>(key.bytes.data()), 8));
+  return to_hex(key.bytes.data(), 8);
 }
 
 // Field i of a reply "<a#b#...#>\r\n".

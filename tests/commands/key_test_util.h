@@ -1,21 +1,15 @@
-// Helpers for the key management command tests: an independent DES (OpenSSL)
-// for expected encipherments and check values, opening returned key blocks,
-// and taking replies apart.
+// Helpers for the key management command tests: check values from the
+// independent DES, opening returned key blocks, and taking replies apart.
 #pragma once
 
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
-#include <openssl/des.h>
-
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "command_test_util.h"
 #include "crypto/key.h"
 #include "crypto/key_block.h"
+#include "des_oracle.h"
 
 namespace palisim::testing {
 
@@ -27,44 +21,6 @@ inline const std::string kKey8 = "0123456789ABCDEF";
 inline const std::string kKey16 = "0123456789ABCDEFFEDCBA9876543210";
 inline const std::string kKey24 = kKey16 + "89ABCDEF01234567";
 
-inline std::string to_hex(const uint8_t* bytes, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
-// Each 8-byte part of data enciphered (or deciphered) alone under a key of 8
-// (single DES), 16 (K1 K2 K1) or 24 bytes, by OpenSSL.
-inline std::string oracle_ecb(const std::string& key_hex, const std::string& data_hex,
-                              bool encipher) {
-  std::string key = bytes_from_hex(key_hex);
-  std::string data = bytes_from_hex(data_hex);
-  DES_key_schedule ks[3];
-  for (size_t i = 0; i < 3; ++i) {
-    size_t offset = (key.size() == 8 || (key.size() == 16 && i == 2)) ? 0 : 8 * i;
-    DES_cblock part;
-    std::memcpy(part, key.data() + offset, 8);
-    DES_set_key_unchecked(&part, &ks[i]);
-  }
-  std::string out;
-  for (size_t at = 0; at < data.size(); at += 8) {
-    DES_cblock in, result;
-    std::memcpy(in, data.data() + at, 8);
-    int enc = encipher ? DES_ENCRYPT : DES_DECRYPT;
-    if (key.size() == 8) {
-      DES_ecb_encrypt(&in, &result, &ks[0], enc);
-    } else {
-      DES_ecb3_encrypt(&in, &result, &ks[0], &ks[1], &ks[2], enc);
-    }
-    out += to_hex(result, 8);
-  }
-  return out;
-}
-
 // The check value as OpenSSL computes it: zeros enciphered, first 4 or 6 digits.
 inline std::string oracle_check_value(const std::string& key_hex, size_t digits = 4) {
   return oracle_ecb(key_hex, "0000000000000000", true).substr(0, digits);
@@ -75,7 +31,7 @@ inline std::string with_variant_mask(const std::string& key_hex, uint8_t mask) {
   std::string key = bytes_from_hex(key_hex);
   for (size_t at = 0; at < key.size(); at += 8)
     key[at] = static_cast<char>(static_cast<uint8_t>(key[at]) ^ mask);
-  return to_hex(reinterpret_cast<const uint8_t*>(key.data()), key.size());
+  return to_hex(key);
 }
 
 // The key (hex) inside a block under a wrapping key (hex); "" when the block

@@ -12,8 +12,8 @@ namespace palisim {
 namespace {
 
 using testing::bytes_from_hex;
+using testing::to_hex;
 using testing::pin::clear_block;
-using testing::pin::to_hex;
 
 std::string built(const std::string& pin, const std::string& account) {
   PinBlock out;

@@ -14,6 +14,7 @@ namespace palisim {
 namespace {
 
 using testing::bytes_from_hex;
+using testing::to_hex;
 using namespace testing::pin;
 
 Ksn ksn_of(const std::string& hex) {

@@ -1,21 +1,17 @@
-// Helpers for the PIN command tests: requests and replies as text, OpenSSL as
-// an independent DES, clear PIN blocks written out by hand, and a driver for
-// tables of error rows.
+// Helpers for the PIN command tests: requests and replies as text, single
+// blocks from the independent DES, clear PIN blocks written out by hand, and a
+// driver for tables of error rows.
 #pragma once
 
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
 #include <gtest/gtest.h>
-#include <openssl/des.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "command_test_util.h"
+#include "des_oracle.h"
 
 namespace palisim::testing::pin {
 
@@ -59,37 +55,11 @@ inline std::string error(int type, int field, int detail) {
   return text;
 }
 
-inline std::string to_hex(const uint8_t* bytes, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
 // One block enciphered or deciphered by OpenSSL under a key of 8 (DES), 16
 // (K1 K2 K1) or 24 bytes.
 inline std::string oracle_block(const std::string& key_hex, const std::string& block_hex,
                                 bool encipher = true) {
-  std::string key = bytes_from_hex(key_hex);
-  DES_key_schedule ks[3];
-  for (size_t i = 0; i < 3; ++i) {
-    size_t offset = (key.size() == 8 || (key.size() == 16 && i == 2)) ? 0 : 8 * i;
-    DES_cblock part;
-    std::memcpy(part, key.data() + offset, 8);
-    DES_set_key_unchecked(&part, &ks[i]);
-  }
-  DES_cblock in, out;
-  std::memcpy(in, bytes_from_hex(block_hex).data(), 8);
-  const int enc = encipher ? DES_ENCRYPT : DES_DECRYPT;
-  if (key.size() == 8) {
-    DES_ecb_encrypt(&in, &out, &ks[0], enc);
-  } else {
-    DES_ecb3_encrypt(&in, &out, &ks[0], &ks[1], &ks[2], enc);
-  }
-  return to_hex(out, 8);
+  return oracle_ecb(key_hex, block_hex, encipher);
 }
 
 // The XOR of two hex texts of equal length.
@@ -97,7 +67,7 @@ inline std::string xor_hex(const std::string& a, const std::string& b) {
   std::string x = bytes_from_hex(a), y = bytes_from_hex(b);
   for (size_t i = 0; i < x.size(); ++i)
     x[i] = static_cast<char>(x[i] ^ y[i]);
-  return to_hex(reinterpret_cast<const uint8_t*>(x.data()), x.size());
+  return to_hex(x);
 }
 
 // A clear PIN block from a PIN field written out nibble by nibble (format,

@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -15,6 +14,7 @@
 #include "crypto/des.h"
 #include "crypto/des_key_schedule_tables.h"
 #include "crypto/des_tables.h"
+#include "hex_text.h"
 
 namespace palisim {
 namespace {
@@ -78,10 +78,7 @@ std::array<uint32_t, 2> round_key_words(const Bits<48>& k) {
 }
 
 std::string describe(const uint8_t key[8]) {
-  char text[17];
-  for (int i = 0; i < 8; ++i)
-    std::snprintf(text + 2 * i, 3, "%02X", key[i]);
-  return std::string("key ") + text;
+  return "key " + testing::to_hex(key, 8);
 }
 
 TEST(DesKeySchedule, RoundKeysAreThoseOfFips46) {

@@ -1,39 +1,31 @@
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "crypto/key_block.h"
 
 #include <gtest/gtest.h>
-#include <openssl/des.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "crypto/header_list.h"
+#include "des_oracle.h"
+#include "hex_text.h"
 
 namespace palisim {
 namespace {
 
 using Key24 = std::array<uint8_t, 24>;
+using testing::oracle_cbc;
+using testing::to_hex;
 
 Key24 random_key(std::mt19937& gen) {
   Key24 k;
   for (auto& b : k)
     b = static_cast<uint8_t>(gen());
   return k;
-}
-
-std::string hex(const uint8_t* p, size_t n) {
-  std::string s;
-  char two[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02X", p[i]);
-    s += two;
-  }
-  return s;
 }
 
 std::string build(const uint8_t* w, int32_t w_len, const std::string& header, const uint8_t* key,
@@ -45,36 +37,24 @@ std::string build(const uint8_t* w, int32_t w_len, const std::string& header, co
   return std::string(out.data(), kKeyBlockLen);
 }
 
-// The block format rebuilt from its definition with OpenSSL's triple-DES:
-// wrapping key XOR 'E' / 'M' in three 8-byte parts, padded key enciphered
-// in CBC under the header, CBC-MAC over header and enciphered key.
+// The block format rebuilt from its definition with OpenSSL's DES: wrapping
+// key XOR 'E' / 'M', padded key enciphered in CBC under the header, CBC-MAC
+// over header and enciphered key.
 std::string oracle_block(const uint8_t* w, int32_t w_len, const std::string& header,
                          const uint8_t* key, int32_t key_len) {
-  auto schedules = [&](uint8_t mask, DES_key_schedule ks[3]) {
-    for (int part = 0; part < 3; ++part) {
-      int src = (w_len == 8) ? 0 : (w_len == 16 && part == 2) ? 0 : part;
-      DES_cblock k;
-      for (int i = 0; i < 8; ++i)
-        k[i] = w[8 * src + i] ^ mask;
-      DES_set_key_unchecked(&k, &ks[part]);
-    }
+  auto masked = [&](uint8_t mask) {
+    std::vector<uint8_t> k(w, w + w_len);
+    for (uint8_t& b : k)
+      b ^= mask;
+    return k;
   };
-  uint8_t padded[24];
-  std::memset(padded, key_len == 16 ? 'D' : 'S', 24);
-  std::memcpy(padded, key, static_cast<size_t>(key_len));
-
-  DES_key_schedule ke[3], km[3];
-  schedules('E', ke);
-  schedules('M', km);
-  DES_cblock iv;
-  std::memcpy(iv, header.data(), 8);
-  uint8_t run[32];
-  std::memcpy(run, header.data(), 8);
-  DES_ede3_cbc_encrypt(padded, run + 8, 24, &ke[0], &ke[1], &ke[2], &iv, DES_ENCRYPT);
-  uint8_t mac_run[32];
-  std::memset(iv, 0, 8);
-  DES_ede3_cbc_encrypt(run, mac_run, 32, &km[0], &km[1], &km[2], &iv, DES_ENCRYPT);
-  return header + "," + hex(run + 8, 24) + "," + hex(mac_run + 24, 8);
+  std::vector<uint8_t> padded(24, key_len == 16 ? 'D' : 'S');
+  std::copy(key, key + key_len, padded.begin());
+  std::vector<uint8_t> run(header.begin(), header.begin() + 8);
+  std::vector<uint8_t> enciphered = oracle_cbc(masked('E'), run, padded, true);
+  run.insert(run.end(), enciphered.begin(), enciphered.end());
+  std::vector<uint8_t> mac_run = oracle_cbc(masked('M'), std::vector<uint8_t>(8, 0), run, true);
+  return header + "," + to_hex(enciphered.data(), 24) + "," + to_hex(mac_run.data() + 24, 8);
 }
 
 const char* const kHeaders[] = {"1KDEE000", "1PUNE000", "1CDNN000", "1IDNE000"};

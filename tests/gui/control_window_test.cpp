@@ -11,24 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "test_client.h"
+#include "free_port.h"
 #include "gui/control_window.h"
+#include "test_client.h"
 
 namespace palisim::testing {
 namespace {
-
-// A port nobody listens on right now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
-}
 
 // A client of the server, retried while the server is still setting up.
 std::unique_ptr<TestClient> connect_client(int port) {

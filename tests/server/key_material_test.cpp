@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "crypto/hex.h"
 #include "crypto/wrapping_key.h"
-#include "painted_stack.h"
 #include "dispatch/command_table.h"
+#include "hex_text.h"
+#include "painted_stack.h"
 #include "sample_configuration.h"
 #include "sample_requests.h"
 #include "server/connection.h"
@@ -30,11 +30,8 @@ constexpr size_t kStackSize = 1 << 20;
 class SecretPieces {
  public:
   explicit SecretPieces(const Settings& s) {
-    for (const std::string& hex : sample_secrets().key_hex) {
-      std::string bytes(hex.size() / 2, '\0');
-      hex_to_binary(reinterpret_cast<uint8_t*>(bytes.data()), hex.data(), hex.size());
-      add_parts(bytes, hex);
-    }
+    for (const std::string& hex : sample_secrets().key_hex)
+      add_parts(bytes_from_hex(hex), hex);
     uint8_t derived[24];
     add_parts(std::string(reinterpret_cast<const char*>(s.mfk.data()), 24), "the MFK");
     block_encryption_key(s.mfk.data(), kMfkWrappingLen, derived);

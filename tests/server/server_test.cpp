@@ -196,7 +196,7 @@ TEST(Stopping, StopRequestedBeforeTheServerRunsStillEndsIt) {
   StopSignal stop;
   stop.signal();
   int result = -1;
-  std::thread t([&] { result = run_server("localhost", 0, nullptr, nullptr, nullptr, &stop); });
+  std::thread t([&] { result = run_server("localhost", 0, nullptr, {}, &stop); });
   t.join();
   EXPECT_EQ(result, 0);
 }
@@ -216,9 +216,7 @@ TEST(Stopping, RestartOnTheSamePortAfterConnectionsClosed) {
   ServerHooks hooks;
   hooks.owner = &listen_port;
   hooks.listening = [](ServerHooks* h, int) { *static_cast<int*>(h->owner) = 1; };
-  std::thread t([&] {
-    run_server("localhost", static_cast<uint16_t>(port), &hooks, nullptr, nullptr, &stop);
-  });
+  std::thread t([&] { run_server("localhost", static_cast<uint16_t>(port), &hooks, {}, &stop); });
   for (int i = 0; i < 200 && listen_port == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   stop.signal();
@@ -236,7 +234,7 @@ TEST(Listener, PortInUseGivesBothReportsAndResultThree) {
   socklen_t len = sizeof sa;
   getsockname(busy, reinterpret_cast<sockaddr*>(&sa), &len);
   DiagCapture diag;
-  EXPECT_EQ(run_server("localhost", ntohs(sa.sin_port), nullptr, nullptr, nullptr, nullptr), 3);
+  EXPECT_EQ(run_server("localhost", ntohs(sa.sin_port), nullptr, {}, nullptr), 3);
   std::string text = diag.text();
   EXPECT_NE(text.find("bind() failed: Address already in use (98)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("failed to SetupListener(): Address already in use (98)\n"),

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "free_port.h"
 #include "scripted_server.h"
 #include "stress_process.h"
 
@@ -17,7 +18,7 @@ std::string start_line(int port, const std::string& count) {
 }
 
 TEST(StressConnect, APortWithoutListenerFailsToOpenWithStatus1) {
-  int port = unused_port();
+  int port = palisim::testing::free_port();
   for (const char* alg : {"pingpong", "maximalmoosh"}) {
     StressRun run = run_stress({"--alg", alg, "--port", std::to_string(port)});
     EXPECT_EQ(run.status, 1) << alg;

@@ -2,11 +2,8 @@
 // exit status, killing it if it runs too long.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,19 +61,6 @@ inline StressRun run_stress(std::vector<std::string> args, int timeout_ms = 2000
   if (!killed && WIFEXITED(st)) run.status = WEXITSTATUS(st);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return run;
-}
-
-// A loopback port that nobody listens on right now.
-inline int unused_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
 }
 
 }  // namespace palisim::stress::testing

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "crypto/des.h"
-#include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "hex_text.h"
 #include "sample_builders.h"
 
 namespace palisim::testing {
@@ -12,12 +12,6 @@ namespace palisim::testing {
 namespace samples {
 
 namespace {
-
-std::string bytes_of(const std::string& hex) {
-  std::string out(hex.size() / 2, '\0');
-  hex_to_binary(reinterpret_cast<uint8_t*>(out.data()), hex.data(), hex.size());
-  return out;
-}
 
 const uint8_t* raw(const std::string& bytes) {
   return reinterpret_cast<const uint8_t*>(bytes.data());
@@ -38,8 +32,8 @@ std::string block(const std::string& header, const std::string& key_hex) {
 
 std::string block_under(const std::string& wrapping_hex, const std::string& header,
                         const std::string& key_hex) {
-  std::string wrapping = bytes_of(wrapping_hex);
-  std::string key = bytes_of(key_hex);
+  std::string wrapping = bytes_from_hex(wrapping_hex);
+  std::string key = bytes_from_hex(key_hex);
   KeyBlockText out;
   build_key_block(raw(wrapping), static_cast<int32_t>(wrapping.size()), header, raw(key),
                   static_cast<int32_t>(key.size()), out);
@@ -57,24 +51,20 @@ std::string bad_form(std::string key_block) {
 }
 
 std::string clear_pin_block(const std::string& pin_field, const std::string& account) {
-  std::string clear = bytes_of(pin_field);
-  std::string account_field = bytes_of("0000" + account);
+  std::string clear = bytes_from_hex(pin_field);
+  std::string account_field = bytes_from_hex("0000" + account);
   for (size_t i = 0; i < clear.size(); ++i)
     clear[i] = static_cast<char>(clear[i] ^ account_field[i]);
-  char hex[17];
-  binary_to_hex(hex, raw(clear), 8);
-  return hex;
+  return to_hex(raw(clear), 8);
 }
 
 std::string pin_block(const std::string& key_hex, const std::string& pin_field,
                       const std::string& account) {
-  std::string clear = bytes_of(clear_pin_block(pin_field, account));
-  std::string key = bytes_of(key_hex);
+  std::string clear = bytes_from_hex(clear_pin_block(pin_field, account));
+  std::string key = bytes_from_hex(key_hex);
   uint8_t enciphered[8];
   encipher_block_by_key_length(raw(key), static_cast<int32_t>(key.size()), raw(clear), enciphered);
-  char hex[17];
-  binary_to_hex(hex, enciphered, sizeof enciphered);
-  return hex;
+  return to_hex(enciphered, sizeof enciphered);
 }
 
 FieldList with(FieldList fields, size_t i, const std::string& value) {

@@ -112,7 +112,7 @@ class TestServer {
     };
     hooks_.owner = this;
     thread_ = std::thread([this, config_path] {
-      result_ = run_server("localhost", 0, &hooks_, config_path, nullptr, &stop_);
+      result_ = run_server("localhost", 0, &hooks_, {.config_path = config_path}, &stop_);
       done_.store(true);
     });
     for (int i = 0; i < 1000 && listen_fd_.load() < 0 && !done_.load(); ++i) {

@@ -1,0 +1,13 @@
+// What the simulator uses when neither the command line nor the file says.
+#pragma once
+
+#include <cstdint>
+
+namespace palisim {
+
+inline constexpr char kDefaultConfigurationPath[] = "atalla.conf";  // in the working directory
+inline constexpr uint16_t kDefaultPort = 7000;
+// The `atalla` section whose settings the connections load.
+inline constexpr char kDefaultSectionTitle[] = "default";
+
+}  // namespace palisim
