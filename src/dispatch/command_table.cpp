@@ -28,6 +28,7 @@ constexpr std::array kCommands = {
     CommandRow{"99", 9, handle_verify_mac},
     CommandRow{"11b", 4, handle_import_variant},
 };
+static_assert(kCommands.size() == 16, "the sixteen host commands, one row each");
 
 }  // namespace
 
