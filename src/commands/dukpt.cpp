@@ -19,9 +19,6 @@ constexpr uint8_t kCounterByteMask = 0x1F;  // counter bits in KSN byte 7
 constexpr uint8_t kVariantMask[8] = {0xC0, 0xC0, 0xC0, 0xC0, 0x00, 0x00, 0x00, 0x00};
 constexpr uint8_t kPinVariant = 0xFF;  // XORed into the last byte of each half
 
-using SingleKey = std::array<uint8_t, 8>;
-using DoubleKey = std::array<uint8_t, 16>;
-
 uint64_t load_be64(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i)
@@ -77,6 +74,33 @@ void for_each_key_step(const Ksn& ksn, Step step) {
   }
 }
 
+// Triple DES under a double-length PIN key; the XOR-DES-XOR form under a
+// single-length one.
+void transform_block(const Key& key, const uint8_t in[8], uint8_t out[8], bool encipher) {
+  const uint8_t* k = key.bytes.data();
+  if (key.len == 16) {
+    TripleDesContext ctx;
+    make_two_key_triple_des_context(k, ctx);
+    if (encipher) {
+      triple_des_encipher_block(ctx, in, out);
+    } else {
+      triple_des_decipher_block(ctx, in, out);
+    }
+    return;
+  }
+  uint8_t t[8];
+  xor_block(t, in, k);
+  DesContext ctx;
+  make_des_context(k, ctx);
+  if (encipher) {
+    des_encipher_block(ctx, t, t);
+  } else {
+    des_decipher_block(ctx, t, t);
+  }
+  xor_block(out, t, k);
+  secure_zero(t, sizeof t);
+}
+
 }  // namespace
 
 DukptMode resolve_dukpt_mode(char request_mode, char second_pin) {
@@ -95,56 +119,55 @@ uint32_t transaction_counter(const Ksn& ksn) {
          (static_cast<uint32_t>(ksn[8]) << 8) | ksn[9];
 }
 
-bool dukpt_decipher_single(const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, const uint8_t in[8],
-                           uint8_t out[8]) {
-  if (transaction_counter(ksn) == 0) return false;
-  Wiped<SingleKey> key;
-  uint8_t* k = key.value.data();
+void dukpt_initial_key(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len,
+                       Key& key) {
   uint8_t block[8];
   initial_ksn_block(ksn, block);
-  encipher_block_by_key_length(bdk, bdk_len, block, k);
-  for_each_key_step(ksn, [k](const uint8_t r[8]) { generate_half(k, k, r, k); });
-  k[7] ^= kPinVariant;
-  DesContext ctx;
-  make_des_context(k, ctx);
-  des_decipher_block(ctx, in, out);
+  encipher_block_by_key_length(bdk, bdk_len, block, key.bytes.data());
+  key.len = 8;
+  if (mode == DukptMode::kSingle) return;
+  Key variant;  // a 24-byte BDK takes the mask in its third part as well
+  std::memcpy(variant.bytes.data(), bdk, static_cast<size_t>(bdk_len));
+  xor_variant(variant.bytes.data(), bdk_len);
+  encipher_block_by_key_length(variant.bytes.data(), bdk_len, block, key.bytes.data() + 8);
+  key.len = 16;
+}
+
+bool dukpt_pin_key(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, Key& key) {
+  if (transaction_counter(ksn) == 0) return false;
+  dukpt_initial_key(mode, ksn, bdk, bdk_len, key);
+  uint8_t* k = key.bytes.data();
+  if (mode == DukptMode::kSingle) {
+    for_each_key_step(ksn, [k](const uint8_t r[8]) { generate_half(k, k, r, k); });
+  } else {
+    for_each_key_step(ksn, [k](const uint8_t r[8]) {
+      uint8_t right[8];
+      generate_half(k, k + 8, r, right);
+      xor_variant(k, 16);
+      generate_half(k, k + 8, r, k);
+      std::memcpy(k + 8, right, 8);
+      secure_zero(right, sizeof right);
+    });
+  }
+  for (int32_t half = 0; half < key.len; half += 8)
+    k[half + 7] ^= kPinVariant;
   return true;
 }
 
-bool dukpt_decipher_double(const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, const uint8_t in[8],
-                           uint8_t out[8]) {
-  if (transaction_counter(ksn) == 0) return false;
-  Wiped<DoubleKey> key;
-  uint8_t* k = key.value.data();
-  uint8_t block[8];
-  initial_ksn_block(ksn, block);
-  encipher_block_by_key_length(bdk, bdk_len, block, k);
-  {
-    Key variant;  // a 24-byte BDK takes the mask in its third part as well
-    std::memcpy(variant.bytes.data(), bdk, static_cast<size_t>(bdk_len));
-    xor_variant(variant.bytes.data(), bdk_len);
-    encipher_block_by_key_length(variant.bytes.data(), bdk_len, block, k + 8);
-  }
-  for_each_key_step(ksn, [k](const uint8_t r[8]) {
-    uint8_t right[8];
-    generate_half(k, k + 8, r, right);
-    xor_variant(k, 16);
-    generate_half(k, k + 8, r, k);
-    std::memcpy(k + 8, right, 8);
-    secure_zero(right, sizeof right);
-  });
-  k[7] ^= kPinVariant;
-  k[15] ^= kPinVariant;
-  TripleDesContext ctx;
-  make_two_key_triple_des_context(k, ctx);
-  triple_des_decipher_block(ctx, in, out);
-  return true;
+void dukpt_encipher_block(const Key& pin_key, const uint8_t in[8], uint8_t out[8]) {
+  transform_block(pin_key, in, out, true);
+}
+
+void dukpt_decipher_block(const Key& pin_key, const uint8_t in[8], uint8_t out[8]) {
+  transform_block(pin_key, in, out, false);
 }
 
 bool dukpt_decipher(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len,
                     const uint8_t in[8], uint8_t out[8]) {
-  return mode == DukptMode::kDouble ? dukpt_decipher_double(ksn, bdk, bdk_len, in, out)
-                                    : dukpt_decipher_single(ksn, bdk, bdk_len, in, out);
+  Key key;
+  if (!dukpt_pin_key(mode, ksn, bdk, bdk_len, key)) return false;
+  dukpt_decipher_block(key, in, out);
+  return true;
 }
 
 }  // namespace palisim

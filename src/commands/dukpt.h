@@ -1,11 +1,14 @@
-// ANSI X9.24 DUKPT on the receiving side: the PIN key of one transaction,
-// derived from a base derivation key (BDK) and the key serial number (KSN),
-// and the decipherment of a PIN block under it.
+// ANSI X9.24 DUKPT: the keys of one transaction, derived from a base
+// derivation key (BDK) and the key serial number (KSN), and a PIN block
+// enciphered under them as a terminal does (palisim-cli) or deciphered as
+// the host does (commands 31 and 32).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string_view>
+
+#include "crypto/key.h"
 
 namespace palisim {
 
@@ -28,15 +31,25 @@ void assemble_ksn(std::string_view field, Ksn& ksn);
 // The low 21 bits of the KSN.
 uint32_t transaction_counter(const Ksn& ksn);
 
-// Derive the transaction's PIN key (one DES key, or a two-key triple-DES key
-// for double) and decipher the block with it. The BDK is 8, 16 or 24 bytes.
-// False, with nothing deciphered, for a transaction counter of 0.
-bool dukpt_decipher_single(const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, const uint8_t in[8],
-                           uint8_t out[8]);
-bool dukpt_decipher_double(const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, const uint8_t in[8],
-                           uint8_t out[8]);
+// The BDK is 8, 16 or 24 bytes. Keys come out as 8 bytes for single length
+// and 16 (two-key triple DES) for double.
 
-// The one of the two that the mode names.
+// The initial key that a terminal with this KSN is loaded with.
+void dukpt_initial_key(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len,
+                       Key& key);
+
+// The PIN key of the KSN's transaction: the current key with FF XORed into
+// the last byte of each half. False, with key untouched, for a counter of 0.
+bool dukpt_pin_key(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len, Key& key);
+
+// A PIN block under a PIN key of 16 bytes is triple DES; under one of 8
+// bytes it is the XOR-DES-XOR form of single-length terminals,
+// DES_K(block XOR K) XOR K. in and out may alias.
+void dukpt_encipher_block(const Key& pin_key, const uint8_t in[8], uint8_t out[8]);
+void dukpt_decipher_block(const Key& pin_key, const uint8_t in[8], uint8_t out[8]);
+
+// The block deciphered under the PIN key of the KSN's transaction. False,
+// with nothing written, for a counter of 0.
 bool dukpt_decipher(DukptMode mode, const Ksn& ksn, const uint8_t* bdk, int32_t bdk_len,
                     const uint8_t in[8], uint8_t out[8]);
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "crypto/hex.h"
 #include "pin_test_util.h"
 
 namespace palisim {
@@ -33,6 +34,20 @@ std::string dukpt_clear(DukptMode mode, const std::string& ksn_hex, const std::s
       mode, ksn_of(ksn_hex), reinterpret_cast<const uint8_t*>(bdk.data()),
       static_cast<int32_t>(bdk.size()), reinterpret_cast<const uint8_t*>(in.data()), out);
   return ok ? to_hex(out, 8) : "refused";
+}
+
+// What a terminal sends: the clear block under a PIN key.
+std::string terminal_block(const Key& pin_key, const std::string& clear_hex) {
+  std::string clear = bytes_from_hex(clear_hex);
+  uint8_t out[8];
+  dukpt_encipher_block(pin_key, reinterpret_cast<const uint8_t*>(clear.data()), out);
+  return to_hex(out, 8);
+}
+
+// The oracle's form of the same: triple DES, or XOR-DES-XOR for an 8-byte key.
+std::string oracle_terminal_block(const std::string& pin_key, const std::string& clear_hex) {
+  if (pin_key.size() != 16) return oracle_block(pin_key, clear_hex);
+  return xor_hex(oracle_block(pin_key, xor_hex(clear_hex, pin_key)), pin_key);
 }
 
 std::string hex64(uint64_t v) {
@@ -112,26 +127,56 @@ TEST(Dukpt, DoubleLengthPublishedTable) {
   }
 }
 
-TEST(Dukpt, SingleLengthPublishedPinKeys) {
-  // X9.24-1 Annex A, single-length keys (initial key 6AC292FAA1315B4D). The
-  // published enciphered blocks of that table use the XOR-encipher-XOR form,
-  // so the PIN keys are checked here by plain DES, the form this system deciphers.
+TEST(Dukpt, SingleLengthPublishedTable) {
+  // X9.24 single-length test data (initial key 6AC292FAA1315B4D): the PIN key
+  // of each KSN and, where published, PIN 1234 of account 4012345678909 under
+  // it in the XOR-DES-XOR form, both ways.
   struct Row {
     const char* ksn;
     const char* pin_key;
+    const char* block;
   };
   const Row rows[] = {
-      {"FFFF9876543210E00001", "35FDB4BBAEE6A293"}, {"FFFF9876543210E00002", "1A3CD4AB030F02BB"},
-      {"FFFF9876543210E00003", "1998AA279AA21032"}, {"FFFF9876543210E00004", "4D2ED4E7D411C27D"},
-      {"FFFF9876543210E00008", "34E5014B8E997DE8"}, {"FFFF9876543210E00015", "D6395F8E660EE72D"},
-      {"FFFF9876543210E10000", "D515CFBB8257EF9C"}, {"FFFF9876543210E80000", "D75A2E8DA84526AF"},
-      {"FFFF9876543210EFF800", "653E5B68A791E24E"}, {"FFFF9876543210EFFC00", "3B4926EA7DFB7CD7"},
-      {"FFFF9876543210F00000", "A101F43AFE98FEB7"},
+      {"FFFF9876543210E00001", "35FDB4BBAEE6A293", "6B1431D0D9B23093"},
+      {"FFFF9876543210E00002", "1A3CD4AB030F02BB", "B76997F83C1479DB"},
+      {"FFFF9876543210E00003", "1998AA279AA21032", "925BC2A39652CF75"},
+      {"FFFF9876543210E00004", "4D2ED4E7D411C27D", nullptr},
+      {"FFFF9876543210E00008", "34E5014B8E997DE8", nullptr},
+      {"FFFF9876543210E00009", nullptr, "8DC939C56D0FD13C"},
+      {"FFFF9876543210E00015", "D6395F8E660EE72D", nullptr},
+      {"FFFF9876543210E10000", "D515CFBB8257EF9C", nullptr},
+      {"FFFF9876543210E80000", "D75A2E8DA84526AF", nullptr},
+      {"FFFF9876543210EFF800", "653E5B68A791E24E", nullptr},
+      {"FFFF9876543210EFFC00", "3B4926EA7DFB7CD7", nullptr},
+      {"FFFF9876543210F00000", "A101F43AFE98FEB7", "3FAC6F8763C0B60C"},
   };
+  const std::string bdk = bytes_from_hex(kBdk);
+  const auto* bdk_bytes = reinterpret_cast<const uint8_t*>(bdk.data());
   for (const Row& row : rows) {
-    const std::string block = oracle_block(row.pin_key, kClearBlock);
-    EXPECT_EQ(dukpt_clear(DukptMode::kSingle, row.ksn, kBdk, block), kClearBlock) << row.ksn;
-    EXPECT_EQ(oracle_pin_key(kBdk, row.ksn, false), row.pin_key) << "oracle, " << row.ksn;
+    Key key;
+    ASSERT_TRUE(dukpt_pin_key(DukptMode::kSingle, ksn_of(row.ksn), bdk_bytes, 16, key));
+    if (row.pin_key) {
+      EXPECT_EQ(to_hex(key.bytes.data(), key.len), row.pin_key) << row.ksn;
+    }
+    if (!row.block) continue;
+    EXPECT_EQ(dukpt_clear(DukptMode::kSingle, row.ksn, kBdk, row.block), kClearBlock) << row.ksn;
+    EXPECT_EQ(terminal_block(key, kClearBlock), row.block) << row.ksn;
+  }
+  // IBM CCA's example of the single-length form: current key 670B395E6CFB603D,
+  // whose PIN key has FF XORed into its last byte.
+  Key ibm;
+  ibm.len = 8;
+  hex_to_binary(ibm.bytes.data(), "670B395E6CFB60C2", 16);
+  EXPECT_EQ(terminal_block(ibm, kClearBlock), "364E05FD888F418A");
+}
+
+TEST(Dukpt, InitialKeys) {
+  const std::string bdk = bytes_from_hex(kBdk);
+  for (DukptMode mode : {DukptMode::kSingle, DukptMode::kDouble}) {
+    Key key;
+    dukpt_initial_key(mode, ksn_of(kKsn1), reinterpret_cast<const uint8_t*>(bdk.data()), 16, key);
+    EXPECT_EQ(to_hex(key.bytes.data(), key.len),
+              mode == DukptMode::kSingle ? "6AC292FAA1315B4D" : "6AC292FAA1315B4D858AB3A3D7D5933A");
   }
 }
 
@@ -155,7 +200,7 @@ TEST(Dukpt, EverySingleBitAndAllTwentyOneBits) {
     char ksn[21];
     std::snprintf(ksn, sizeof ksn, "FFFF98765432%08X", 0x10E00000u | counter);
     for (bool dbl : {false, true}) {
-      const std::string block = oracle_block(oracle_pin_key(kBdk, ksn, dbl), kClearBlock);
+      const std::string block = oracle_terminal_block(oracle_pin_key(kBdk, ksn, dbl), kClearBlock);
       EXPECT_EQ(dukpt_clear(dbl ? DukptMode::kDouble : DukptMode::kSingle, ksn, kBdk, block),
                 kClearBlock)
           << ksn << (dbl ? " double" : " single");
@@ -166,7 +211,7 @@ TEST(Dukpt, EverySingleBitAndAllTwentyOneBits) {
 TEST(Dukpt, KsnBytesZeroAndOneEnterOnlyTheInitialKey) {
   for (const std::string ksn : {"12349876543210E00003", "FFFF9876543210E00003"}) {
     for (bool dbl : {false, true}) {
-      const std::string block = oracle_block(oracle_pin_key(kBdk, ksn, dbl), kClearBlock);
+      const std::string block = oracle_terminal_block(oracle_pin_key(kBdk, ksn, dbl), kClearBlock);
       EXPECT_EQ(dukpt_clear(dbl ? DukptMode::kDouble : DukptMode::kSingle, ksn, kBdk, block),
                 kClearBlock)
           << ksn;
@@ -182,14 +227,13 @@ TEST(Dukpt, BaseDerivationKeysOfEveryLength) {
   const std::string bdk24 = kBdk + kBdk.substr(0, 16);
   EXPECT_EQ(dukpt_clear(DukptMode::kDouble, kKsn1, bdk24, kBlock1), kClearBlock);
   EXPECT_EQ(dukpt_clear(DukptMode::kDouble, kKsn2, bdk24, kBlock2), kClearBlock);
-  const std::string single1 = oracle_block(kSinglePinKey1, kClearBlock);
-  EXPECT_EQ(dukpt_clear(DukptMode::kSingle, kKsn1, bdk24, single1), kClearBlock);
+  EXPECT_EQ(dukpt_clear(DukptMode::kSingle, kKsn1, bdk24, kSingleBlock1), kClearBlock);
 
   // Distinct parts, and a single-length BDK (DES, variant C0C0C0C000000000).
   for (const std::string& bdk : {kBdk + "89ABCDEF01234567", kBdk.substr(0, 16)}) {
     for (const std::string& ksn : {kKsn1, std::string("FFFF9876543210EFFC00")}) {
       for (bool dbl : {false, true}) {
-        const std::string block = oracle_block(oracle_pin_key(bdk, ksn, dbl), kClearBlock);
+        const std::string block = oracle_terminal_block(oracle_pin_key(bdk, ksn, dbl), kClearBlock);
         EXPECT_EQ(dukpt_clear(dbl ? DukptMode::kDouble : DukptMode::kSingle, ksn, bdk, block),
                   kClearBlock)
             << bdk.size() / 2 << "-byte BDK, " << ksn << (dbl ? " double" : " single");

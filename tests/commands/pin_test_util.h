@@ -27,8 +27,10 @@ inline const std::string kBlock1 = "1B9C1845EB993A7A";
 inline const std::string kKsn2 = "FFFF9876543210E00002";
 inline const std::string kPinKey2 = "C46551CEF9FD244FAA9AD834130D3B38";
 inline const std::string kBlock2 = "10A01C8D02C69107";
-// The single-length PIN key of the first transaction.
+// The single-length PIN key of the first transaction, and the published
+// block of the same PIN under it (XOR-DES-XOR).
 inline const std::string kSinglePinKey1 = "35FDB4BBAEE6A293";
+inline const std::string kSingleBlock1 = "6B1431D0D9B23093";
 
 // A Visa PVV example: PVK, 11 account digits, key index 1; PIN 2205 has PVV
 // 3856, PIN 0654 has PVV 0885 (its second digit pass needed).
