@@ -1,19 +1,26 @@
-# Fails when a source folder includes a header from a folder above it.
+# Fails when a source folder includes a header from a folder it may not use.
 #   cmake -DSOURCE_DIR=<top of the tree> -P cmake/check_layers.cmake
-# Layers, bottom to top; each may include only itself and those below. The
-# stress client stands apart and includes nothing of the simulator.
+# The simulator's layers, bottom to top; each may include only itself and
+# those below.
 set(layers crypto protocol commands dispatch config server app gui)
-set(all_folders ${layers} stress)
+# Folders beside the layers, each with what it may include besides itself:
+# the protocol client library, the command-line tool (which never runs a
+# server), and the stress client, which includes nothing of the simulator.
+set(beside client cli stress)
+set(uses_client crypto protocol)
+set(uses_cli crypto protocol commands dispatch config client)
+set(uses_stress "")
+set(all_folders ${layers} ${beside})
 
 set(violations "")
 foreach(folder ${all_folders})
   list(FIND layers ${folder} level)
-  if(folder STREQUAL "stress")
-    set(allowed stress)
+  if(level LESS 0)
+    set(allowed ${uses_${folder}})
   else()
     list(SUBLIST layers 0 ${level} allowed)
-    list(APPEND allowed ${folder})
   endif()
+  list(APPEND allowed ${folder})
   file(GLOB_RECURSE sources ${SOURCE_DIR}/src/${folder}/*.h ${SOURCE_DIR}/src/${folder}/*.cpp)
   foreach(source ${sources})
     file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
@@ -30,6 +37,10 @@ foreach(folder ${all_folders})
 endforeach()
 
 if(violations)
-  message(FATAL_ERROR "Headers included from a layer above:\n${violations}"
-                      "Layers, bottom to top: ${layers}; stress includes only itself.")
+  list(JOIN layers " " layer_text)
+  list(JOIN uses_client " " client_text)
+  list(JOIN uses_cli " " cli_text)
+  message(FATAL_ERROR "Headers included from a folder not allowed:\n${violations}"
+                      "Layers, bottom to top: ${layer_text}. Beside them client uses "
+                      "${client_text}; cli uses ${cli_text}; stress includes only itself.")
 endif()

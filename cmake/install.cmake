@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 
 # The programs of the palisim package; another tool for it is one more name here.
-set(palisim_server_programs ${PALISIM_HEADLESS_TARGET} palisimstress)
+set(palisim_server_programs ${PALISIM_HEADLESS_TARGET} palisimstress palisim-cli)
 
 install(TARGETS ${palisim_server_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT server)

@@ -12,7 +12,6 @@ namespace palisim {
 
 namespace {
 
-constexpr std::string_view kCardKeyHeaders = "1CDNE0001CDNN0001CDGE0001CDGN000";
 constexpr size_t kMaxValueLen = 8;
 constexpr size_t kGeneratedDigits = 8;
 

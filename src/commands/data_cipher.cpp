@@ -15,7 +15,6 @@ namespace palisim {
 
 namespace {
 
-constexpr std::string_view kDataKeyHeaders = "1DDNE0001DDNN0001DDEE0001DDEN0001DDDE0001DDDN000";
 // Field 4 holding only this asks for a zero chaining value.
 constexpr std::string_view kZeroChainingValue = "D";
 

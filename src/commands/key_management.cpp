@@ -45,6 +45,10 @@ std::string_view export_kek_headers(const Settings& s) {
   return kExportKekHeaders[option_index(s)];
 }
 
+bool is_import_kek_header(std::string_view header) {
+  return header[4] == 'N' && (header[6] == 'I' || header[6] == 'K');
+}
+
 KeyHeader counterpart_header(std::string_view header) {
   KeyHeader out{};
   header.copy(out.data(), out.size());

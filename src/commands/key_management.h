@@ -31,6 +31,10 @@ std::string_view translate_kek_headers(const Settings& s);
 // KEK headers that command 1A accepts; opte2 and opte3 widen the list.
 std::string_view export_kek_headers(const Settings& s);
 
+// A KEK for 11B must stay in the device ('N' at index 4) and be marked at
+// index 6 as one that imports keys ('I' or 'K').
+bool is_import_kek_header(std::string_view header);
+
 // The header under which a key goes to the other side: the mode letter
 // (index 3) swaps 'E' with 'D' and 'V' with 'G'; everything else is copied.
 KeyHeader counterpart_header(std::string_view header);

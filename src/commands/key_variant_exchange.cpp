@@ -20,12 +20,6 @@ bool is_key_text_length(size_t len) {
   return len == 16 || len == 32 || len == 48;
 }
 
-// A KEK for 11B must stay in the device ('N' at index 4) and be marked at
-// index 6 as one that imports keys ('I' or 'K').
-bool is_import_kek_header(std::string_view block) {
-  return block[4] == 'N' && (block[6] == 'I' || block[6] == 'K');
-}
-
 // Field 2 of 11B: the key enciphered part by part, as 16, 32 or 48 hex digits.
 bool check_enciphered_key_field(const Settings& s, const Fields& f, ReplyBuffer& r) {
   std::string_view text = f[2];

@@ -14,7 +14,6 @@ namespace palisim {
 
 namespace {
 
-constexpr std::string_view kMacKeyHeaders = "1MDNE0001MDNN0001MDGE0001MDGN000";
 // 0 returns the chaining value; 1, 2 and 3 give 4, 6 or 8 bytes of MAC.
 constexpr int32_t kMaxMacIndicator = 3;
 // A MAC is written and read as groups of 4 hex digits, 2 bytes each, with one

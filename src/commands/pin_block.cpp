@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/random.h"
 #include "crypto/secure_zero.h"
 
 namespace palisim {
@@ -50,6 +51,22 @@ void build_pin_block(std::string_view pin, std::string_view account, uint8_t out
   PinBlock account_field;
   build_account_field(account, account_field.data());
   xor_block(out, p, account_field.data());
+}
+
+void build_pin_block_format3(std::string_view pin, std::string_view account, uint8_t out[8]) {
+  constexpr uint8_t kFirstFill = 0xA;
+  constexpr uint8_t kFillValues = 6;  // A to F
+  build_pin_block(pin, account, out);
+  // The block is the PIN field XOR the account field, so a changed PIN field
+  // nibble changes the block's nibble by the same XOR.
+  set_nibble(out, 0, static_cast<uint8_t>(get_nibble(out, 0) ^ kFormat3));
+  Wiped<PinBlock> draw;
+  random_block(draw.value.data());
+  for (int i = 2 + static_cast<int>(pin.size()); i < 2 * kPinBlockLen; ++i) {
+    const auto fill =
+        static_cast<uint8_t>(kFirstFill + get_nibble(draw.value.data(), i) % kFillValues);
+    set_nibble(out, i, static_cast<uint8_t>(get_nibble(out, i) ^ kFiller ^ fill));
+  }
 }
 
 PinCheckResult extract_pin(const uint8_t clear[8], std::string_view account, PinText& pin) {

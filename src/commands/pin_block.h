@@ -1,4 +1,4 @@
-// ISO 9564 PIN blocks: format 0 built, formats 0 and 3 taken apart, and the
+// ISO 9564 PIN blocks: formats 0 and 3 built and taken apart, and the
 // character by which a command reports a PIN that fails its check.
 #pragma once
 
@@ -44,6 +44,10 @@ void xor_block(uint8_t out[8], const uint8_t a[8], const uint8_t b[8]);
 // Format 0 clear block of a PIN of 4 to 12 decimal digits and a 12-digit
 // account text; the caller has checked both.
 void build_pin_block(std::string_view pin, std::string_view account, uint8_t out[8]);
+
+// Format 3: as format 0, with format nibble 3 and the padding nibbles drawn
+// at random from A to F.
+void build_pin_block_format3(std::string_view pin, std::string_view account, uint8_t out[8]);
 
 // Checks a clear block against the 12-digit account text. The PIN text is
 // written for kPinValid and kPinBadDigit only.

@@ -1,0 +1,94 @@
+#include "cli/session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "client/explain.h"
+#include "client/request_text.h"
+
+namespace palisim {
+
+namespace {
+
+// Long enough for the slowest command of a loaded simulator; a server that
+// never answers a request ends the run instead of hanging it.
+constexpr int kReplyTimeoutMs = 30000;
+
+int connection_lost(const char* what, int received, int expected) {
+  std::fprintf(stderr, "palisim-cli: %s after %d of %d replies\n", what, received, expected);
+  return kExitConnection;
+}
+
+// Standard input, one request line at a time, for scripts.
+int run_pipe(Session& session) {
+  std::string line;
+  for (int number = 1; std::getline(std::cin, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (requests_of_line(line).empty()) {
+      std::fprintf(stderr, "palisim-cli: line %d holds no request; not sent\n", number);
+      continue;
+    }
+    if (int status = session.exchange(line); status != kExitOk) return status;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+bool Session::connect(std::string_view host, int port) {
+  std::string error;
+  if (connection_.open(std::string(host).c_str(), port, error)) return true;
+  std::fprintf(stderr, "palisim-cli: %s\n", error.c_str());
+  return false;
+}
+
+int Session::exchange(std::string_view line) {
+  const std::vector<std::string_view> requests = requests_of_line(line);
+  expected_ += static_cast<int>(requests.size());
+  if (!connection_.send_line(line)) return connection_lost("send failed", received_, expected_);
+  std::string reply;
+  for (std::string_view request : requests) {
+    switch (connection_.read_reply(reply, kReplyTimeoutMs)) {
+      case ReadResult::kReply:
+        break;
+      case ReadResult::kClosed:
+        return connection_lost("the server closed the connection", received_, expected_);
+      case ReadResult::kTimedOut:
+        return connection_lost("no reply within 30 seconds", received_, expected_);
+      case ReadResult::kFailed:
+        return connection_lost(std::strerror(errno), received_, expected_);
+    }
+    ++received_;
+    std::printf("%s\n", reply.c_str());
+    if (explain_) std::fputs(explain_reply(request, reply).c_str(), stdout);
+    std::fflush(stdout);
+  }
+  return kExitOk;
+}
+
+int run_session(const CliOptions& o) {
+  std::string error;
+  if (!check_options_used(o, kOptHost | kOptPort | kOptExplain, "sending requests", error)) {
+    return refuse_input(error);
+  }
+  for (std::string_view word : o.words) {
+    if (requests_of_line(word).empty()) {
+      return refuse_input("'" + std::string(word) +
+                          "' is no request: a request is <CODE#FIELD#...#>, quoted for the shell");
+    }
+  }
+  Session session(o.explain);
+  if (!session.connect(o.host, o.port)) return kExitConnection;
+  for (std::string_view word : o.words) {
+    if (int status = session.exchange(word); status != kExitOk) return status;
+  }
+  if (!o.words.empty()) return kExitOk;
+  if (isatty(STDIN_FILENO)) return run_prompt(session, o.host, o.port);
+  return run_pipe(session);
+}
+
+}  // namespace palisim

@@ -1,0 +1,3 @@
+// Planted for the layer check test: the tool may use the commands but no server.
+#include "commands/dukpt.h"
+#include "server/server.h"
