@@ -5,6 +5,7 @@
 
 #include "client/reply_fields.h"
 #include "client/request_text.h"
+#include "protocol/errors.h"
 
 namespace palisim {
 
@@ -46,7 +47,7 @@ std::string explain_error(const ErrorReply& e) {
              e.type, e.field);
   }
   std::string out = line;
-  std::string_view words = error_words(e);
+  const std::string words = error_words(e);
   if (!words.empty()) out.append(": ").append(words);
   return out + "\n";
 }
@@ -63,8 +64,22 @@ bool parse_error_reply(std::string_view reply, ErrorReply& error) {
   return true;
 }
 
-std::string_view error_words(const ErrorReply&) {
-  return {};
+std::string error_words(const ErrorReply& error) {
+  const auto type = static_cast<uint8_t>(error.type);
+  if (error.detail >= 0) {
+    const ErrorKind* kind = find_error_kind(type, error.detail);
+    return kind ? std::string(kind->text) : "";
+  }
+  std::vector<std::string_view> texts;
+  for (const ErrorKind& kind : kErrorKinds) {
+    if (kind.type == type) texts.push_back(kind.text);
+  }
+  std::string out = texts.size() > 1 ? "one of " : "";
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) out += i + 1 == texts.size() ? " or " : ", ";
+    out += texts[i];
+  }
+  return out;
 }
 
 std::string explain_reply(std::string_view request, std::string_view reply) {

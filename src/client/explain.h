@@ -17,9 +17,9 @@ struct ErrorReply {
 // "<00#000035#...>" included).
 bool parse_error_reply(std::string_view reply, ErrorReply& error);
 
-// The words for an error. This is the one place the words come from: the
-// error table of the protocol library. Empty when the table has none.
-std::string_view error_words(const ErrorReply& error);
+// The words for an error from the protocol's error table. Without the
+// detail every error of the type is named; empty when the table has none.
+std::string error_words(const ErrorReply& error);
 
 // Lines, each indented by two spaces and ended by a newline: the reply code
 // and what the command does, each field by name, the echo field; for an

@@ -35,7 +35,7 @@ TEST(CliSession, OneShotAndPipeWithExplanations) {
             "  2 PIN check: Y\n"
             "  echo field: ^t\n"
             "<00#041135#>\n"
-            "  error: type 04, field 11, detail not sent (opt21 off)\n");
+            "  error: type 04, field 11, detail not sent (opt21 off): too few fields\n");
   EXPECT_EQ(pipe.err, "palisim-cli: line 3 holds no request; not sent\n");
 }
 

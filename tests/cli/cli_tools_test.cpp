@@ -1,16 +1,11 @@
 // The offline tools: published vectors, ISO 9564 format 3, the key block
 // recipe of the protocol guide rebuilt with OpenSSL, and bad input.
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
 #include <gtest/gtest.h>
-#include <openssl/des.h>
-
-#include <cstring>
 
 #include "cli_run.h"
 #include "commands/pin_block.h"
-#include "crypto/hex.h"
+#include "des_oracle.h"
+#include "hex_text.h"
 
 namespace palisim::testing {
 namespace {
@@ -82,41 +77,26 @@ TEST(CliTools, FormatThreeHoldsThePinAndRandomFill) {
   }
 }
 
-std::string hex(const unsigned char* bytes, size_t n) {
-  char text[64];
-  binary_to_hex(text, bytes, n);
-  return text;
+std::string xor_each_byte(const std::string& hex, uint8_t mask) {
+  std::string bytes = bytes_from_hex(hex);
+  for (char& c : bytes)
+    c = static_cast<char>(c ^ mask);
+  return to_hex(bytes);
 }
 
-// The recipe of "How a key block is formed", step by step with OpenSSL.
+// The steps of "How a key block is formed", done with OpenSSL.
 std::string recipe_block(const std::string& mfk_hex, const std::string& header,
                          const std::string& key_hex, std::string* ke_km = nullptr) {
-  unsigned char w[24] = {}, ke[24], km[24], padded[24], run[32];
-  hex_to_binary(w, mfk_hex.data(), mfk_hex.size());
-  for (int i = 0; i < 24; ++i) {
-    ke[i] = w[i] ^ 'E';
-    km[i] = w[i] ^ 'M';
-  }
-  if (ke_km) *ke_km = hex(ke, 24) + " " + hex(km, 24);
-  std::memset(padded, key_hex.size() == 16 ? 'S' : 'D', 24);
-  hex_to_binary(padded, key_hex.data(), key_hex.size());
-  auto cbc = [](const unsigned char* key, const unsigned char* iv, unsigned char* data, long n) {
-    DES_key_schedule ks[3];
-    for (int i = 0; i < 3; ++i) {
-      DES_cblock part;
-      std::memcpy(part, key + 8 * i, 8);
-      DES_set_key_unchecked(&part, &ks[i]);
-    }
-    DES_cblock chain;
-    std::memcpy(chain, iv, 8);
-    DES_ede3_cbc_encrypt(data, data, n, &ks[0], &ks[1], &ks[2], &chain, DES_ENCRYPT);
-  };
-  const unsigned char zero[8] = {};
-  cbc(ke, reinterpret_cast<const unsigned char*>(header.data()), padded, 24);
-  std::memcpy(run, header.data(), 8);
-  std::memcpy(run + 8, padded, 24);
-  cbc(km, zero, run, 32);
-  return header + "," + hex(padded, 24) + "," + hex(run + 24, 8);
+  const std::string w = mfk_hex + std::string(48 - mfk_hex.size(), '0');
+  const std::string ke = xor_each_byte(w, 'E'), km = xor_each_byte(w, 'M');
+  if (ke_km) *ke_km = ke + " " + km;
+  std::string padded = key_hex;
+  while (padded.size() < 48)
+    padded += key_hex.size() == 16 ? "53" : "44";
+  const std::string enciphered = oracle_cbc(ke, to_hex(header), padded, true);
+  const std::string mac =
+      oracle_cbc(km, std::string(16, '0'), to_hex(header) + enciphered, true).substr(48);
+  return header + "," + enciphered + "," + mac;
 }
 
 TEST(CliTools, KeyBlocksFollowTheGuidesRecipe) {

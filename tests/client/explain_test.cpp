@@ -1,0 +1,51 @@
+// Replies explained by name: commands that share a reply code, the echo
+// field, error replies with and without their detail, replies of unknown codes.
+#include "client/explain.h"
+
+#include <gtest/gtest.h>
+
+#include "client/request_text.h"
+
+namespace palisim {
+namespace {
+
+TEST(ExplainReply, FieldsByNameAndErrorsInWords) {
+  struct Row {
+    const char* request;
+    const char* reply;
+    const char* explained;
+  };
+  const Row rows[] = {
+      {"<5E#3#K##41234567890123458701101#561#>", "<6D#Y#08D7##>",
+       "  reply code: 6D (command 5E, verify a card verification value)\n"
+       "  1 match: Y\n  2 check value: 08D7\n  3 empty: \n"},
+      {"", "<6D#56149820#08D7##^e#>",
+       "  reply code: 6D (command 5D, generate a card verification value)\n"
+       "  1 eight digits, the CVV first: 56149820\n  2 check value: 08D7\n  3 empty: \n"
+       "  echo field: ^e\n"},
+      {"<00#hello#>", "<00#000035#hello#>",
+       "  reply code: 00 (command 00, echo)\n"
+       "  1 success (000035): 000035\n  2 field 1 of the request: hello\n"},
+      {"", "<00#060235#0620##>",
+       "  error: type 06, field 02, detail 0620: key block header not accepted\n"},
+      {"", "<00#030135#>",
+       "  error: type 03, field 01, detail not sent (opt21 off): one of value not accepted or "
+       "value refused\n"},
+      {"", "<00#990035#0999##>", "  error: type 99, field 00, detail 0999\n"},
+      {"", "<QQ#1#>", "  reply code: QQ\n  1 field: 1\n"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(explain_reply(row.request, row.reply), row.explained) << row.reply;
+}
+
+TEST(RequestText, RequestsOfALineAsTheServerFindsThem) {
+  const auto found = requests_of_line("x<00#a#> <00#b<c#>y<00#d");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0], "<00#a#>");
+  EXPECT_EQ(found[1], "<00#b<c#>");
+  EXPECT_EQ(request_code(found[1]), "00");
+  EXPECT_TRUE(requests_of_line("no request <here").empty());
+}
+
+}  // namespace
+}  // namespace palisim
