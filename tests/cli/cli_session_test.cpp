@@ -6,6 +6,7 @@
 #include <pty.h>
 
 #include "cli_run.h"
+#include "free_port.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -40,12 +41,7 @@ TEST(CliSession, OneShotAndPipeWithExplanations) {
 }
 
 TEST(CliSession, ConnectionFaultsGiveStatusOne) {
-  int closed_port;
-  {
-    TestServer gone;
-    closed_port = gone.port();
-  }
-  const Outcome refused = cli({"--port", std::to_string(closed_port), "<00#x#>"});
+  const Outcome refused = cli({"--port", std::to_string(free_port()), "<00#x#>"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("cannot connect to localhost:"), std::string::npos) << refused.err;
 
@@ -92,18 +88,13 @@ TEST(CliRoundTrip, TheServerTakesWhatTheToolPrepares) {
 // Reads from fd into seen until marker has appeared count times, the other
 // side closes, or two seconds pass without output.
 void read_until(int fd, std::string& seen, const std::string& marker, int count) {
-  auto occurrences = [&] {
-    int n = 0;
-    for (size_t at = seen.find(marker); at != std::string::npos; at = seen.find(marker, at + 1))
-      ++n;
-    return n;
-  };
   pollfd p{fd, POLLIN, 0};
   char buf[4096];
-  while (occurrences() < count && poll(&p, 1, 2000) > 0) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return;
+  for (ssize_t n = 0; poll(&p, 1, 2000) > 0 && (n = read(fd, buf, sizeof buf)) > 0;) {
     seen.append(buf, static_cast<size_t>(n));
+    size_t at = 0;
+    for (int found = 0; (at = seen.find(marker, at)) != std::string::npos; ++at)
+      if (++found == count) return;
   }
 }
 

@@ -1,10 +1,8 @@
 // Replies explained by name: commands that share a reply code, the echo
-// field, error replies with and without their detail, replies of unknown codes.
+// field, error replies with and without their detail, an unknown reply code.
 #include "client/explain.h"
 
 #include <gtest/gtest.h>
-
-#include "client/request_text.h"
 
 namespace palisim {
 namespace {
@@ -23,9 +21,6 @@ TEST(ExplainReply, FieldsByNameAndErrorsInWords) {
        "  reply code: 6D (command 5D, generate a card verification value)\n"
        "  1 eight digits, the CVV first: 56149820\n  2 check value: 08D7\n  3 empty: \n"
        "  echo field: ^e\n"},
-      {"<00#hello#>", "<00#000035#hello#>",
-       "  reply code: 00 (command 00, echo)\n"
-       "  1 success (000035): 000035\n  2 field 1 of the request: hello\n"},
       {"", "<00#060235#0620##>",
        "  error: type 06, field 02, detail 0620: key block header not accepted\n"},
       {"", "<00#030135#>",
@@ -36,15 +31,6 @@ TEST(ExplainReply, FieldsByNameAndErrorsInWords) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(explain_reply(row.request, row.reply), row.explained) << row.reply;
-}
-
-TEST(RequestText, RequestsOfALineAsTheServerFindsThem) {
-  const auto found = requests_of_line("x<00#a#> <00#b<c#>y<00#d");
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0], "<00#a#>");
-  EXPECT_EQ(found[1], "<00#b<c#>");
-  EXPECT_EQ(request_code(found[1]), "00");
-  EXPECT_TRUE(requests_of_line("no request <here").empty());
 }
 
 }  // namespace

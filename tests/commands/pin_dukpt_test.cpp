@@ -170,16 +170,6 @@ TEST(Dukpt, SingleLengthPublishedTable) {
   EXPECT_EQ(terminal_block(ibm, kClearBlock), "364E05FD888F418A");
 }
 
-TEST(Dukpt, InitialKeys) {
-  const std::string bdk = bytes_from_hex(kBdk);
-  for (DukptMode mode : {DukptMode::kSingle, DukptMode::kDouble}) {
-    Key key;
-    dukpt_initial_key(mode, ksn_of(kKsn1), reinterpret_cast<const uint8_t*>(bdk.data()), 16, key);
-    EXPECT_EQ(to_hex(key.bytes.data(), key.len),
-              mode == DukptMode::kSingle ? "6AC292FAA1315B4D" : "6AC292FAA1315B4D858AB3A3D7D5933A");
-  }
-}
-
 TEST(Dukpt, CounterOfZeroIsRefused) {
   for (const std::string ksn :
        {"FFFF9876543210E00000", "FFFF9876543210000000", "0000000000FFE0000000"}) {
