@@ -15,6 +15,10 @@ namespace palisim::testing {
 inline const std::string kCli = std::string(PALISIM_BINARY_DIR) + "/palisim-cli";
 inline const std::string kSourceDir = PALISIM_SOURCE_DIR;
 inline const std::string kShippedConfig = kSourceDir + "/atalla.conf";
+// The X9.24 BDK, and PIN key A of the protocol guide as a block under the shipped MFK.
+inline const std::string kBdk = "0123456789ABCDEFFEDCBA9876543210";
+inline const std::string kPinKeyABlock =
+    "1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,B3E41E6DEDE80F6A";
 
 struct Outcome {
   int status = -1;

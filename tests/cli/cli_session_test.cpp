@@ -12,9 +12,6 @@
 namespace palisim::testing {
 namespace {
 
-const std::string kBdk = "0123456789ABCDEFFEDCBA9876543210";
-const std::string kPinKeyA =
-    "1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,B3E41E6DEDE80F6A";
 const std::string kPinKeyB =
     "1PUNE000,1E97BBD5F1682E5E2EA4A87FD8A5D81ADD141C5B4BED0FA3,E538E503B9532EC5";
 
@@ -26,7 +23,7 @@ TEST(CliSession, OneShotAndPipeWithExplanations) {
   EXPECT_EQ(one.out, "<00#000035#a#>\n<00#000035#b#>\n<00#230035#>\n");
 
   const Outcome pipe = cli({"--port", port, "--explain"},
-                           "<31#1#" + kPinKeyA + "#" + kPinKeyB +
+                           "<31#1#" + kPinKeyABlock + "#" + kPinKeyB +
                                "#1B9C1845EB993A7A#401234567890#^t#>\r\n\nno request\n<32#>\n");
   EXPECT_EQ(pipe.status, 0);
   EXPECT_EQ(pipe.out,
@@ -72,7 +69,7 @@ TEST(CliRoundTrip, TheServerTakesWhatTheToolPrepares) {
       tool({"dukpt", "--single", "--bdk", kBdk, "--ksn", "FFFF9876543210E00007", "--pin", "987654",
             "--pan", "5413330089010434"});
   const std::string request =
-      "<31#7#" + bdk + "#" + kPinKeyA + "#" + block + "#333008901043#FFFF9876543210E00007#S#>";
+      "<31#7#" + bdk + "#" + kPinKeyABlock + "#" + block + "#333008901043#FFFF9876543210E00007#S#>";
   const std::string under_a = tool({"pin", "block", "--pin", "987654", "--pan", "5413330089010434",
                                     "--key", "042666B49184CF5C68DE9628D0397B36"});
   EXPECT_EQ(cli({"--port", port, request}).out, "<41#" + under_a + "#Y#>\n");
@@ -107,9 +104,8 @@ TEST(CliSession, PromptEditsLinesAndExplainsEveryReply) {
     execl(kCli.c_str(), kCli.c_str(), "--port", port.c_str(), nullptr);
     _exit(127);
   }
-  // At each prompt: a typing mistake mended with backspace, the line again
-  // from the history (arrow up), then quit. (Typed a moment before libedit
-  // takes the terminal, a line still arrives whole; a Ctrl-D may not.)
+  // At each prompt: a mistake mended with backspace, the line again from the
+  // history (arrow up), then quit (which, unlike Ctrl-D, survives early typing).
   const std::string prompt = "localhost:" + port + "> ";
   std::string seen;
   int prompts = 0;

@@ -10,12 +10,8 @@
 namespace palisim::testing {
 namespace {
 
-const std::string kBdk = "0123456789ABCDEFFEDCBA9876543210";
 const std::string kShippedMfk = "0123456789ABCDEFFEDCBA987654321089ABCDEF01234567";
-// PIN key A of the protocol guide and its block under the shipped MFK.
-const std::string kPinKeyA = "042666B49184CF5C68DE9628D0397B36";
-const std::string kPinKeyABlock =
-    "1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,B3E41E6DEDE80F6A";
+const std::string kPinKeyA = "042666B49184CF5C68DE9628D0397B36";  // in kPinKeyABlock
 
 TEST(CliTools, PublishedVectors) {
   struct Row {
