@@ -29,6 +29,8 @@ constexpr std::array kCommands = {
     CommandRow{"11b", 4, handle_import_variant},
 };
 
+static_assert(kCommands.size() == kCommandCount);
+
 }  // namespace
 
 std::span<const CommandRow> command_table() {

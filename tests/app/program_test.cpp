@@ -223,7 +223,7 @@ TEST(Program, HelpAndBadCommandLines) {
   Program help({"--help"});
   EXPECT_EQ(help.wait_exit(), 0);
   EXPECT_EQ(help.output().rfind("usage: Palisim002 [--headless]", 0), 0u) << help.output();
-  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "0"},
+  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "-1"},
                                         {"--port", "65536"},
                                         {"--port", "12x"},
                                         {"--interface", "10.0.0.1"},
