@@ -44,10 +44,11 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace) {
     }
     wipe_settings(s);
   }
-  diag("Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s "
-       "config_loaded=%s config=%s\n",
-       PALISIM_VERSION, address, ntohs(bound.sin_port), mfk.data(), command_table().size(),
-       trace_name(trace), loaded ? "yes" : "no", config_path);
+  diag(
+      "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s "
+      "config_loaded=%s config=%s\n",
+      PALISIM_VERSION, address, ntohs(bound.sin_port), mfk.data(), command_table().size(),
+      trace_name(trace), loaded ? "yes" : "no", config_path);
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");
   }

@@ -16,8 +16,8 @@ struct ProgramOptions {
   bool quiet = false;                                   // --quiet: no per-event loop lines
   bool help = false;                                    // --help
   std::string config_path = kDefaultConfigurationPath;  // --config PATH
-  int port = -1;  // --port N, 0 for a free port; -1 keeps the configured port
-  std::string interface_name;  // --interface any|localhost; empty keeps the configured one
+  int port = -1;                   // --port N, 0 for a free port; -1 keeps the configured port
+  std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
 };
 

@@ -13,8 +13,7 @@ void print_row(const char* name, uint64_t requests, uint64_t errors, uint64_t ha
   double per_request =
       requests ? static_cast<double>(handler_ns) / 1e3 / static_cast<double>(requests) : 0.0;
   diag("  %-8s %12llu %10llu %14.3f %12.2f\n", name, static_cast<unsigned long long>(requests),
-       static_cast<unsigned long long>(errors), static_cast<double>(handler_ns) / 1e6,
-       per_request);
+       static_cast<unsigned long long>(errors), static_cast<double>(handler_ns) / 1e6, per_request);
 }
 
 }  // namespace
@@ -28,8 +27,7 @@ uint64_t CommandStats::requests() const {
 
 void CommandStats::print() const {
   diag("Requests by command:\n");
-  diag("  %-8s %12s %10s %14s %12s\n", "command", "requests", "errors", "handler ms",
-       "us/request");
+  diag("  %-8s %12s %10s %14s %12s\n", "command", "requests", "errors", "handler ms", "us/request");
   uint64_t requests = 0, errors = 0, handler_ns = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     uint64_t n = rows_[i].requests.load(std::memory_order_relaxed);

@@ -56,9 +56,9 @@ void process_counted_request(Connection& c, char* request, int32_t request_len) 
   c.held_len = queued ? 0 : r.len;
   if (!c.trace) return;
   // A queued reply has left the reply buffer for the end of the output.
-  std::string_view reply = queued ? std::string_view(c.bufs->output + c.out_len - r.len,
-                                                     static_cast<size_t>(r.len))
-                                  : r.view();
+  std::string_view reply =
+      queued ? std::string_view(c.bufs->output + c.out_len - r.len, static_cast<size_t>(r.len))
+             : r.view();
   c.trace->request_line(c, reply, r.error, spent);
 }
 

@@ -1,6 +1,7 @@
 #include "server/request_trace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -51,8 +52,8 @@ void RequestTrace::keep_request(const char* text, int32_t len) {
   std::memcpy(request_, text, static_cast<size_t>(request_len_));
 }
 
-void RequestTrace::request_line(const Connection& c, std::string_view reply,
-                                const ErrorKind* error, int64_t handler_ns) {
+void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
+                                int64_t handler_ns) {
   std::string_view request(request_, static_cast<size_t>(request_len_));
   reply = without_line_end(reply).substr(0, kReplyCapacity);
   std::memcpy(reply_, reply.data(), reply.size());
@@ -99,7 +100,8 @@ void RequestTrace::unended_input(const Connection& c, std::string_view rest) {
 void RequestTrace::append(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  int n = std::vsnprintf(line_ + line_len_, static_cast<size_t>(kLineCapacity - line_len_), fmt, ap);
+  int n =
+      std::vsnprintf(line_ + line_len_, static_cast<size_t>(kLineCapacity - line_len_), fmt, ap);
   va_end(ap);
   if (n > 0) line_len_ = std::min(kLineCapacity - 1, line_len_ + n);
 }
@@ -115,10 +117,18 @@ void RequestTrace::append_escaped(std::string_view message) {
     }
     line_[line_len_++] = '\\';
     switch (byte) {
-      case '\\': line_[line_len_++] = '\\'; break;
-      case '\r': line_[line_len_++] = 'r'; break;
-      case '\n': line_[line_len_++] = 'n'; break;
-      case '\t': line_[line_len_++] = 't'; break;
+      case '\\':
+        line_[line_len_++] = '\\';
+        break;
+      case '\r':
+        line_[line_len_++] = 'r';
+        break;
+      case '\n':
+        line_[line_len_++] = 'n';
+        break;
+      case '\t':
+        line_[line_len_++] = 't';
+        break;
       default:
         line_[line_len_++] = 'x';
         line_[line_len_++] = kHex[byte >> 4];
@@ -128,16 +138,18 @@ void RequestTrace::append_escaped(std::string_view message) {
 }
 
 void RequestTrace::begin_line(const Connection& c) {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  if (now.tv_sec != stamp_second_) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch())
+                .count();
+  auto second = static_cast<time_t>(ms / 1000);
+  if (second != stamp_second_) {
     tm local;
-    localtime_r(&now.tv_sec, &local);
+    localtime_r(&second, &local);
     std::strftime(stamp_, sizeof stamp_, "%Y-%m-%d %H:%M:%S", &local);
-    stamp_second_ = now.tv_sec;
+    stamp_second_ = second;
   }
   line_len_ = 0;
-  append("%s.%03ld socket %d from %s: ", stamp_, now.tv_nsec / 1000000, c.fd, c.peer);
+  append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd, c.peer);
 }
 
 void RequestTrace::write_line() {

@@ -17,8 +17,8 @@ bool same_code(std::string_view code, std::string_view lower) {
 }
 
 void mask_range(std::span<char> field, size_t from, size_t to) {
-  std::fill(field.begin() + static_cast<ptrdiff_t>(from), field.begin() + static_cast<ptrdiff_t>(to),
-            kMask);
+  std::fill(field.begin() + static_cast<ptrdiff_t>(from),
+            field.begin() + static_cast<ptrdiff_t>(to), kMask);
 }
 
 void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
@@ -43,7 +43,9 @@ void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
 }  // namespace
 
 void mask_message(std::span<char> message, std::string_view command, MessagePart part) {
-  auto applies = [&](const TraceMask& m) { return m.part == part && same_code(command, m.command); };
+  auto applies = [&](const TraceMask& m) {
+    return m.part == part && same_code(command, m.command);
+  };
   if (std::none_of(kTraceMasks.begin(), kTraceMasks.end(), applies)) return;
   if (message.empty() || message.front() != '<') return;
   size_t end = message.size();
