@@ -2,7 +2,7 @@
 // not, for people and for scripts: key=value pairs, the configuration path
 // last so that it may hold spaces.
 //
-// Palisim002 ready: version=0.1.0 interface=0.0.0.0 port=7000 mfk=08D7 commands=16
+// Palisim002 ready: version=0.1.0 interface=0.0.0.0 port=7000 mfk=3FD5 commands=16
 //   trace=off config_loaded=yes config=atalla.conf
 #pragma once
 

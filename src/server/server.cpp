@@ -11,9 +11,8 @@
 
 #include <array>
 #include <cerrno>
-#include <memory>
-
 #include <cstdio>
+#include <memory>
 
 #include "server/connection.h"
 #include "server/diag.h"
