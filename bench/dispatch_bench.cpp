@@ -3,13 +3,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "alloc_counter.h"
-#include "dispatch_timing.h"
 #include "dispatch/command_table.h"
+#include "dispatch_timing.h"
+#include "server/command_stats.h"
 #include "server/connection.h"
+#include "server/diag.h"
+#include "server/request_trace.h"
 
 namespace palisim::bench {
 namespace {
@@ -21,7 +26,8 @@ BENCHMARK(BM_DispatchEcho);
 
 // A full input buffer of echo lines cut, dispatched and queued, as one read
 // would deliver them; the output is emptied between rounds as a send would.
-void BM_FramingEchoLines(benchmark::State& state) {
+// `stats` and `trace`, when given, are the connection's as the server sets them.
+void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace* trace) {
   std::string lines;
   int per_buffer = 0;
   const std::string line = "<00#Sent for testing throughput...#>\r\n";
@@ -33,6 +39,8 @@ void BM_FramingEchoLines(benchmark::State& state) {
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   ConnectionTable table;
   Connection* c = open_connection_slot(table, pair[0], SettingsSource{"no-such.conf", "default"});
+  c->stats = stats;
+  c->trace = trace;
   size_t before = allocation_count();
   for (auto _ : state) {
     std::memcpy(c->bufs->input, lines.data(), lines.size());
@@ -47,7 +55,28 @@ void BM_FramingEchoLines(benchmark::State& state) {
   close_connection_slot(*c);
   close(pair[1]);
 }
+
+void BM_FramingEchoLines(benchmark::State& state) {
+  frame_echo_lines(state, nullptr, nullptr);
+}
 BENCHMARK(BM_FramingEchoLines);
+
+// The same with the statistics the server always keeps, and with the
+// masked request trace too, its lines written to /dev/null.
+void BM_FramingEchoLinesCounted(benchmark::State& state) {
+  CommandStats stats;
+  if (state.range(0) == 0) {
+    frame_echo_lines(state, &stats, nullptr);
+    return;
+  }
+  FILE* sink = std::fopen("/dev/null", "w");
+  set_diag_stream(sink);
+  auto trace = std::make_unique<RequestTrace>(TraceMode::kMasked);
+  frame_echo_lines(state, &stats, trace.get());
+  set_diag_stream(nullptr);
+  std::fclose(sink);
+}
+BENCHMARK(BM_FramingEchoLinesCounted)->ArgName("traced")->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace palisim::bench

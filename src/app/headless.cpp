@@ -11,6 +11,7 @@
 
 #include "app/server_thread.h"
 #include "config/config.h"
+#include "server/command_stats.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -37,13 +38,14 @@ int run_headless(const ProgramOptions& options) {
     diag("%s", kNoConfigurationMessage);
   }
   if (!options.interface_name.empty()) interface_name = options.interface_name.c_str();
-  if (options.port > 0) port = static_cast<uint16_t>(options.port);
+  if (options.port >= 0) port = static_cast<uint16_t>(options.port);
 
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
   if (sfd < 0) {
@@ -53,6 +55,7 @@ int run_headless(const ProgramOptions& options) {
 
   ServerThread server;
   server.configure(interface_name, port, options.config_path.c_str());
+  server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush();
@@ -63,9 +66,17 @@ int run_headless(const ProgramOptions& options) {
   for (;;) {
     int n = poll(fds, 2, -1);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (fds[0].revents & POLLIN) || (fds[1].revents & POLLIN)) break;
+    if (n < 0 || (fds[1].revents & POLLIN)) break;
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info;
+      if (read(sfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+      if (info.ssi_signo != SIGUSR1) break;
+      server.stats().print();
+      diag_flush();
+    }
   }
   int code = server.stop();
+  if (code != kListenerFailed) server.stats().print();
   diag_flush();
   close(sfd);
   return code == kListenerFailed ? kListenerFailed : 0;

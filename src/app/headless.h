@@ -1,4 +1,5 @@
-// Serving without a window until SIGINT or SIGTERM.
+// Serving without a window until SIGINT or SIGTERM; SIGUSR1 prints the
+// requests served by command, as the end of the run does.
 #pragma once
 
 #include "app/options.h"

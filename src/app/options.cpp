@@ -8,61 +8,103 @@
 namespace palisim {
 
 const char kProgramUsage[] =
-    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost] "
-    "[--quiet]\n"
+    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost]\n"
+    "                  [--quiet] [--trace[=full]]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --config PATH       configuration file (default atalla.conf in the working directory)\n"
-    "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000)\n"
+    "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
+    "                      0 binds a free port, which the start-up line shows\n"
     "  --interface NAME    any or localhost (default: the file's interface, else any)\n"
-    "  --quiet             leave out the per-event trace lines\n"
+    "  --quiet             leave out the per-event loop lines\n"
+    "  --trace             print each request and its reply, PINs, clear data and account\n"
+    "                      numbers masked (also trace = true in the file)\n"
+    "  --trace=full        the same, masking nothing\n"
     "  --help              print this text\n"
-    "Headless, the simulator serves until SIGINT or SIGTERM.\n";
+    "PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE stand for --config, --port and\n"
+    "--interface; the command line wins.\n"
+    "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
+    "served by command, as the end of the run does.\n";
+
+namespace {
+
+bool set_config_path(const char* v, ProgramOptions& out, std::string& error) {
+  if (!*v) {
+    error = "empty configuration path";
+    return false;
+  }
+  out.config_path = v;
+  return true;
+}
+
+bool set_port(const char* v, ProgramOptions& out, std::string& error) {
+  char* end = nullptr;
+  long port = std::strtol(v, &end, 10);
+  if (!*v || *end || port < 0 || port > 65535) {
+    error = std::string("invalid port '") + v + "' (0 to 65535)";
+    return false;
+  }
+  out.port = static_cast<int>(port);
+  return true;
+}
+
+bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
+  if (strcasecmp(v, "any") == 0) {
+    out.interface_name = "any";
+  } else if (strcasecmp(v, "localhost") == 0) {
+    out.interface_name = "localhost";
+  } else {
+    error = std::string("invalid interface '") + v + "' (any or localhost)";
+    return false;
+  }
+  return true;
+}
+
+using Setter = bool (*)(const char* value, ProgramOptions& out, std::string& error);
+
+struct ValueOption {
+  const char* flag;  // on the command line
+  const char* env;   // the environment variable that stands for it
+  Setter set;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--config", "PALISIM_CONFIG", set_config_path},
+    {"--port", "PALISIM_PORT", set_port},
+    {"--interface", "PALISIM_INTERFACE", set_interface},
+};
+
+}  // namespace
 
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error) {
+  for (const ValueOption& option : kValueOptions) {
+    const char* v = std::getenv(option.env);
+    if (v && !option.set(v, out, error)) {
+      error += std::string(" in ") + option.env;
+      return false;
+    }
+  }
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
+    const ValueOption* with_value = nullptr;
+    for (const ValueOption& option : kValueOptions) {
+      if (std::strcmp(arg, option.flag) == 0) with_value = &option;
+    }
+    if (with_value) {
       if (i + 1 >= argc) {
-        error = std::string("missing value after ") + name;
-        return nullptr;
+        error = std::string("missing value after ") + arg;
+        return false;
       }
-      return argv[++i];
-    };
-    if (std::strcmp(arg, "--headless") == 0) {
+      if (!with_value->set(argv[++i], out, error)) return false;
+    } else if (std::strcmp(arg, "--headless") == 0) {
       out.headless = true;
     } else if (std::strcmp(arg, "--quiet") == 0) {
       out.quiet = true;
+    } else if (std::strcmp(arg, "--trace") == 0) {
+      out.trace = TraceMode::kMasked;
+    } else if (std::strcmp(arg, "--trace=full") == 0) {
+      out.trace = TraceMode::kFull;
     } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       out.help = true;
-    } else if (std::strcmp(arg, "--config") == 0) {
-      const char* v = value(arg);
-      if (!v) return false;
-      if (!*v) {
-        error = "empty configuration path";
-        return false;
-      }
-      out.config_path = v;
-    } else if (std::strcmp(arg, "--port") == 0) {
-      const char* v = value(arg);
-      if (!v) return false;
-      char* end = nullptr;
-      long port = std::strtol(v, &end, 10);
-      if (!*v || *end || port < 1 || port > 65535) {
-        error = std::string("invalid port '") + v + "' (1 to 65535)";
-        return false;
-      }
-      out.port = static_cast<int>(port);
-    } else if (std::strcmp(arg, "--interface") == 0) {
-      const char* v = value(arg);
-      if (!v) return false;
-      if (strcasecmp(v, "any") == 0) {
-        out.interface_name = "any";
-      } else if (strcasecmp(v, "localhost") == 0) {
-        out.interface_name = "localhost";
-      } else {
-        error = std::string("invalid interface '") + v + "' (any or localhost)";
-        return false;
-      }
     } else {
       error = std::string("unknown option '") + arg + "'";
       return false;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/banner.h"
 #include "config/defaults.h"
 
 namespace palisim {
@@ -19,6 +20,7 @@ ServerThread::ServerThread() {
   hooks_.accepted = &ServerThread::on_accepted;
   hooks_.closed = &ServerThread::on_closed;
   hooks_.owner = this;
+  hooks_.stats = &stats_;
   configure("any", kDefaultPort, kDefaultConfigurationPath);
 }
 
@@ -51,7 +53,9 @@ int ServerThread::stop() {
 }
 
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
-  owner_of(hooks).listening_fd_.store(fd, std::memory_order_release);
+  ServerThread& owner = owner_of(hooks);
+  print_banner(fd, owner.config_path_, hooks->trace);
+  owner.listening_fd_.store(fd, std::memory_order_release);
 }
 
 void ServerThread::on_accepted(ServerHooks* hooks, int, const sockaddr_in&) {

@@ -1,5 +1,6 @@
 // The one server thread of the program: runs the server with hooks that
-// record the listening socket and count connections, and stops it on request.
+// record the listening socket, print the banner, count connections and
+// requests, and stops it on request.
 #pragma once
 
 #include <atomic>
@@ -7,8 +8,10 @@
 #include <functional>
 
 #include "app/worker_thread.h"
+#include "server/command_stats.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
+#include "server/trace_mode.h"
 
 namespace palisim {
 
@@ -18,6 +21,8 @@ class ServerThread : public WorkerThread {
 
   // Set before start(): where to listen and where connections load settings.
   void configure(const char* interface_name, uint16_t port, const char* config_path);
+  // Set before start(); off unless set.
+  void set_trace(TraceMode trace) { hooks_.trace = trace; }
 
   int run() override;
   void release() override;
@@ -28,6 +33,8 @@ class ServerThread : public WorkerThread {
   int stop();
 
   int connection_count() const { return connections_.load(std::memory_order_acquire); }
+  // Requests of every run of this thread, by command.
+  const CommandStats& stats() const { return stats_; }
   int listening_socket() const { return listening_fd_.load(std::memory_order_acquire); }
   uint16_t port() const { return port_; }
   // Readable once the thread has ended (for a poll of the owner's own).
@@ -45,6 +52,7 @@ class ServerThread : public WorkerThread {
   char config_path_[1024];
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients
+  CommandStats stats_;                 // counted by the server, kept across runs
   ServerHooks hooks_;
   StopSignal stop_;
   StopSignal ended_;

@@ -17,6 +17,7 @@ struct ServerParameters {
   char interface_name[64] = "any";        // "any" or "localhost", up to 63 characters
   uint16_t port = kDefaultPort;           // TCP port to listen on
   char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
+  bool trace = false;                     // the request trace, masked, unless --trace says
 };
 
 // Wipes the key texts of a parsed configuration and frees it.

@@ -12,6 +12,7 @@ bool load_server_parameters(ServerParameters& params, const char* path) {
   // The port check admits 1 to 65535 only.
   params.port = static_cast<uint16_t>(cfg_getint(cfg.get(), "port"));
   copy_text(params.logfile, cfg_getstr(cfg.get(), "logfile"));
+  params.trace = cfg_getbool(cfg.get(), "trace") == cfg_true;
   return true;
 }
 

@@ -124,6 +124,7 @@ Configuration open_configuration(const char* path) {
       CFG_STR("interface", "any", CFGF_NONE),
       CFG_INT("port", kDefaultPort, CFGF_NONE),
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
+      CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),

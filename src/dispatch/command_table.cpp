@@ -30,6 +30,8 @@ constexpr std::array kCommands = {
 };
 static_assert(kCommands.size() == 16, "the sixteen host commands, one row each");
 
+static_assert(kCommands.size() == kCommandCount);
+
 }  // namespace
 
 std::span<const CommandRow> command_table() {

@@ -2,6 +2,7 @@
 // dispatcher that splits a request and hands it to its row's handler.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -16,11 +17,15 @@ struct CommandRow {
   Handler handler;
 };
 
+// Rows in the command table; per-command tables above it size themselves by it.
+inline constexpr size_t kCommandCount = 16;
+
 std::span<const CommandRow> command_table();
 
 // Splits the request in place, looks field 0 up in the command table, checks
 // the field count and lets the row's handler write the reply. The reply
-// starts empty and without a recorded error.
-void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r);
+// starts empty and without a recorded error. Returns the index of the row
+// that answered, or kCommandCount when no row matched (no fields, unknown code).
+size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r);
 
 }  // namespace palisim

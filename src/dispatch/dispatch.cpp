@@ -1,3 +1,4 @@
+#include <cstddef>
 #include <cstdint>
 
 #include "dispatch/command_table.h"
@@ -26,25 +27,27 @@ const CommandRow* find_command(std::string_view code) {
 
 }  // namespace
 
-void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
+size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
   r.len = 0;
   r.error = nullptr;
   Fields f;
   split_request(text, text_len, f);
   if (f.count == 0) {
     refuse(s, r, kNoFields, 0);
-    return;
+    return kCommandCount;
   }
   const CommandRow* row = find_command({f.ptr[0], f.len[0]});
   if (row == nullptr) {
     refuse(s, r, kUnknownCommand, 0);
-    return;
+    return kCommandCount;
   }
+  auto index = static_cast<size_t>(row - command_table().data());
   if (field_count_rule(f, row->min_fields) == kRefused) {
     refuse(s, r, kTooFewFields, row->min_fields);
-    return;
+    return index;
   }
   row->handler(s, f, r);
+  return index;
 }
 
 }  // namespace palisim

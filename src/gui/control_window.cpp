@@ -95,6 +95,7 @@ ControlWindow::ControlWindow(const ProgramOptions& options, MessageFunction show
     show_message_(nullptr, QMessageBox::Information, QString::fromLatin1(kNoConfigurationText));
   }
   apply_program_options(values, options);
+  server_.set_trace(options.trace.value_or(values.trace ? TraceMode::kMasked : TraceMode::kOff));
 
   register_window_resources();
   setWindowTitle(QString::fromLatin1(kTitle));
@@ -139,18 +140,21 @@ void ControlWindow::create_controls() {
   status_ = add_read_only_box(this, "status", units.rect(78, 54, 40, 14));
   add_label(this, "Connections:", units.rect(23, 74, 42, 8));
   connections_ = add_read_only_box(this, "connections", units.rect(78, 71, 40, 14));
+  add_label(this, "Requests served:", units.rect(7, 91, 58, 8));
+  requests_ = add_read_only_box(this, "requests", units.rect(78, 88, 60, 14));
 
-  start_ = add_button(this, "start", "Start", units.rect(15, 93, 50, 14));
-  stop_ = add_button(this, "stop", "Stop", units.rect(74, 93, 50, 14));
+  start_ = add_button(this, "start", "Start", units.rect(15, 110, 50, 14));
+  stop_ = add_button(this, "stop", "Stop", units.rect(74, 110, 50, 14));
   finished_ = add_button(this, "finished", "Finished", units.rect(173, 7, 50, 14));
   finished_->setDefault(true);
 
-  setFixedSize(units.size(230, 120));
+  setFixedSize(units.size(230, 137));
 }
 
 void ControlWindow::update_status() {
   status_->setText(server_.running() ? QStringLiteral("Running") : QStringLiteral("Stopped"));
   connections_->setText(QString::number(static_cast<unsigned>(server_.connection_count())));
+  requests_->setText(QString::number(static_cast<qulonglong>(server_.stats().requests())));
 }
 
 bool ControlWindow::read_port(uint16_t& port) {

@@ -1,5 +1,5 @@
 // The program's only window: choose the interface and port, start and stop
-// the server, and watch its status and connection count.
+// the server, and watch its status, connection count and requests served.
 #pragma once
 
 #include <QDialog>
@@ -34,8 +34,12 @@ class ControlWindow : public QDialog {
                          QWidget* parent = nullptr);
   ~ControlWindow() override;
 
-  // Shows whether the server thread runs and how many clients it serves.
+  // Shows whether the server thread runs, how many clients it serves and
+  // how many requests it has answered.
   void update_status();
+
+  // The requests of every server run of this window, by command.
+  const CommandStats& stats() const { return server_.stats(); }
 
   // Every way of closing ends here: "Finished" first checks the port, then
   // the server is stopped before the window goes.
@@ -57,6 +61,7 @@ class ControlWindow : public QDialog {
   QLineEdit* port_ = nullptr;
   QLineEdit* status_ = nullptr;
   QLineEdit* connections_ = nullptr;
+  QLineEdit* requests_ = nullptr;
   QPushButton* start_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* finished_ = nullptr;

@@ -11,6 +11,7 @@ bool load_dialog_values(DialogValues& values, const char* config_path) {
   if (!load_server_parameters(params, config_path)) return false;
   values.local_only = strcasecmp(params.interface_name, "any") != 0;
   values.port = params.port;
+  values.trace = params.trace;
   return true;
 }
 

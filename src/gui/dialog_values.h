@@ -14,6 +14,7 @@ namespace palisim {
 struct DialogValues {
   bool local_only = false;       // "Local Only" chosen rather than "Any"
   uint16_t port = kDefaultPort;  // TCP port to listen on
+  bool trace = false;            // the file's `trace`: a masked request trace unless --trace says
 };
 
 // Fills values from the configuration file's interface and port: "any" in

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "gui/control_window.h"
+#include "server/command_stats.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -16,12 +17,13 @@ namespace palisim {
 int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   // Blocked before Qt starts any thread, so the signals only ever arrive
   // through the descriptor, on the window's thread.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+  sigset_t handled_signals;
+  sigemptyset(&handled_signals);
+  sigaddset(&handled_signals, SIGINT);
+  sigaddset(&handled_signals, SIGTERM);
+  sigaddset(&handled_signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &handled_signals, nullptr);
+  int signal_fd = signalfd(-1, &handled_signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signal_fd < 0) {
     std::perror("signalfd");
     return 1;
@@ -31,16 +33,26 @@ int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   QApplication app(argc, argv);
   // A signal ends every event loop, also that of the missing-file message
   // shown before the window; the window's destruction then stops the server.
+  // SIGUSR1 prints the statistics instead, once the window exists.
+  const ControlWindow* shown = nullptr;
   QSocketNotifier notifier(signal_fd, QSocketNotifier::Read);
-  QObject::connect(&notifier, &QSocketNotifier::activated, &app, [signal_fd] {
+  QObject::connect(&notifier, &QSocketNotifier::activated, &app, [signal_fd, &shown] {
     signalfd_siginfo info;
+    bool stop = false;
     while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      // drain every pending signal
+      if (info.ssi_signo != SIGUSR1) {
+        stop = true;
+      } else if (shown) {
+        shown->stats().print();
+        diag_flush();
+      }
     }
-    QCoreApplication::exit(0);
+    if (stop) QCoreApplication::exit(0);
   });
   ControlWindow window(options);
+  shown = &window;
   window.exec();
+  window.stats().print();
   diag_flush();
   close(signal_fd);
   return 0;

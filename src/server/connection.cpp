@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "config/config.h"
 #include "crypto/secure_zero.h"
 #include "dispatch/command_table.h"
 #include "protocol/reply.h"
+#include "server/command_stats.h"
 #include "server/diag.h"
+#include "server/request_trace.h"
 
 namespace palisim {
 
@@ -40,7 +43,38 @@ bool queue_reply(Connection& c, int32_t reply_len) {
   return true;
 }
 
-void process_request(Connection& c, char* request, int32_t request_len) {
+using Clock = std::chrono::steady_clock;
+
+// Dispatches and queues as process_request does, for the statistics and the
+// trace. One clock reading per request: the time since `mark`, the end of
+// the previous request or the start of the pass, is this request's, so the
+// cutting of the request out of its line counts with its handler.
+void process_counted_request(Connection& c, char* request, int32_t request_len,
+                             Clock::time_point& mark) {
+  ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
+  if (c.trace) c.trace->keep_request(request, request_len);
+  size_t command = dispatch_request(c.bufs->settings, request, request_len, r);
+  Clock::time_point done = Clock::now();
+  int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
+  mark = done;
+  if (c.stats) c.stats->record(command, r.error != nullptr, spent);
+  bool queued = queue_reply(c, r.len);
+  c.held_len = queued ? 0 : r.len;
+  if (!c.trace) return;
+  // A queued reply has left the reply buffer for the end of the output.
+  std::string_view reply =
+      queued ? std::string_view(c.bufs->output + c.out_len - r.len, static_cast<size_t>(r.len))
+             : r.view();
+  c.trace->request_line(c, reply, r.error, spent);
+  // Writing the line is no part of the next request.
+  mark = Clock::now();
+}
+
+void process_request(Connection& c, char* request, int32_t request_len, Clock::time_point& mark) {
+  if (c.stats || c.trace) {
+    process_counted_request(c, request, request_len, mark);
+    return;
+  }
   ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
   dispatch_request(c.bufs->settings, request, request_len, r);
   c.held_len = queue_reply(c, r.len) ? 0 : r.len;
@@ -48,9 +82,11 @@ void process_request(Connection& c, char* request, int32_t request_len) {
 
 // Dispatches the requests between start and end; returns the position after
 // the last request dispatched when a reply had to be held, else end.
-int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end) {
+int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
+                                 Clock::time_point& mark) {
   char* in = c.bufs->input;
   int32_t pos = start;
+  bool whole_line = !c.mid_line;
   while (c.held_len == 0) {
     auto* open = static_cast<char*>(std::memchr(in + pos, '<', static_cast<size_t>(end - pos)));
     if (!open) break;
@@ -59,10 +95,14 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end) {
         static_cast<char*>(std::memchr(open + 1, '>', static_cast<size_t>(end - open_at - 1)));
     if (!close) break;
     auto close_at = static_cast<int32_t>(close - in);
-    process_request(c, open, close_at - open_at + 1);
+    process_request(c, open, close_at - open_at + 1, mark);
     pos = close_at + 1;
   }
-  return c.held_len != 0 ? pos : end;
+  if (c.trace && whole_line && pos == start) {
+    c.trace->line_without_request(c, {in + start, static_cast<size_t>(end - start)});
+  }
+  c.mid_line = c.held_len != 0;
+  return c.mid_line ? pos : end;
 }
 
 }  // namespace
@@ -74,7 +114,10 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsS
     c.in_use = true;
     c.fd = fd;
     c.in_len = c.out_start = c.out_len = c.held_len = 0;
-    c.resume = c.overlong = false;
+    c.resume = c.overlong = c.mid_line = false;
+    c.peer[0] = '\0';
+    c.stats = nullptr;
+    c.trace = nullptr;
     Settings& s = c.bufs->settings;
     apply_default_settings(s);
     if (!load_settings(s, source.config_path, source.section_title)) apply_default_settings(s);
@@ -84,6 +127,12 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsS
 }
 
 void close_connection_slot(Connection& c) {
+  if (c.trace && !c.overlong) {
+    const char* in = c.bufs->input;
+    const void* last_cr = memrchr(in, '\r', static_cast<size_t>(c.in_len));
+    int32_t from = last_cr ? static_cast<int32_t>(static_cast<const char*>(last_cr) - in) + 1 : 0;
+    c.trace->unended_input(c, {in + from, static_cast<size_t>(c.in_len - from)});
+  }
   graceful_close(c.fd);
   wipe_settings(c.bufs->settings);
   // Requests and replies carry key blocks and PIN blocks.
@@ -138,12 +187,13 @@ IoResult write_to_connection(Connection& c) {
 void process_input_lines(Connection& c) {
   char* in = c.bufs->input;
   int32_t consumed = 0;
+  Clock::time_point mark = c.stats || c.trace ? Clock::now() : Clock::time_point();
   while (c.held_len == 0) {
     auto* cr = static_cast<char*>(
         std::memchr(in + consumed, '\r', static_cast<size_t>(c.in_len - consumed)));
     if (!cr) break;
     auto line_end = static_cast<int32_t>(cr - in) + 1;
-    consumed = process_requests_in_line(c, consumed, line_end);
+    consumed = process_requests_in_line(c, consumed, line_end, mark);
   }
   if (consumed > 0) {
     c.in_len -= consumed;

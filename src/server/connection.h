@@ -11,6 +11,9 @@
 
 namespace palisim {
 
+class CommandStats;
+class RequestTrace;
+
 inline constexpr int kMaxConnections = 64;
 inline constexpr int32_t kInputCapacity = 5120;
 // The reply to the longest request that fits the input buffer (an echo of a
@@ -37,6 +40,10 @@ struct Connection {
   int32_t held_len = 0;                     // length of a reply waiting in reply; 0 when none
   bool resume = false;                      // a write released a held reply: process input again
   bool overlong = false;                    // input filled up without a carriage return
+  bool mid_line = false;                    // input begins inside a line a held reply cut
+  char peer[24] = "";                       // the client's address:port, for the trace
+  CommandStats* stats = nullptr;            // where requests are counted; null counts nothing
+  RequestTrace* trace = nullptr;            // the request trace; null when it is off
 
   bool has_output() const { return out_len > out_start; }
 };

@@ -11,10 +11,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 
 #include "server/connection.h"
 #include "server/diag.h"
+#include "server/request_trace.h"
 #include "server/stop_signal.h"
 
 namespace palisim {
@@ -38,7 +40,11 @@ void make_non_blocking(int fd) {
 class EventLoop {
  public:
   EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source)
-      : listener_(listener), hooks_(hooks), stop_(stop), source_(source) {}
+      : listener_(listener), hooks_(hooks), stop_(stop), source_(source) {
+    if (hooks_ && hooks_->trace != TraceMode::kOff) {
+      trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+    }
+  }
 
   void run();
 
@@ -54,6 +60,7 @@ class EventLoop {
   const StopSignal* stop_;
   SettingsSource source_;
   ConnectionTable table_;
+  std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
   // Poll entries: the listener, the stop signal, then one per slot in use.
   std::array<pollfd, kMaxConnections + 2> fds_{};
   std::array<Connection*, kMaxConnections + 2> owners_{};
@@ -126,6 +133,9 @@ bool EventLoop::accept_one() {
     close(fd);
     return true;
   }
+  std::snprintf(c->peer, sizeof c->peer, "%s:%d", addr, ntohs(peer.sin_port));
+  c->stats = hooks_ ? hooks_->stats : nullptr;
+  c->trace = trace_.get();
   make_non_blocking(fd);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

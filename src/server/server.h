@@ -7,19 +7,23 @@
 #include <optional>
 
 #include "server/settings_source.h"
+#include "server/trace_mode.h"
 
 namespace palisim {
 
+class CommandStats;
 class StopSignal;
 
 // Told of the server's progress by the owner of the server; every member is
-// optional and runs on the server thread.
+// optional and the functions run on the server thread.
 struct ServerHooks {
   void (*listening)(ServerHooks* hooks, int listening_fd) = nullptr;
   void (*accepted)(ServerHooks* hooks, int fd, const sockaddr_in& peer) = nullptr;
   void (*closed)(ServerHooks* hooks, int fd) = nullptr;
   void (*stopped)(ServerHooks* hooks) = nullptr;
-  void* owner = nullptr;  // for the owner's use inside the hooks
+  void* owner = nullptr;              // for the owner's use inside the hooks
+  CommandStats* stats = nullptr;      // counts every request when set; outlives the run
+  TraceMode trace = TraceMode::kOff;  // the request trace
 };
 
 inline constexpr int kListenerFailed = 3;

@@ -1,4 +1,5 @@
-// Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage.
+// Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage,
+// the start-up line, the trace and statistics, the environment.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -200,6 +201,62 @@ TEST(Program, UnreachableDisplayServesHeadless) {
   }
 }
 
+// The port of the start-up line, once it is out; 0 when it never comes.
+int announced_port(Program& p) {
+  if (!p.wait_for_output(" config=")) return 0;
+  std::string out = p.output();
+  return std::atoi(out.c_str() + out.find(" port=", out.find("Palisim002 ready: ")) + 6);
+}
+
+TEST(Program, StartupLineTraceAndStatisticsOnSigusr1AndAtTheEnd) {
+  Program p({"--headless", "--quiet", "--trace", "--interface", "localhost", "--port", "0",
+             "--config", "../../atalla.conf"});
+  int port = announced_port(p);
+  ASSERT_GT(port, 0) << p.output();
+  std::string banner =
+      " interface=127.0.0.1 port=" + std::to_string(port) +
+      " mfk=3FD5 commands=16 trace=masked config_loaded=yes config=../../atalla.conf";
+  EXPECT_NE(p.output().find("Palisim002 ready: version=" PALISIM_VERSION + banner + "\n"),
+            std::string::npos);
+  {
+    TestClient c(port);
+    ASSERT_TRUE(
+        c.send_all("<00#x#><30#1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,"
+                   "B3E41E6DEDE80F6A#1234#401234567890#>\r"));
+    EXPECT_EQ(c.read_replies(2), "<00#000035#x#>\r\n<40#1B9C1845EB993A7A#>\r\n");
+  }
+  p.signal(SIGUSR1);
+  EXPECT_TRUE(p.wait_for_output("\n  total               2          0 "));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+  std::string out = p.output();
+  EXPECT_NE(out.find("B3E41E6DEDE80F6A#****#401234**7890#> -> <40#1B9C1845EB993A7A#> "),
+            std::string::npos);
+  // Printed on SIGUSR1 and again when the program ends.
+  EXPECT_NE(out.find("Acceptor restarting...\nRequests by command:\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n  30                  1          0 "), std::string::npos);
+}
+
+TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
+  Program p({"--headless", "--trace=full", "--config", "../../atalla.conf"},
+            {"PALISIM_PORT=0", "PALISIM_INTERFACE=localhost", "PALISIM_CONFIG=no-such.conf"});
+  int port = announced_port(p);
+  EXPECT_GT(port, 0) << p.output();
+  EXPECT_NE(p.output().find(" interface=127.0.0.1 port="), std::string::npos);
+  EXPECT_NE(p.output().find(" trace=full config_loaded=yes config=../../atalla.conf\n"
+                            "The request trace is full"),
+            std::string::npos);
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+  for (std::string bad : {"PALISIM_PORT=65536", "PALISIM_INTERFACE=10.0.0.1", "PALISIM_CONFIG="}) {
+    Program refused({"--headless"}, {bad});
+    EXPECT_EQ(refused.wait_exit(), 2) << bad;
+    EXPECT_NE(refused.output().find(" in " + bad.substr(0, bad.find('=')) + "\nusage:"),
+              std::string::npos)
+        << refused.output();
+  }
+}
+
 TEST(Program, PortInUseExitsWithThree) {
   int busy = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
@@ -223,7 +280,7 @@ TEST(Program, HelpAndBadCommandLines) {
   Program help({"--help"});
   EXPECT_EQ(help.wait_exit(), 0);
   EXPECT_EQ(help.output().rfind("usage: Palisim002 [--headless]", 0), 0u) << help.output();
-  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "0"},
+  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "-1"},
                                         {"--port", "65536"},
                                         {"--port", "12x"},
                                         {"--interface", "10.0.0.1"},

@@ -32,10 +32,14 @@ TEST_F(ServerParametersTest, RecordStartsWithTheDefaults) {
   EXPECT_STREQ(fresh.interface_name, "any");
   EXPECT_EQ(fresh.port, 7000);
   EXPECT_STREQ(fresh.logfile, "/var/log/atalla");
+  EXPECT_FALSE(fresh.trace);
 }
 
 TEST_F(ServerParametersTest, ValuesComeFromTheFile) {
-  ASSERT_TRUE(load("interface = \"localhost\"\nport = 7001\nlogfile = \"/tmp/hsm.log\"\n"));
+  ASSERT_TRUE(
+      load("interface = \"localhost\"\nport = 7001\nlogfile = \"/tmp/hsm.log\"\n"
+           "trace = true\n"));
+  EXPECT_TRUE(params_.trace);
   EXPECT_STREQ(params_.interface_name, "localhost");
   EXPECT_EQ(params_.port, 7001);
   EXPECT_STREQ(params_.logfile, "/tmp/hsm.log");

@@ -63,13 +63,15 @@ class ControlWindowTest : public QObject {
     for (QLabel* label : window.findChildren<QLabel*>())
       labels << label->text();
     labels.sort();
-    QCOMPARE(labels, (QStringList{"Connections from:", "Connections:", "Port:", "Server Status:"}));
+    QCOMPARE(labels, (QStringList{"Connections from:", "Connections:", "Port:", "Requests served:",
+                                  "Server Status:"}));
     QPushButton* finished = window.findChild<QPushButton*>("finished");
     QVERIFY(finished);
     QCOMPARE(finished->text(), QString("Finished"));
     QVERIFY(finished->isDefault());
     QVERIFY(window.findChild<QLineEdit*>("status")->isReadOnly());
     QVERIFY(window.findChild<QLineEdit*>("connections")->isReadOnly());
+    QVERIFY(window.findChild<QLineEdit*>("requests")->isReadOnly());
     QVERIFY(!window.findChild<QLineEdit*>("port")->isReadOnly());
   }
 
@@ -84,7 +86,7 @@ class ControlWindowTest : public QObject {
     for (QWidget* w : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (w->isVisible()) controls.push_back(w);
     }
-    QCOMPARE(controls.size(), size_t{12});
+    QCOMPARE(controls.size(), size_t{14});
     const QRect inside = window.rect();
     for (size_t i = 0; i < controls.size(); ++i) {
       const QRect r = controls[i]->geometry();
@@ -104,7 +106,7 @@ class ControlWindowTest : public QObject {
       QVERIFY(label->geometry().right() < box_left);
       QCOMPARE(label->geometry().right(), window.findChildren<QLabel*>()[0]->geometry().right());
     }
-    for (const char* name : {"status", "connections"})
+    for (const char* name : {"status", "connections", "requests"})
       QCOMPARE(window.findChild<QLineEdit*>(name)->geometry().left(), box_left);
     QPushButton* start = window.findChild<QPushButton*>("start");
     QPushButton* stop = window.findChild<QPushButton*>("stop");
@@ -183,6 +185,8 @@ class ControlWindowTest : public QObject {
     show(window);
     QLineEdit* status = window.findChild<QLineEdit*>("status");
     QLineEdit* count = window.findChild<QLineEdit*>("connections");
+    QLineEdit* requests = window.findChild<QLineEdit*>("requests");
+    QCOMPARE(requests->text(), QString("0"));
 
     QTest::mouseClick(window.findChild<QPushButton*>("start"), Qt::LeftButton);
     QCOMPARE(status->text(), QString("Running"));
@@ -209,6 +213,8 @@ class ControlWindowTest : public QObject {
     QVERIFY(again);
     QVERIFY(echoes(*again));
     QTRY_COMPARE_WITH_TIMEOUT(count->text(), QString("1"), 3000);
+    // The echoes of both runs.
+    QTRY_COMPARE_WITH_TIMEOUT(requests->text(), QString("2"), 3000);
     QVERIFY(messages.seen.empty());
   }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Palisim002 with a display: it opens a window instead of running headless
-# and ends with status 0 on SIGTERM, both in its window and while the
-# missing-file message waits. Runs itself again under xvfb-run.
+# Palisim002 with a display: it opens a window instead of running headless,
+# prints its statistics on SIGUSR1 and goes on, and ends with status 0 on
+# SIGTERM, both in its window and while the missing-file message waits.
+# Runs itself again under xvfb-run.
 # Usage: window_program_test.sh PALISIM002 CONFIG
 set -uo pipefail
 binary=$1
@@ -38,6 +39,9 @@ open_and_terminate() {
   fi
   sleep 2
   kill -0 "$pid" 2>/dev/null || fail "the program ended by itself ($1)"
+  kill -USR1 "$pid"
+  sleep 1
+  kill -0 "$pid" 2>/dev/null || fail "SIGUSR1 ended the program ($1)"
   kill -TERM "$pid"
   for _ in $(seq 50); do
     kill -0 "$pid" 2>/dev/null || break
@@ -51,6 +55,12 @@ open_and_terminate() {
   local status=$?
   [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM ($1)"
   grep -q "running headless" "$out" && fail "ran headless with a display ($1)"
+  # Once on SIGUSR1 (in the window; the missing-file message comes before
+  # it), once at the end.
+  local tables=2
+  [ "$1" = "$config" ] || tables=1
+  [ "$(grep -c '^Requests by command:$' "$out")" -eq "$tables" ] ||
+    fail "not $tables statistics tables ($1)"
   echo "$1: window opened; SIGTERM ended the program with status 0"
 }
 

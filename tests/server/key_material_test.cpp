@@ -1,6 +1,7 @@
 // Keys, derived keys, PIN blocks and clear PINs do not outlive the request:
 // not on the stack a handler ran on, not in the reply buffer beyond the
-// reply, not in the buffers a connection reuses.
+// reply, not in the buffers a connection reuses; nor do they show in the
+// request trace unless it is full.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "sample_configuration.h"
 #include "sample_requests.h"
 #include "server/connection.h"
+#include "trace_capture.h"
 
 namespace palisim::testing {
 namespace {
@@ -168,6 +170,34 @@ TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   EXPECT_EQ(joined(secrets.find_in({c->bufs->reply, sizeof c->bufs->reply})), "");
   close_connection_slot(*c);
   close(pair[1]);
+}
+
+// Clear keys, the MFK and clear PINs as the trace would write them: each
+// 16-digit part of their hex text, and the PINs' digits.
+TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkOrClearPin) {
+  std::vector<std::string> secrets = sample_secrets().pins;
+  for (const std::string& hex : sample_secrets().key_hex)
+    for (size_t at = 0; at + 16 <= hex.size(); at += 16)
+      secrets.push_back(hex.substr(at, 16));
+  for (size_t at = 0; at < 48; at += 16)
+    secrets.push_back(std::string(kSampleMfkHex).substr(at, 16));
+  auto found_in = [&](const std::string& text) {
+    std::string found;
+    for (const std::string& secret : secrets)
+      if (text.find(secret) != std::string::npos) found += secret + "; ";
+    return found;
+  };
+  std::vector<std::string> lines;
+  for (const SampleRequest& sample : sample_requests()) {
+    // Command 11B's samples send a test key's digits as the enciphered key.
+    if (sample.text.substr(0, 5) != "<11B#" && sample.text.substr(0, 5) != "<11b#")
+      lines.push_back(sample.text + "\r");
+  }
+  std::string masked = served_trace(lines, TraceMode::kMasked);
+  EXPECT_EQ(std::count(masked.begin(), masked.end(), '\n'), static_cast<ptrdiff_t>(lines.size()));
+  EXPECT_EQ(found_in(masked), "");
+  // The full trace shows them, so the scan does find what is there.
+  EXPECT_NE(found_in(served_trace(lines, TraceMode::kFull)), "");
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+#include "server/request_trace.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/secure_zero.h"
+#include "protocol/errors.h"
+#include "server/diag.h"
+#include "server/trace_masks.h"
+
+namespace palisim {
+
+namespace {
+
+// Field 0 of a request "<code#...>".
+std::string_view command_code(std::string_view request) {
+  if (request.empty() || request.front() != '<') return {};
+  request.remove_prefix(1);
+  return request.substr(0, request.find_first_of("#>"));
+}
+
+// The reply without the line end that follows its '>'.
+std::string_view without_line_end(std::string_view reply) {
+  while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
+    reply.remove_suffix(1);
+  return reply;
+}
+
+bool only_blanks(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The field number of an error reply <00#TTFF35#...>.
+int error_field(std::string_view reply) {
+  if (reply.size() < 8 || reply.substr(0, 4) != "<00#") return 0;
+  return (reply[6] - '0') * 10 + (reply[7] - '0');
+}
+
+}  // namespace
+
+RequestTrace::~RequestTrace() {
+  secure_zero(request_, sizeof request_);
+  secure_zero(reply_, sizeof reply_);
+  secure_zero(line_, sizeof line_);
+}
+
+void RequestTrace::keep_request(const char* text, int32_t len) {
+  request_len_ = std::min(len, kInputCapacity);
+  std::memcpy(request_, text, static_cast<size_t>(request_len_));
+}
+
+void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
+                                int64_t handler_ns) {
+  std::string_view request(request_, static_cast<size_t>(request_len_));
+  reply = without_line_end(reply).substr(0, kReplyCapacity);
+  std::memcpy(reply_, reply.data(), reply.size());
+  std::span<char> reply_copy(reply_, reply.size());
+  if (!full_) {
+    std::string_view code = command_code(request);
+    // Error replies carry no field of the request; only success replies are masked.
+    if (!error) mask_message(reply_copy, code, MessagePart::kReply);
+    mask_message({request_, request.size()}, code, MessagePart::kRequest);
+  }
+  begin_line(c);
+  append_escaped(request);
+  append(" -> ");
+  append_escaped({reply_copy.data(), reply_copy.size()});
+  append(" %.1f us", static_cast<double>(handler_ns) / 1e3);
+  if (error) {
+    append(", field %d: %.*s (%d/%d, %04d)", error_field(reply),
+           static_cast<int>(error->text.size()), error->text.data(), error->type,
+           error_field(reply), error->detail);
+  }
+  write_line();
+  secure_zero(request_, static_cast<size_t>(request_len_));
+  secure_zero(reply_, reply.size());
+  request_len_ = 0;
+}
+
+void RequestTrace::line_without_request(const Connection& c, std::string_view line) {
+  if (only_blanks(line)) return;
+  begin_line(c);
+  append("a line of %zu bytes holds no <...> request; nothing answered", line.size());
+  write_line();
+}
+
+void RequestTrace::unended_input(const Connection& c, std::string_view rest) {
+  if (only_blanks(rest)) return;
+  begin_line(c);
+  append(
+      "closed with %zu bytes after its last carriage return, never answered: a line ends "
+      "with a carriage return (\\r), not a line feed alone",
+      rest.size());
+  write_line();
+}
+
+void RequestTrace::append(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n =
+      std::vsnprintf(line_ + line_len_, static_cast<size_t>(kLineCapacity - line_len_), fmt, ap);
+  va_end(ap);
+  if (n > 0) line_len_ = std::min(kLineCapacity - 1, line_len_ + n);
+}
+
+void RequestTrace::append_escaped(std::string_view message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char ch : message) {
+    if (line_len_ + 4 >= kLineCapacity) break;
+    auto byte = static_cast<unsigned char>(ch);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      line_[line_len_++] = ch;
+      continue;
+    }
+    line_[line_len_++] = '\\';
+    switch (byte) {
+      case '\\':
+        line_[line_len_++] = '\\';
+        break;
+      case '\r':
+        line_[line_len_++] = 'r';
+        break;
+      case '\n':
+        line_[line_len_++] = 'n';
+        break;
+      case '\t':
+        line_[line_len_++] = 't';
+        break;
+      default:
+        line_[line_len_++] = 'x';
+        line_[line_len_++] = kHex[byte >> 4];
+        line_[line_len_++] = kHex[byte & 0xF];
+    }
+  }
+}
+
+void RequestTrace::begin_line(const Connection& c) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch())
+                .count();
+  auto second = static_cast<time_t>(ms / 1000);
+  if (second != stamp_second_) {
+    tm local;
+    localtime_r(&second, &local);
+    std::strftime(stamp_, sizeof stamp_, "%Y-%m-%d %H:%M:%S", &local);
+    stamp_second_ = second;
+  }
+  line_len_ = 0;
+  append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd, c.peer);
+}
+
+void RequestTrace::write_line() {
+  // One call per line, so the line stays whole among the other diagnostics.
+  diag("%.*s\n", static_cast<int>(line_len_), line_);
+  secure_zero(line_, static_cast<size_t>(line_len_));
+  line_len_ = 0;
+}
+
+}  // namespace palisim

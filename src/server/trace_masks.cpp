@@ -1,0 +1,75 @@
+#include "server/trace_masks.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace palisim {
+
+namespace {
+
+constexpr char kMask = '*';
+
+bool same_code(std::string_view code, std::string_view lower) {
+  return code.size() == lower.size() &&
+         std::equal(code.begin(), code.end(), lower.begin(), [](char a, char b) {
+           return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+         });
+}
+
+void mask_range(std::span<char> field, size_t from, size_t to) {
+  std::fill(field.begin() + static_cast<ptrdiff_t>(from),
+            field.begin() + static_cast<ptrdiff_t>(to), kMask);
+}
+
+void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
+  size_t len = field.size();
+  switch (kind) {
+    case MaskKind::kPin:
+      for (char& c : field)
+        if (c >= '0' && c <= '9') c = kMask;
+      break;
+    case MaskKind::kAccount:
+      if (len > 4) mask_range(field, len > 10 ? 6 : 0, len - 4);
+      break;
+    case MaskKind::kEncipherInput:
+      if (mode != "D") mask_range(field, 0, len);
+      break;
+    case MaskKind::kDecipherOutput:
+      if (mode == "D") mask_range(field, 0, len);
+      break;
+  }
+}
+
+}  // namespace
+
+void mask_message(std::span<char> message, std::string_view command, MessagePart part) {
+  auto applies = [&](const TraceMask& m) {
+    return m.part == part && same_code(command, m.command);
+  };
+  if (std::none_of(kTraceMasks.begin(), kTraceMasks.end(), applies)) return;
+  if (message.empty() || message.front() != '<') return;
+  size_t end = message.size();
+  if (message.back() == '>') --end;
+  // Field starts, found before any is changed: the mode of command 97 is field 1.
+  std::array<size_t, 16> starts{};
+  size_t count = 0;
+  for (size_t at = 1; count < starts.size() && at <= end;) {
+    starts[count++] = at;
+    const void* hash = std::memchr(message.data() + at, '#', end - at);
+    if (!hash) break;
+    at = static_cast<size_t>(static_cast<const char*>(hash) - message.data()) + 1;
+  }
+  auto field = [&](size_t i) {
+    if (i >= count) return std::span<char>();
+    size_t stop = i + 1 < count ? starts[i + 1] - 1 : end;
+    // The last start may lie past a closing '#' with nothing after it.
+    return message.subspan(starts[i], stop > starts[i] ? stop - starts[i] : 0);
+  };
+  std::span<char> mode_field = field(1);
+  const std::string_view mode(mode_field.data(), mode_field.size());
+  for (const TraceMask& m : kTraceMasks) {
+    if (applies(m)) apply(field(static_cast<size_t>(m.field)), m.kind, mode);
+  }
+}
+
+}  // namespace palisim

@@ -1,0 +1,101 @@
+// The request trace: every field that carries a secret masked, errors in
+// words, input that never became a request; and the per-command counts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sample_requests.h"
+#include "server/command_stats.h"
+#include "trace_capture.h"
+
+namespace palisim::testing {
+namespace {
+
+const std::string kStars48(48, '*');
+const std::string kText = "4E6F77206973207468652074696D6520666F7220616C6C20";
+
+std::string traced(const std::string& sample, TraceMode mode = TraceMode::kMasked) {
+  return served_trace({sample_text(sample) + "\r"}, mode);
+}
+
+// The request as the trace line shows it.
+std::string shown_request(const std::string& line) {
+  size_t from = line.find(": <") + 2;
+  return line.substr(from, line.find(" -> ") - from);
+}
+
+TEST(RequestTrace, MasksEverySecretAndExplainsErrors) {
+  struct Case {
+    std::string sample;
+    std::vector<std::string> shown;  // each part of the masked line
+  };
+  const std::vector<Case> cases = {
+      {"30_published_block", {"#****#401234**7890#> -> <40#1B9C1845EB993A7A#> "}},
+      {"30_twelve_digits_echo", {"#************#401234**7890#^e 1#> -> <40#"}},
+      {"30_pin_not_digits",
+       {"#**a*#401234**7890#> -> <00#020235#> ",
+        " us, field 2: character outside the field's set (2/2, 0102)\n"}},
+      {"31_type_1", {"#10A01C8D02C69107#401234**7890#> -> <41#1B9C1845EB993A7A#Y#> "}},
+      {"32_type_1", {"##3856#1#320000*8036#432000**8036#> -> <42#Y#> "}},
+      {"37_change", {"##3856#1#320000*8036#", "#432000**8036#> -> <47#Y#0885#> "}},
+      {"90_eight_digits", {"#401234**7890#> -> <A0#********#> "}},
+      {"90_echo_field", {"#401234**7890#^^#> -> <A0#****#^^#> "}},
+      {"5D_visa_example", {"##412345*************1101#> -> <6D#56149820#08D7##> "}},
+      {"5E_match", {"##412345*************1101#561#> -> <6D#Y#08D7##> "}},
+      {"5E_key_forged_mac", {" us, field 2: key block check failed (6/2, 0622)\n"}},
+      {"97_encipher_zero_iv",
+       {"#U#48#" + kStars48 + "#> -> <A7#E#1#08D7#D#",
+        "#U#48#D80A0D8B2BAE5E4E319E5E68C3E8891B93462A6DB9B4A4D1#> "}},
+      {"97_decipher_iv_block", {"#U#48#" + kText + "#> -> <A7#D#", "#U#48#" + kStars48 + "#> "}},
+      {"dispatch_unknown_code",
+       {": <zz#> -> <00#230035#> ", " us, field 0: unknown command (23/0, 0203)\n"}},
+  };
+  for (const Case& c : cases) {
+    std::string line = traced(c.sample);
+    for (const std::string& part : c.shown)
+      EXPECT_NE(line.find(part), std::string::npos) << c.sample << ": " << line;
+  }
+}
+
+TEST(RequestTrace, FullShowsRequestsAsSentAndMaskingOnlyHides) {
+  for (const SampleRequest& sample : sample_requests()) {
+    EXPECT_EQ(shown_request(traced(sample.name, TraceMode::kFull)), sample.text) << sample.name;
+    std::string masked = shown_request(traced(sample.name));
+    ASSERT_EQ(masked.size(), sample.text.size()) << sample.name;
+    for (size_t i = 0; i < masked.size(); ++i)
+      EXPECT_TRUE(masked[i] == sample.text[i] || masked[i] == '*') << sample.name << " at " << i;
+  }
+}
+
+TEST(RequestTrace, SaysWhenInputNeverBecomesARequest) {
+  // A line without a request, a blank line, a request, then one ended by LF only.
+  std::string out = served_trace({"junk\r\r\n<00#a#>\r", "<00#b#>\n"}, TraceMode::kMasked);
+  EXPECT_NE(out.find("from 127.0.0.1:4000: a line of 5 bytes holds no <...> request"),
+            std::string::npos);
+  EXPECT_NE(out.find(": closed with 8 bytes after its last carriage return, never answered"),
+            std::string::npos);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
+  // A client ending lines with CR LF leaves a lone line feed behind: nothing to say.
+  EXPECT_EQ(served_trace({"<00#a#>\r\n"}, TraceMode::kMasked).find("closed with"),
+            std::string::npos);
+}
+
+TEST(CommandStats, CountsPerCommandWithUnknownCodesInARowOfTheirOwn) {
+  CommandStats stats;
+  EXPECT_EQ(served_trace({"<00#a#><00#b#><zz#>\r", sample_text("5E_key_forged_mac") + "\r"},
+                         TraceMode::kOff, &stats),
+            "");
+  EXPECT_EQ(stats.requests(), 4u);
+  DiagCapture diag;
+  stats.print();
+  std::string table = diag.text();
+  for (const char* row :
+       {"\n  00                  2          0 ", "\n  5E                  1          1 ",
+        "\n  other               1          1 ", "\n  total               4          2 "})
+    EXPECT_NE(table.find(row), std::string::npos) << row << table;
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6);
+}
+
+}  // namespace
+}  // namespace palisim::testing
