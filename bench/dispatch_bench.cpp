@@ -7,8 +7,8 @@
 #include <string>
 
 #include "alloc_counter.h"
-#include "dispatch_timing.h"
 #include "dispatch/command_table.h"
+#include "dispatch_timing.h"
 #include "server/connection.h"
 
 namespace palisim::bench {
@@ -32,7 +32,7 @@ void BM_FramingEchoLines(benchmark::State& state) {
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], SettingsSource{"no-such.conf", "default"});
+  Connection* c = open_connection_slot(table, pair[0], Settings{});
   size_t before = allocation_count();
   for (auto _ : state) {
     std::memcpy(c->bufs->input, lines.data(), lines.size());

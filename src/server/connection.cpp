@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/config.h"
 #include "crypto/secure_zero.h"
 #include "dispatch/command_table.h"
 #include "protocol/reply.h"
@@ -67,7 +66,7 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end) {
 
 }  // namespace
 
-Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source) {
+Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings) {
   for (Connection& c : table) {
     if (c.in_use) continue;
     c.bufs = std::make_unique<ConnectionBuffers>();
@@ -75,9 +74,7 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsS
     c.fd = fd;
     c.in_len = c.out_start = c.out_len = c.held_len = 0;
     c.resume = c.overlong = false;
-    Settings& s = c.bufs->settings;
-    apply_default_settings(s);
-    if (!load_settings(s, source.config_path, source.section_title)) apply_default_settings(s);
+    c.bufs->settings = settings;
     return &c;
   }
   return nullptr;

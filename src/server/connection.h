@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "protocol/settings.h"
-#include "server/settings_source.h"
 
 namespace palisim {
 
@@ -43,9 +42,9 @@ struct Connection {
 
 using ConnectionTable = std::array<Connection, kMaxConnections>;
 
-// Takes the first free slot for the socket and loads its settings; nullptr
-// when all slots are in use.
-Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source);
+// Takes the first free slot for the socket and gives it a copy of settings;
+// nullptr when all slots are in use.
+Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings);
 void close_connection_slot(Connection& c);
 
 // Results of the read and write handlers.

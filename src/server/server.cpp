@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "config/settings_cache.h"
 #include "server/connection.h"
 #include "server/diag.h"
 #include "server/stop_signal.h"
@@ -38,7 +39,10 @@ void make_non_blocking(int fd) {
 class EventLoop {
  public:
   EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source)
-      : listener_(listener), hooks_(hooks), stop_(stop), source_(source) {}
+      : listener_(listener),
+        hooks_(hooks),
+        stop_(stop),
+        settings_(source.config_path, source.section_title) {}
 
   void run();
 
@@ -52,7 +56,7 @@ class EventLoop {
   int listener_;
   ServerHooks* hooks_;
   const StopSignal* stop_;
-  SettingsSource source_;
+  SettingsCache settings_;  // what each accepted connection starts with
   ConnectionTable table_;
   // Poll entries: the listener, the stop signal, then one per slot in use.
   std::array<pollfd, kMaxConnections + 2> fds_{};
@@ -120,11 +124,15 @@ bool EventLoop::accept_one() {
   char addr[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
   diag("Accepted connection from %s:%d, socket %d.\n", addr, ntohs(peer.sin_port), fd);
-  Connection* c = open_connection_slot(table_, fd, source_);
+  settings_.refresh();
+  Connection* c = open_connection_slot(table_, fd, settings_.settings());
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
     return true;
+  }
+  if (!c->bufs->settings.mfk_present) {
+    diag("Socket %d has no MFK; commands that need one will fail.\n", fd);
   }
   make_non_blocking(fd);
   int one = 1;
