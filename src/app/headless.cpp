@@ -68,7 +68,9 @@ int run_headless(const ProgramOptions& options) {
   int code = server.stop();
   diag_flush();
   close(sfd);
-  return code == kListenerFailed ? kListenerFailed : 0;
+  // A server that ended by itself failed (4), so a supervisor restarts it.
+  if (code == 0 || code == kListenerFailed) return code;
+  return kServerFailed;
 }
 
 }  // namespace palisim

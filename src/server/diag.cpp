@@ -51,8 +51,11 @@ void report_socket_error(const char* message, int code) {
   char text[128];
   // The GNU strerror_r returns the text it chose, not always the buffer.
   const char* msg = strerror_r(code, text, sizeof text);
-  if (message) diag("%s: ", message);
-  diag("%s (%d)\n", msg, code);
+  if (message) {
+    diag("%s: %s (%d)\n", message, msg, code);
+  } else {
+    diag("%s (%d)\n", msg, code);
+  }
 }
 
 }  // namespace palisim

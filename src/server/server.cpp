@@ -9,8 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "config/settings_cache.h"
@@ -34,6 +37,21 @@ void make_non_blocking(int fd) {
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+int64_t monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+// A descriptor held in reserve for the moment the process runs out of them.
+int open_spare_descriptor() {
+  return open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// When even the spare descriptor cannot take a pending connection, the
+// listener rests this long rather than wake the loop again at once.
+constexpr int64_t kAcceptRetryMs = 100;
+
 // The server's one thread of work: polls the listener, the stop signal and
 // every connection, and serves whichever is ready until told to stop.
 class EventLoop {
@@ -43,12 +61,17 @@ class EventLoop {
         hooks_(hooks),
         stop_(stop),
         settings_(source.config_path, source.section_title) {}
+  ~EventLoop() {
+    if (spare_fd_ >= 0) close(spare_fd_);
+  }
 
-  void run();
+  // Serves until stopped; false when the loop ended without being asked to.
+  bool run();
 
  private:
   int build_poll_set();
   bool accept_one();
+  void shed_pending_connection(int error);
   void serve(Connection& c, short revents);
   void close_connection(Connection& c, const char* message);
   void close_all_connections();
@@ -56,7 +79,9 @@ class EventLoop {
   int listener_;
   ServerHooks* hooks_;
   const StopSignal* stop_;
-  SettingsCache settings_;  // what each accepted connection starts with
+  SettingsCache settings_;                  // what each accepted connection starts with
+  int spare_fd_ = open_spare_descriptor();  // -1 while the process has none to spare
+  int64_t accept_resume_ms_ = 0;            // the listener rests until then; 0 when it does not
   ConnectionTable table_;
   // Poll entries: the listener, the stop signal, then one per slot in use.
   std::array<pollfd, kMaxConnections + 2> fds_{};
@@ -65,7 +90,7 @@ class EventLoop {
 
 int EventLoop::build_poll_set() {
   int n = 0;
-  fds_[n++] = {listener_, POLLIN, 0};
+  fds_[n++] = {listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
   for (Connection& c : table_) {
     if (!c.in_use) continue;
@@ -81,19 +106,27 @@ int EventLoop::build_poll_set() {
   return n;
 }
 
-void EventLoop::run() {
+bool EventLoop::run() {
+  bool asked = false;
   for (;;) {
     int n = build_poll_set();
+    int timeout = -1;
+    if (accept_resume_ms_)
+      timeout = static_cast<int>(std::max<int64_t>(0, accept_resume_ms_ - monotonic_ms()));
     trace("preparing to select()...\n");
     diag_flush();
-    int ready = poll(fds_.data(), static_cast<nfds_t>(n), -1);
+    int ready = poll(fds_.data(), static_cast<nfds_t>(n), timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       report_socket_error("select() failed", errno);
       break;
     }
     trace("select() returned...\n");
-    if (stop_ && (fds_[1].revents & POLLIN)) break;
+    if (stop_ && (fds_[1].revents & POLLIN)) {
+      asked = true;
+      break;
+    }
+    if (accept_resume_ms_ && monotonic_ms() >= accept_resume_ms_) accept_resume_ms_ = 0;
     short lrev = fds_[0].revents;
     if (lrev & POLLIN) {
       diag("Listening socket signalled...\n");
@@ -107,6 +140,7 @@ void EventLoop::run() {
     }
   }
   close_all_connections();
+  return asked;
 }
 
 bool EventLoop::accept_one() {
@@ -116,6 +150,11 @@ bool EventLoop::accept_one() {
   if (fd < 0) {
     // Another pass will see the next pending connection; only a real failure ends the loop.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      return true;
+    }
+    // A shortage of descriptors or memory is the fault of that one connection.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      shed_pending_connection(errno);
       return true;
     }
     report_socket_error("accept() failed...", errno);
@@ -139,6 +178,29 @@ bool EventLoop::accept_one() {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
   return true;
+}
+
+// After muduo's Acceptor: the spare descriptor is given up to accept the
+// pending connection and close it at once, so the client is told rather than
+// left waiting and the listener does not stay readable; then it is taken again.
+void EventLoop::shed_pending_connection(int error) {
+  if (spare_fd_ >= 0) close(spare_fd_);
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    char addr[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    char message[96];
+    snprintf(message, sizeof message, "Closed the connection from %s:%d at once", addr,
+             ntohs(peer.sin_port));
+    report_socket_error(message, error);
+  } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED) {
+    report_socket_error("accept() failed...", errno);
+    accept_resume_ms_ = monotonic_ms() + kAcceptRetryMs;
+  }
+  spare_fd_ = open_spare_descriptor();
 }
 
 void EventLoop::serve(Connection& c, short revents) {
@@ -264,17 +326,18 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
   }
   diag("Waiting for connections...\n");
   if (hooks && hooks->listening) hooks->listening(hooks, listener);
+  bool asked;
   {
     // The connection table is large; keep it off the thread's stack.
     auto loop = std::make_unique<EventLoop>(listener, hooks, stop, settings);
-    loop->run();
+    asked = loop->run();
   }
   close(listener);
   // The trace line's text is fixed: log readers and tests look for it.
   diag("Acceptor restarting...\n");
   if (hooks && hooks->stopped) hooks->stopped(hooks);
   diag_flush();
-  return 0;
+  return asked ? 0 : kServerFailed;
 }
 
 }  // namespace palisim

@@ -1,6 +1,7 @@
 // Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -67,6 +68,7 @@ class Program {
     return -1;
   }
   void signal(int sig) { kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
   std::string output() const {
     std::ifstream in(out_path_);
     std::stringstream ss;
@@ -198,6 +200,43 @@ TEST(Program, UnreachableDisplayServesHeadless) {
     EXPECT_EQ(p.wait_exit(), 0);
     EXPECT_NE(("\n" + p.output()).find(c.line), std::string::npos) << c.env[0] << p.output();
   }
+}
+
+bool echoes(TestClient& c) {
+  return c.send_all("<00#x#>\r") && c.read_replies(1) == "<00#000035#x#>\r\n";
+}
+
+// Out of descriptors, a new client is closed at once and the loop goes on;
+// an end of the loop that nobody asked for (poll refusing more descriptors
+// than the limit) exits 4.
+TEST(Program, OutOfDescriptorsShedsClientsAndAnUnaskedEndExitsFour) {
+  int port = free_port();
+  Program p(
+      {"--headless", "--quiet", "--port", std::to_string(port), "--config", "../../atalla.conf"});
+  ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+  rlimit few{16, 16};
+  ASSERT_EQ(prlimit(p.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+  std::vector<std::unique_ptr<TestClient>> clients;
+  int served = 0;
+  for (int i = 0; i < 20; ++i) {
+    clients.push_back(std::make_unique<TestClient>(port));
+    served += echoes(*clients.back());
+  }
+  EXPECT_GT(served, 2);
+  EXPECT_LT(served, 20);
+  clients.clear();
+  for (int i = 0; i < 100 && clients.size() < 2; ++i) {
+    auto c = std::make_unique<TestClient>(port);
+    if (echoes(*c)) clients.push_back(std::move(c));
+  }
+  ASSERT_EQ(clients.size(), 2u) << p.output();
+  rlimit none{3, 3};
+  ASSERT_EQ(prlimit(p.pid(), RLIMIT_NOFILE, &none, nullptr), 0);
+  echoes(*clients[0]);
+  EXPECT_EQ(p.wait_exit(), 4);
+  std::string out = p.output();
+  EXPECT_NE(out.find(" at once: Too many open files (24)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("select() failed: Invalid argument (22)\n"), std::string::npos);
 }
 
 TEST(Program, PortInUseExitsWithThree) {
