@@ -21,6 +21,9 @@ const char kNoConfigurationMessage[] =
     "There is no atalla.conf file.  This \nwill work, but will make for a very boring \n"
     "experience as there will be no MFK.\n";
 
+// How long the last lines may wait for a slow reader of the output.
+constexpr int kLastLinesWaitMs = 1000;
+
 }  // namespace
 
 int run_headless(const ProgramOptions& options) {
@@ -55,7 +58,7 @@ int run_headless(const ProgramOptions& options) {
   server.configure(interface_name, port, options.config_path.c_str());
   if (!server.start()) {
     diag("Could not open TCP port\n");
-    diag_flush();
+    diag_flush_within(kLastLinesWaitMs);
     close(sfd);
     return 1;
   }
@@ -66,7 +69,7 @@ int run_headless(const ProgramOptions& options) {
     if (n < 0 || (fds[0].revents & POLLIN) || (fds[1].revents & POLLIN)) break;
   }
   int code = server.stop();
-  diag_flush();
+  diag_flush_within(kLastLinesWaitMs);
   close(sfd);
   // A server that ended by itself failed (4), so a supervisor restarts it.
   if (code == 0 || code == kListenerFailed) return code;

@@ -41,7 +41,8 @@ int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   });
   ControlWindow window(options);
   window.exec();
-  diag_flush();
+  // The last lines may wait a moment for a slow reader of the output.
+  diag_flush_within(1000);
   close(signal_fd);
   return 0;
 }

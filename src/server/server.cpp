@@ -83,9 +83,10 @@ class EventLoop {
   int spare_fd_ = open_spare_descriptor();  // -1 while the process has none to spare
   int64_t accept_resume_ms_ = 0;            // the listener rests until then; 0 when it does not
   ConnectionTable table_;
-  // Poll entries: the listener, the stop signal, then one per slot in use.
-  std::array<pollfd, kMaxConnections + 2> fds_{};
-  std::array<Connection*, kMaxConnections + 2> owners_{};
+  // Poll entries: the listener, the stop signal, one per slot in use, then
+  // standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 3> fds_{};
+  std::array<Connection*, kMaxConnections + 3> owners_{};
 };
 
 int EventLoop::build_poll_set() {
@@ -115,6 +116,10 @@ bool EventLoop::run() {
       timeout = static_cast<int>(std::max<int64_t>(0, accept_resume_ms_ - monotonic_ms()));
     trace("preparing to select()...\n");
     diag_flush();
+    if (int out = diag_waiting_fd(); out >= 0) {
+      owners_[n] = nullptr;
+      fds_[n++] = {out, POLLOUT, 0};
+    }
     int ready = poll(fds_.data(), static_cast<nfds_t>(n), timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -136,7 +141,7 @@ bool EventLoop::run() {
       break;
     }
     for (int i = stop_ ? 2 : 1; i < n; ++i) {
-      if (fds_[i].revents) serve(*owners_[i], fds_[i].revents);
+      if (fds_[i].revents && owners_[i]) serve(*owners_[i], fds_[i].revents);
     }
   }
   close_all_connections();

@@ -1,4 +1,5 @@
 // Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,18 +21,18 @@ std::string binary() {
   return std::string(PALISIM_BINARY_DIR) + "/Palisim002";
 }
 
-// The program running with its standard output in a file, with no display
-// variables but those in `env` ("NAME=value").
+// The program running with its standard output in a file (or out_fd), with
+// no display variables but those in `env` ("NAME=value").
 class Program {
  public:
   explicit Program(std::vector<std::string> args, std::vector<std::string> env = {},
-                   std::string bin = binary()) {
+                   std::string bin = binary(), int out_fd = -1) {
     char path[] = "/tmp/palisim-out-XXXXXX";
     int out = mkstemp(path);
     out_path_ = path;
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(out, 1);
+      dup2(out_fd >= 0 ? out_fd : out, 1);
       dup2(out, 2);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
@@ -237,6 +238,45 @@ TEST(Program, OutOfDescriptorsShedsClientsAndAnUnaskedEndExitsFour) {
   std::string out = p.output();
   EXPECT_NE(out.find(" at once: Too many open files (24)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("select() failed: Invalid argument (22)\n"), std::string::npos);
+}
+
+// Standard output a pipe: with its reader gone the program keeps serving;
+// with a reader that stops reading, lines past the buffer are dropped, and
+// their count is printed once the reader takes lines again.
+TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
+  for (bool reader_stays : {false, true}) {
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    int port = free_port();
+    Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
+              binary(), out[1]);
+    close(out[1]);
+    if (!reader_stays) close(out[0]);
+    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500; ++i) {
+      TestClient c(port);
+      ASSERT_TRUE(echoes(c)) << i << p.output();
+    }
+    // The reader takes lines again: the count of those dropped shows; then
+    // the lines of the stop follow it.
+    bool dropped = !reader_stays;
+    if (dropped) p.signal(SIGTERM);
+    std::string text;
+    char buf[65536];
+    pollfd in{out[0], POLLIN, 0};
+    for (ssize_t n = 1; reader_stays && n > 0 && poll(&in, 1, 10000) == 1;) {
+      text.append(buf,
+                  static_cast<size_t>(std::max<ssize_t>(0, n = read(out[0], buf, sizeof buf))));
+      if (!dropped && (dropped = text.find(" diagnostic lines dropped\n") != std::string::npos))
+        p.signal(SIGTERM);
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(p.wait_exit(), 0);
+    if (reader_stays) close(out[0]);
+    EXPECT_EQ(reader_stays, text.find("Acceptor restarting...\n", text.find(" lines dropped\n")) !=
+                                std::string::npos);
+  }
 }
 
 TEST(Program, PortInUseExitsWithThree) {
