@@ -182,6 +182,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("interface", "any", CFGF_NONE),
       CFG_INT("port", kDefaultPort, CFGF_NONE),
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
+      CFG_INT("idle_timeout", 0, CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -192,6 +193,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   if (!raw) return nullptr;
   cfg_set_error_function(raw, print_library_message);
   cfg_set_validate_func(raw, "port", check_port);
+  cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);

@@ -3,6 +3,7 @@
 // parse of at most 1 MiB per edit, however many clients connect.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "config/config.h"
@@ -24,12 +25,15 @@ class SettingsCache {
 
   // The section's settings, or the defaults when the file gave none.
   const Settings& settings() const { return settings_; }
+  // The file's idle_timeout in seconds; 0 (never) when the file gave none.
+  uint32_t idle_timeout_s() const { return idle_timeout_s_; }
 
  private:
   const char* path_;
   const char* section_title_;
   std::optional<FileVersion> version_;  // of the file parsed last; none if not opened
   Settings settings_;
+  uint32_t idle_timeout_s_ = 0;
 };
 
 }  // namespace palisim

@@ -59,6 +59,7 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end) {
     if (!close) break;
     auto close_at = static_cast<int32_t>(close - in);
     process_request(c, open, close_at - open_at + 1);
+    c.requested = true;
     pos = close_at + 1;
   }
   return c.held_len != 0 ? pos : end;
@@ -73,7 +74,7 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings&
     c.in_use = true;
     c.fd = fd;
     c.in_len = c.out_start = c.out_len = c.held_len = 0;
-    c.resume = c.overlong = false;
+    c.resume = c.overlong = c.requested = false;
     c.bufs->settings = settings;
     return &c;
   }

@@ -36,6 +36,9 @@ struct Connection {
   int32_t held_len = 0;                     // length of a reply waiting in reply; 0 when none
   bool resume = false;                      // a write released a held reply: process input again
   bool overlong = false;                    // input filled up without a carriage return
+  bool requested = false;     // a complete request was dispatched since the loop last looked
+  int64_t idle_since_ms = 0;  // when accepted or when it last sent a complete request
+  int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
 
   bool has_output() const { return out_len > out_start; }
 };

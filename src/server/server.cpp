@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -70,10 +71,11 @@ class EventLoop {
 
  private:
   int build_poll_set();
-  bool accept_one();
+  bool accept_one(int64_t now);
   void shed_pending_connection(int error);
   void serve(Connection& c, short revents);
   void close_connection(Connection& c, const char* message);
+  void close_idle_connections(int64_t now);
   void close_all_connections();
 
   int listener_;
@@ -82,6 +84,7 @@ class EventLoop {
   SettingsCache settings_;                  // what each accepted connection starts with
   int spare_fd_ = open_spare_descriptor();  // -1 while the process has none to spare
   int64_t accept_resume_ms_ = 0;            // the listener rests until then; 0 when it does not
+  int64_t deadline_ms_ = 0;  // the earliest idle deadline or end of rest; 0 when none
   ConnectionTable table_;
   // Poll entries: the listener, the stop signal, one per slot in use, then
   // standard output while diagnostics wait for room in it.
@@ -93,8 +96,13 @@ int EventLoop::build_poll_set() {
   int n = 0;
   fds_[n++] = {listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  deadline_ms_ = accept_resume_ms_;
   for (Connection& c : table_) {
     if (!c.in_use) continue;
+    if (c.idle_limit_ms != 0) {
+      int64_t due = c.idle_since_ms + c.idle_limit_ms;
+      if (deadline_ms_ == 0 || due < deadline_ms_) deadline_ms_ = due;
+    }
     short events = 0;
     if (c.has_output()) {
       events = POLLOUT;
@@ -111,9 +119,11 @@ bool EventLoop::run() {
   bool asked = false;
   for (;;) {
     int n = build_poll_set();
+    // Without a deadline the loop sleeps until something happens.
     int timeout = -1;
-    if (accept_resume_ms_)
-      timeout = static_cast<int>(std::max<int64_t>(0, accept_resume_ms_ - monotonic_ms()));
+    if (deadline_ms_ != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    }
     trace("preparing to select()...\n");
     diag_flush();
     if (int out = diag_waiting_fd(); out >= 0) {
@@ -131,24 +141,32 @@ bool EventLoop::run() {
       asked = true;
       break;
     }
-    if (accept_resume_ms_ && monotonic_ms() >= accept_resume_ms_) accept_resume_ms_ = 0;
+    int64_t now = monotonic_ms();
+    if (accept_resume_ms_ != 0 && now >= accept_resume_ms_) accept_resume_ms_ = 0;
     short lrev = fds_[0].revents;
     if (lrev & POLLIN) {
       diag("Listening socket signalled...\n");
-      if (!accept_one()) break;
+      if (!accept_one(now)) break;
     } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
       report_socket_error("Exception on listening socket", pending_error(listener_));
       break;
     }
     for (int i = stop_ ? 2 : 1; i < n; ++i) {
-      if (fds_[i].revents && owners_[i]) serve(*owners_[i], fds_[i].revents);
+      Connection* c = owners_[i];
+      if (!fds_[i].revents || !c) continue;
+      serve(*c, fds_[i].revents);
+      if (c->requested) {
+        c->requested = false;
+        c->idle_since_ms = now;
+      }
     }
+    if (deadline_ms_ != 0 && now >= deadline_ms_) close_idle_connections(now);
   }
   close_all_connections();
   return asked;
 }
 
-bool EventLoop::accept_one() {
+bool EventLoop::accept_one(int64_t now) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
   int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
@@ -178,6 +196,8 @@ bool EventLoop::accept_one() {
   if (!c->bufs->settings.mfk_present) {
     diag("Socket %d has no MFK; commands that need one will fail.\n", fd);
   }
+  c->idle_since_ms = now;
+  c->idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
   make_non_blocking(fd);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -250,6 +270,16 @@ void EventLoop::close_connection(Connection& c, const char* message) {
   if (err != 0 && message) report_socket_error(message, err);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
   close_connection_slot(c);
+}
+
+// Checked from the loop, as Redis's clientsCron does, with no timer per client.
+void EventLoop::close_idle_connections(int64_t now) {
+  for (Connection& c : table_) {
+    if (!c.in_use || c.idle_limit_ms == 0 || now - c.idle_since_ms < c.idle_limit_ms) continue;
+    diag("Socket %d sent no complete request in %d seconds; closing it.\n", c.fd,
+         static_cast<int>(c.idle_limit_ms / 1000));
+    close_connection(c, nullptr);
+  }
 }
 
 void EventLoop::close_all_connections() {
