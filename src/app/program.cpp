@@ -10,6 +10,7 @@
 #include "app/display_probe.h"
 #include "app/headless.h"
 #include "config/config.h"
+#include "crypto/random.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -19,8 +20,8 @@ namespace {
 // Descriptors 0 to 2 left closed by whoever started the program are given
 // /dev/null, so no socket or file of ours is taken for standard output.
 // Writing to an output whose reader went away must not end the process, and
-// the configuration's messages share the diagnostics' output, which never
-// blocks.
+// the configuration's messages and the random source's notice share the
+// diagnostics' output, which never blocks.
 void prepare_process() {
   for (int fd = 0; fd <= 2; ++fd) {
     // open() takes the lowest free descriptor: this one.
@@ -28,6 +29,7 @@ void prepare_process() {
   }
   signal(SIGPIPE, SIG_IGN);
   set_configuration_message_sink(vdiag);
+  set_random_fallback_notice([](const char* line) { diag("%s", line); });
 }
 
 }  // namespace
