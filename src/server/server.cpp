@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 
 #include "config/settings_cache.h"
@@ -39,9 +39,8 @@ void make_non_blocking(int fd) {
 }
 
 int64_t monotonic_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // A descriptor held in reserve for the moment the process runs out of them.
