@@ -105,8 +105,7 @@ TEST(RandomBlock, FailingSourceFallsBackAndSaysSoOnce) {
   close(lines[1]);
   char text[512] = {};
   int status = -1;
-  // Once the child is gone, everything it wrote is in the pipe.
-  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);  // then the pipe holds all it wrote
   EXPECT_GT(read(lines[0], text, sizeof text - 1), 0);
   EXPECT_EQ(status, 0);
   EXPECT_STREQ(text,
