@@ -38,7 +38,7 @@ void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], SettingsSource{"no-such.conf", "default"});
+  Connection* c = open_connection_slot(table, pair[0], Settings{});
   c->stats = stats;
   c->trace = trace;
   size_t before = allocation_count();

@@ -11,8 +11,8 @@
 #include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "dispatch_timing.h"
 #include "dispatch/command_table.h"
+#include "dispatch_timing.h"
 #include "server/connection.h"
 
 namespace palisim::bench {
@@ -109,8 +109,7 @@ void BM_FramingTranslatePinLines(benchmark::State& state) {
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
   ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], SettingsSource{"no-such.conf", "default"});
-  c->bufs->settings = pin_settings();
+  Connection* c = open_connection_slot(table, pair[0], pin_settings());
   const std::string line = translate_type1(c->bufs->settings) + "\r\n";
   std::string lines;
   int per_buffer = 0;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "config/config.h"
 #include "fuzz_check.h"
 #include "server/connection.h"
 
@@ -52,13 +51,10 @@ void drain(palisim::Connection& c, int peer, std::string& received) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static FILE* sink = std::fopen("/dev/null", "w");
-  palisim::set_configuration_output(sink);
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) != 0) return 0;
   static palisim::ConnectionTable table;
-  palisim::Connection* c =
-      palisim::open_connection_slot(table, pair[0], {"/nonexistent/atalla.conf", "default"});
+  palisim::Connection* c = palisim::open_connection_slot(table, pair[0], palisim::Settings{});
   std::string fed, received;
   size_t pos = 0;
   while (pos < size && !c->overlong) {

@@ -22,6 +22,9 @@ const char kNoConfigurationMessage[] =
     "There is no atalla.conf file.  This \nwill work, but will make for a very boring \n"
     "experience as there will be no MFK.\n";
 
+// How long the last lines may wait for a slow reader of the output.
+constexpr int kLastLinesWaitMs = 1000;
+
 }  // namespace
 
 int run_headless(const ProgramOptions& options) {
@@ -58,7 +61,7 @@ int run_headless(const ProgramOptions& options) {
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   if (!server.start()) {
     diag("Could not open TCP port\n");
-    diag_flush();
+    diag_flush_within(kLastLinesWaitMs);
     close(sfd);
     return 1;
   }
@@ -77,9 +80,11 @@ int run_headless(const ProgramOptions& options) {
   }
   int code = server.stop();
   if (code != kListenerFailed) server.stats().print();
-  diag_flush();
+  diag_flush_within(kLastLinesWaitMs);
   close(sfd);
-  return code == kListenerFailed ? kListenerFailed : 0;
+  // A server that ended by itself failed (4), so a supervisor restarts it.
+  if (code == 0 || code == kListenerFailed) return code;
+  return kServerFailed;
 }
 
 }  // namespace palisim

@@ -7,7 +7,7 @@
 namespace palisim {
 
 // Returns the process exit status: 0 after a signal, 3 when the listener
-// could not be set up.
+// could not be set up, 4 when the server ended without being asked to.
 int run_headless(const ProgramOptions& options);
 
 }  // namespace palisim

@@ -1,21 +1,41 @@
 #include "app/program.h"
 
+#include <fcntl.h>
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "app/display_probe.h"
 #include "app/headless.h"
+#include "config/config.h"
+#include "crypto/random.h"
+#include "server/diag.h"
 
 namespace palisim {
 
 namespace {
 
-// Diagnostics are flushed by the server loop before it blocks.
-char g_stdout_buffer[1 << 16];
+// Descriptors 0 to 2 left closed by whoever started the program are given
+// /dev/null, so no socket or file of ours is taken for standard output.
+// Writing to an output whose reader went away must not end the process, and
+// the configuration's messages and the random source's notice share the
+// diagnostics' output, which never blocks.
+void prepare_process() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // open() takes the lowest free descriptor: this one.
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  set_configuration_message_sink(vdiag);
+  set_random_fallback_notice([](const char* line) { diag("%s", line); });
+}
 
 }  // namespace
 
 int run_program(int argc, char** argv, WindowProgram window) {
+  prepare_process();
   ProgramOptions options;
   std::string error;
   if (!parse_program_options(argc, argv, options, error)) {
@@ -26,14 +46,13 @@ int run_program(int argc, char** argv, WindowProgram window) {
     std::fputs(kProgramUsage, stdout);
     return 0;
   }
-  std::setvbuf(stdout, g_stdout_buffer, _IOFBF, sizeof g_stdout_buffer);
   if (options.headless) return run_headless(options);
   if (!window) {
-    std::printf("Built without the control window; serving headless.\n");
+    diag("Built without the control window; serving headless.\n");
     return run_headless(options);
   }
   if (std::string why; !probe_display(why)) {
-    std::printf("%s; running headless.\n", why.c_str());
+    diag("%s; running headless.\n", why.c_str());
     return run_headless(options);
   }
   return window(argc, argv, options);

@@ -2,9 +2,14 @@
 // settings in titled `atalla` sections, parsed with libConfuse.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <optional>
 
 #include "config/defaults.h"
 #include "protocol/settings.h"
@@ -26,9 +31,22 @@ struct ConfigurationDeleter {
 };
 using Configuration = std::unique_ptr<cfg_t, ConfigurationDeleter>;
 
+// What tells one version of a file from another without reading it.
+struct FileVersion {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  time_t modified_s;  // modification time, seconds
+  long modified_ns;   // and nanoseconds
+  bool operator==(const FileVersion&) const = default;
+};
+FileVersion file_version(const struct stat& st);
+
 // Parses the file at path afresh. Returns none, after printing why, when the
-// file cannot be read or is invalid. Safe to call from several threads.
-Configuration open_configuration(const char* path);
+// file cannot be read, is over 1 MiB, holds a NUL byte or is invalid.
+// `version`, when given, receives the version of the file read (none when it
+// could not be opened). Safe to call from several threads.
+Configuration open_configuration(const char* path, std::optional<FileVersion>* version = nullptr);
 
 // Fills params from the top level of the file; leaves it untouched on failure.
 bool load_server_parameters(ServerParameters& params, const char* path);
@@ -36,10 +54,18 @@ bool load_server_parameters(ServerParameters& params, const char* path);
 // Fills settings from the `atalla` section with that title. Writes nothing
 // unless the file is valid and holds the section.
 bool load_settings(Settings& settings, const char* path, const char* section_title);
+// The same from a parsed file.
+bool read_settings(Settings& settings, cfg_t* cfg, const char* section_title);
 
 // Where the configuration's messages are printed; standard output unless
 // redirected (nullptr restores it).
 void set_configuration_output(FILE* out);
 FILE* configuration_output();
+
+// Takes the messages while no stream is set: the program hands them to the
+// server's diagnostics, whose output never blocks. Without one they go to
+// standard output.
+using ConfigurationMessageSink = void (*)(const char* format, va_list args);
+void set_configuration_message_sink(ConfigurationMessageSink sink);
 
 }  // namespace palisim

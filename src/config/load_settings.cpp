@@ -27,8 +27,11 @@ char first_char(const char* text) {
 
 bool load_settings(Settings& settings, const char* path, const char* section_title) {
   Configuration cfg = open_configuration(path);
-  if (!cfg) return false;
-  cfg_t* section = cfg_gettsec(cfg.get(), "atalla", section_title);
+  return cfg && read_settings(settings, cfg.get(), section_title);
+}
+
+bool read_settings(Settings& settings, cfg_t* cfg, const char* section_title) {
+  cfg_t* section = cfg_gettsec(cfg, "atalla", section_title);
   if (!section) return false;
 
   const char* mfk = cfg_getstr(section, "mfk");

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <optional>
 
 #include <confuse.h>
 
@@ -22,6 +24,16 @@ namespace palisim {
 namespace {
 
 std::atomic<FILE*> output_stream{nullptr};
+std::atomic<ConfigurationMessageSink> message_sink{nullptr};
+
+// Larger files are refused unread: the parser's time grows with the size, and
+// it runs on the serving thread.
+constexpr size_t kMaxFileSize = 1 << 20;
+
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
 
 // libConfuse's scanner keeps its state in globals, and freeing a root
 // configuration resets them, so parsing and freeing take turns process-wide.
@@ -30,28 +42,61 @@ std::mutex& parser_mutex() {
   return mutex;
 }
 
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// Opens path only when it names a regular file: the scanner ends the process
-// on a directory, and O_NONBLOCK keeps a FIFO from stalling the open.
-File open_regular_file(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
+// A file's text, wiped when it goes: it holds the keys.
+struct FileText {
+  std::unique_ptr<char[]> bytes;
+  size_t len = 0;
+  ~FileText() {
+    if (bytes) secure_zero(bytes.get(), len);
   }
-  FILE* file = fdopen(fd, "r");
-  if (!file) close(fd);
-  return File(file);
+};
+
+// Reads the regular file at path into text when it is at most kMaxFileSize
+// bytes and holds no NUL byte, which make the scanner slow down with their
+// square. The scanner ends the process on a directory, and O_NONBLOCK keeps
+// a FIFO from stalling the open. `version` receives what the file was when
+// it was opened, also when its text is refused.
+bool read_whole_file(const char* path, FileText& text, std::optional<FileVersion>& version) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) version = file_version(st);
+  ok = ok && static_cast<size_t>(st.st_size) <= kMaxFileSize;
+  if (ok) {
+    // One byte more than allowed shows a file that grew after the fstat.
+    text.bytes = std::make_unique_for_overwrite<char[]>(kMaxFileSize + 1);
+    ssize_t n;
+    do {
+      n = read(fd, text.bytes.get() + text.len, kMaxFileSize + 1 - text.len);
+      if (n > 0) text.len += static_cast<size_t>(n);
+    } while ((n > 0 && text.len <= kMaxFileSize) || (n < 0 && errno == EINTR));
+    ok = n == 0 && !std::memchr(text.bytes.get(), '\0', text.len);
+  }
+  close(fd);
+  return ok;
+}
+
+void print_configuration_message(const char* format, va_list args) {
+  FILE* out = output_stream.load();
+  ConfigurationMessageSink sink = message_sink.load();
+  if (!out && sink) {
+    sink(format, args);
+  } else {
+    vfprintf(out ? out : stdout, format, args);
+  }
+}
+
+void print_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void print_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  print_configuration_message(format, args);
+  va_end(args);
 }
 
 void print_library_message(cfg_t*, const char* format, va_list args) {
-  vfprintf(configuration_output(), format, args);
+  print_configuration_message(format, args);
 }
 
 // The options of an `atalla` section: the two keys, a row per option flag as
@@ -94,6 +139,10 @@ void set_configuration_output(FILE* out) {
   output_stream.store(out);
 }
 
+void set_configuration_message_sink(ConfigurationMessageSink sink) {
+  message_sink.store(sink);
+}
+
 FILE* configuration_output() {
   FILE* out = output_stream.load();
   return out ? out : stdout;
@@ -110,10 +159,19 @@ void ConfigurationDeleter::operator()(cfg_t* cfg) const {
   cfg_free(cfg);
 }
 
-Configuration open_configuration(const char* path) {
-  File file = open_regular_file(path);
+FileVersion file_version(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+Configuration open_configuration(const char* path, std::optional<FileVersion>* version) {
+  FileText text;
+  std::optional<FileVersion> read_version;
+  bool read = read_whole_file(path, text, read_version);
+  if (version) *version = read_version;
+  // The parser reads the bytes checked, whatever happens to the file now.
+  File file(read ? fmemopen(text.bytes.get(), text.len, "r") : nullptr);
   if (!file) {
-    fprintf(configuration_output(), "warning: configuration file '%s' could not be read\n", path);
+    print_message("warning: configuration file '%s' could not be read\n", path);
     return nullptr;
   }
 
@@ -125,6 +183,7 @@ Configuration open_configuration(const char* path) {
       CFG_INT("port", kDefaultPort, CFGF_NONE),
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
+      CFG_INT("idle_timeout", 0, CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -135,6 +194,7 @@ Configuration open_configuration(const char* path) {
   if (!raw) return nullptr;
   cfg_set_error_function(raw, print_library_message);
   cfg_set_validate_func(raw, "port", check_port);
+  cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);

@@ -12,6 +12,7 @@ constexpr long kMinPinLenLowest = 4;
 // Command 30 refuses PINs longer than 12 digits, so a larger minimum would
 // refuse every PIN.
 constexpr long kMinPinLenHighest = 12;
+constexpr long kMaxIdleTimeout = 86400;
 
 std::string_view text_of(cfg_opt_t* opt) {
   const char* text = cfg_opt_getnstr(opt, 0);
@@ -24,6 +25,13 @@ int check_port(cfg_t* cfg, cfg_opt_t* opt) {
   long port = cfg_opt_getnint(opt, 0);
   if (port >= 1 && port <= 65535) return 0;
   cfg_error(cfg, "invalid port %ld in section '%s'", port, cfg_name(cfg));
+  return -1;
+}
+
+int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt) {
+  long seconds = cfg_opt_getnint(opt, 0);
+  if (seconds >= 0 && seconds <= kMaxIdleTimeout) return 0;
+  cfg_error(cfg, "idle timeout must be 0 to %ld seconds", kMaxIdleTimeout);
   return -1;
 }
 

@@ -8,6 +8,7 @@
 namespace palisim {
 
 int check_port(cfg_t* cfg, cfg_opt_t* opt);
+int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt);
 int check_key(cfg_t* cfg, cfg_opt_t* opt);
 int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
 int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);

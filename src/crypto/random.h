@@ -13,6 +13,12 @@ void random_block(uint8_t out[8]);
 // congruential generator (state starts at 1); the first 8 digest bytes.
 void fallback_random_block(uint8_t out[8]);
 
+// Told the first time random_block falls back, with one line saying so. The
+// program hands the line to its diagnostics; without a notice it goes to
+// standard error.
+using RandomFallbackNotice = void (*)(const char* line);
+void set_random_fallback_notice(RandomFallbackNotice notice);
+
 void zero_block(uint8_t out[8]);
 
 }  // namespace palisim

@@ -16,6 +16,7 @@
 #include "config/config.h"
 #include "gui/dialog_units.h"
 #include "gui/dialog_values.h"
+#include "server/diag.h"
 
 // The icon lives in a static library, so its resource is registered by hand.
 static void register_window_resources() {
@@ -91,6 +92,7 @@ ControlWindow::ControlWindow(const ProgramOptions& options, MessageFunction show
   bool loaded = load_dialog_values(values, config_path_.c_str());
   // The file's messages are printed before the box waits for the operator.
   std::fflush(configuration_output());
+  diag_flush();
   if (!loaded) {
     show_message_(nullptr, QMessageBox::Information, QString::fromLatin1(kNoConfigurationText));
   }

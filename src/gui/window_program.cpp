@@ -53,7 +53,8 @@ int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   shown = &window;
   window.exec();
   window.stats().print();
-  diag_flush();
+  // The last lines may wait a moment for a slow reader of the output.
+  diag_flush_within(1000);
   close(signal_fd);
   return 0;
 }

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "config/config.h"
 #include "crypto/secure_zero.h"
 #include "dispatch/command_table.h"
 #include "protocol/reply.h"
@@ -96,6 +95,7 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
     if (!close) break;
     auto close_at = static_cast<int32_t>(close - in);
     process_request(c, open, close_at - open_at + 1, mark);
+    c.requested = true;
     pos = close_at + 1;
   }
   if (c.trace && whole_line && pos == start) {
@@ -107,20 +107,18 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
 
 }  // namespace
 
-Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source) {
+Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings) {
   for (Connection& c : table) {
     if (c.in_use) continue;
     c.bufs = std::make_unique<ConnectionBuffers>();
     c.in_use = true;
     c.fd = fd;
     c.in_len = c.out_start = c.out_len = c.held_len = 0;
-    c.resume = c.overlong = c.mid_line = false;
+    c.resume = c.overlong = c.mid_line = c.requested = false;
     c.peer[0] = '\0';
     c.stats = nullptr;
     c.trace = nullptr;
-    Settings& s = c.bufs->settings;
-    apply_default_settings(s);
-    if (!load_settings(s, source.config_path, source.section_title)) apply_default_settings(s);
+    c.bufs->settings = settings;
     return &c;
   }
   return nullptr;

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "protocol/settings.h"
-#include "server/settings_source.h"
 
 namespace palisim {
 
@@ -44,15 +43,18 @@ struct Connection {
   char peer[24] = "";                       // the client's address:port, for the trace
   CommandStats* stats = nullptr;            // where requests are counted; null counts nothing
   RequestTrace* trace = nullptr;            // the request trace; null when it is off
+  bool requested = false;     // a complete request was dispatched since the loop last looked
+  int64_t idle_since_ms = 0;  // when accepted or when it last sent a complete request
+  int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
 
   bool has_output() const { return out_len > out_start; }
 };
 
 using ConnectionTable = std::array<Connection, kMaxConnections>;
 
-// Takes the first free slot for the socket and loads its settings; nullptr
-// when all slots are in use.
-Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsSource& source);
+// Takes the first free slot for the socket and gives it a copy of settings;
+// nullptr when all slots are in use.
+Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings);
 void close_connection_slot(Connection& c);
 
 // Results of the read and write handlers.

@@ -9,11 +9,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <memory>
 
+#include "config/settings_cache.h"
 #include "server/connection.h"
 #include "server/diag.h"
 #include "server/request_trace.h"
@@ -35,43 +39,75 @@ void make_non_blocking(int fd) {
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+int64_t monotonic_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A descriptor held in reserve for the moment the process runs out of them.
+int open_spare_descriptor() {
+  return open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// When even the spare descriptor cannot take a pending connection, the
+// listener rests this long rather than wake the loop again at once.
+constexpr int64_t kAcceptRetryMs = 100;
+
 // The server's one thread of work: polls the listener, the stop signal and
 // every connection, and serves whichever is ready until told to stop.
 class EventLoop {
  public:
   EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source)
-      : listener_(listener), hooks_(hooks), stop_(stop), source_(source) {
+      : listener_(listener),
+        hooks_(hooks),
+        stop_(stop),
+        settings_(source.config_path, source.section_title) {
     if (hooks_ && hooks_->trace != TraceMode::kOff) {
       trace_ = std::make_unique<RequestTrace>(hooks_->trace);
     }
   }
+  ~EventLoop() {
+    if (spare_fd_ >= 0) close(spare_fd_);
+  }
 
-  void run();
+  // Serves until stopped; false when the loop ended without being asked to.
+  bool run();
 
  private:
   int build_poll_set();
-  bool accept_one();
+  bool accept_one(int64_t now);
+  void shed_pending_connection(int error);
   void serve(Connection& c, short revents);
   void close_connection(Connection& c, const char* message);
+  void close_idle_connections(int64_t now);
   void close_all_connections();
 
   int listener_;
   ServerHooks* hooks_;
   const StopSignal* stop_;
-  SettingsSource source_;
+  SettingsCache settings_;                  // what each accepted connection starts with
+  int spare_fd_ = open_spare_descriptor();  // -1 while the process has none to spare
+  int64_t accept_resume_ms_ = 0;            // the listener rests until then; 0 when it does not
+  int64_t deadline_ms_ = 0;  // the earliest idle deadline or end of rest; 0 when none
   ConnectionTable table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
-  // Poll entries: the listener, the stop signal, then one per slot in use.
-  std::array<pollfd, kMaxConnections + 2> fds_{};
-  std::array<Connection*, kMaxConnections + 2> owners_{};
+  // Poll entries: the listener, the stop signal, one per slot in use, then
+  // standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 3> fds_{};
+  std::array<Connection*, kMaxConnections + 3> owners_{};
 };
 
 int EventLoop::build_poll_set() {
   int n = 0;
-  fds_[n++] = {listener_, POLLIN, 0};
+  fds_[n++] = {listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  deadline_ms_ = accept_resume_ms_;
   for (Connection& c : table_) {
     if (!c.in_use) continue;
+    if (c.idle_limit_ms != 0) {
+      int64_t due = c.idle_since_ms + c.idle_limit_ms;
+      if (deadline_ms_ == 0 || due < deadline_ms_) deadline_ms_ = due;
+    }
     short events = 0;
     if (c.has_output()) {
       events = POLLOUT;
@@ -84,35 +120,58 @@ int EventLoop::build_poll_set() {
   return n;
 }
 
-void EventLoop::run() {
+bool EventLoop::run() {
+  bool asked = false;
   for (;;) {
     int n = build_poll_set();
+    // Without a deadline the loop sleeps until something happens.
+    int timeout = -1;
+    if (deadline_ms_ != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    }
     trace("preparing to select()...\n");
     diag_flush();
-    int ready = poll(fds_.data(), static_cast<nfds_t>(n), -1);
+    if (int out = diag_waiting_fd(); out >= 0) {
+      owners_[n] = nullptr;
+      fds_[n++] = {out, POLLOUT, 0};
+    }
+    int ready = poll(fds_.data(), static_cast<nfds_t>(n), timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       report_socket_error("select() failed", errno);
       break;
     }
     trace("select() returned...\n");
-    if (stop_ && (fds_[1].revents & POLLIN)) break;
+    if (stop_ && (fds_[1].revents & POLLIN)) {
+      asked = true;
+      break;
+    }
+    int64_t now = monotonic_ms();
+    if (accept_resume_ms_ != 0 && now >= accept_resume_ms_) accept_resume_ms_ = 0;
     short lrev = fds_[0].revents;
     if (lrev & POLLIN) {
       diag("Listening socket signalled...\n");
-      if (!accept_one()) break;
+      if (!accept_one(now)) break;
     } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
       report_socket_error("Exception on listening socket", pending_error(listener_));
       break;
     }
     for (int i = stop_ ? 2 : 1; i < n; ++i) {
-      if (fds_[i].revents) serve(*owners_[i], fds_[i].revents);
+      Connection* c = owners_[i];
+      if (!fds_[i].revents || !c) continue;
+      serve(*c, fds_[i].revents);
+      if (c->requested) {
+        c->requested = false;
+        c->idle_since_ms = now;
+      }
     }
+    if (deadline_ms_ != 0 && now >= deadline_ms_) close_idle_connections(now);
   }
   close_all_connections();
+  return asked;
 }
 
-bool EventLoop::accept_one() {
+bool EventLoop::accept_one(int64_t now) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
   int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
@@ -121,13 +180,19 @@ bool EventLoop::accept_one() {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
       return true;
     }
+    // A shortage of descriptors or memory is the fault of that one connection.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      shed_pending_connection(errno);
+      return true;
+    }
     report_socket_error("accept() failed...", errno);
     return false;
   }
   char addr[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
   diag("Accepted connection from %s:%d, socket %d.\n", addr, ntohs(peer.sin_port), fd);
-  Connection* c = open_connection_slot(table_, fd, source_);
+  settings_.refresh();
+  Connection* c = open_connection_slot(table_, fd, settings_.settings());
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
@@ -136,11 +201,39 @@ bool EventLoop::accept_one() {
   std::snprintf(c->peer, sizeof c->peer, "%s:%d", addr, ntohs(peer.sin_port));
   c->stats = hooks_ ? hooks_->stats : nullptr;
   c->trace = trace_.get();
+  if (!c->bufs->settings.mfk_present) {
+    diag("Socket %d has no MFK; commands that need one will fail.\n", fd);
+  }
+  c->idle_since_ms = now;
+  c->idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
   make_non_blocking(fd);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
   return true;
+}
+
+// After muduo's Acceptor: the spare descriptor is given up to accept the
+// pending connection and close it at once, so the client is told rather than
+// left waiting and the listener does not stay readable; then it is taken again.
+void EventLoop::shed_pending_connection(int error) {
+  if (spare_fd_ >= 0) close(spare_fd_);
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    char addr[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    char message[96];
+    snprintf(message, sizeof message, "Closed the connection from %s:%d at once", addr,
+             ntohs(peer.sin_port));
+    report_socket_error(message, error);
+  } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED) {
+    report_socket_error("accept() failed...", errno);
+    accept_resume_ms_ = monotonic_ms() + kAcceptRetryMs;
+  }
+  spare_fd_ = open_spare_descriptor();
 }
 
 void EventLoop::serve(Connection& c, short revents) {
@@ -185,6 +278,16 @@ void EventLoop::close_connection(Connection& c, const char* message) {
   if (err != 0 && message) report_socket_error(message, err);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
   close_connection_slot(c);
+}
+
+// Checked from the loop, as Redis's clientsCron does, with no timer per client.
+void EventLoop::close_idle_connections(int64_t now) {
+  for (Connection& c : table_) {
+    if (!c.in_use || c.idle_limit_ms == 0 || now - c.idle_since_ms < c.idle_limit_ms) continue;
+    diag("Socket %d sent no complete request in %d seconds; closing it.\n", c.fd,
+         static_cast<int>(c.idle_limit_ms / 1000));
+    close_connection(c, nullptr);
+  }
 }
 
 void EventLoop::close_all_connections() {
@@ -266,17 +369,18 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
   }
   diag("Waiting for connections...\n");
   if (hooks && hooks->listening) hooks->listening(hooks, listener);
+  bool asked;
   {
     // The connection table is large; keep it off the thread's stack.
     auto loop = std::make_unique<EventLoop>(listener, hooks, stop, settings);
-    loop->run();
+    asked = loop->run();
   }
   close(listener);
   // The trace line's text is fixed: log readers and tests look for it.
   diag("Acceptor restarting...\n");
   if (hooks && hooks->stopped) hooks->stopped(hooks);
   diag_flush();
-  return 0;
+  return asked ? 0 : kServerFailed;
 }
 
 }  // namespace palisim

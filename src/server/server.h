@@ -27,11 +27,12 @@ struct ServerHooks {
 };
 
 inline constexpr int kListenerFailed = 3;
+inline constexpr int kServerFailed = 4;
 
 // Listens on the interface and port and serves until `stop` is signalled or
-// the listener fails; then closes every connection. Each accepted connection
-// loads its settings from `settings`. Returns 0, or 3 when the listener could
-// not be set up.
+// the loop fails; then closes every connection. Each accepted connection
+// loads its settings from `settings`. Returns 0 after a stop, 3 when the
+// listener could not be set up, 4 when the loop ended without being asked to.
 int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
                const SettingsSource& settings, const StopSignal* stop);
 

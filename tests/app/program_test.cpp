@@ -1,7 +1,10 @@
 // Palisim002 as a process: headless start, echo, SIGTERM, port in use, usage,
-// the start-up line, the trace and statistics, the environment.
+// the start-up line, the trace and statistics, the environment, descriptor
+// exhaustion and a standard output that is gone or full.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -20,18 +23,18 @@ std::string binary() {
   return std::string(PALISIM_BINARY_DIR) + "/Palisim002";
 }
 
-// The program running with its standard output in a file, with no display
-// variables but those in `env` ("NAME=value").
+// The program running with its standard output in a file (or out_fd), with
+// no display variables but those in `env` ("NAME=value").
 class Program {
  public:
   explicit Program(std::vector<std::string> args, std::vector<std::string> env = {},
-                   std::string bin = binary()) {
+                   std::string bin = binary(), int out_fd = -1) {
     char path[] = "/tmp/palisim-out-XXXXXX";
     int out = mkstemp(path);
     out_path_ = path;
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(out, 1);
+      dup2(out_fd >= 0 ? out_fd : out, 1);
       dup2(out, 2);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
@@ -68,6 +71,7 @@ class Program {
     return -1;
   }
   void signal(int sig) { kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
   std::string output() const {
     std::ifstream in(out_path_);
     std::stringstream ss;
@@ -254,6 +258,85 @@ TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
     EXPECT_NE(refused.output().find(" in " + bad.substr(0, bad.find('=')) + "\nusage:"),
               std::string::npos)
         << refused.output();
+  }
+}
+
+bool echoes(TestClient& c) {
+  return c.send_all("<00#x#>\r") && c.read_replies(1) == "<00#000035#x#>\r\n";
+}
+
+// Out of descriptors, a new client is closed at once and the loop goes on;
+// an end of the loop that nobody asked for (poll refusing more descriptors
+// than the limit) exits 4.
+TEST(Program, OutOfDescriptorsShedsClientsAndAnUnaskedEndExitsFour) {
+  int port = free_port();
+  Program p(
+      {"--headless", "--quiet", "--port", std::to_string(port), "--config", "../../atalla.conf"});
+  ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
+  rlimit limit;
+  ASSERT_EQ(prlimit(p.pid(), RLIMIT_NOFILE, nullptr, &limit), 0);
+  auto set_limit = [&](rlim_t n) {
+    limit.rlim_cur = n;
+    return prlimit(p.pid(), RLIMIT_NOFILE, &limit, nullptr) == 0;
+  };
+  ASSERT_TRUE(set_limit(16));
+  std::vector<std::unique_ptr<TestClient>> clients(20);
+  int served = 0;
+  for (auto& c : clients)
+    served += echoes(*(c = std::make_unique<TestClient>(port)));
+  EXPECT_TRUE(served > 2 && served < 20) << served;
+  clients.clear();
+  // Served again once others left; then ten, so poll is refused and a descriptor stays free.
+  for (int i = 0; i < 100 && clients.size() < 10; ++i) {
+    auto c = std::make_unique<TestClient>(port);
+    if (echoes(*c)) clients.push_back(std::move(c));
+    if (clients.size() == 1) set_limit(64);
+  }
+  ASSERT_EQ(clients.size(), 10u) << p.output();
+  ASSERT_TRUE(set_limit(11));
+  echoes(*clients[0]);
+  EXPECT_EQ(p.wait_exit(), 4) << p.output();
+  std::string out = p.output();
+  EXPECT_NE(out.find(" at once: Too many open files (24)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("select() failed: Invalid argument (22)\n"), std::string::npos);
+}
+
+// Standard output a pipe: with its reader gone the program keeps serving;
+// with a reader that stops reading, lines past the buffer are dropped, and
+// their count is printed once the reader takes lines again.
+TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
+  for (bool reader_stays : {false, true}) {
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    int port = free_port();
+    Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
+              binary(), out[1]);
+    close(out[1]);
+    if (!reader_stays) close(out[0]);
+    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500; ++i) {
+      TestClient c(port);
+      ASSERT_TRUE(echoes(c)) << i << p.output();
+    }
+    // The reader takes lines again: the count of those dropped shows; then
+    // the lines of the stop follow it.
+    bool dropped = !reader_stays;
+    if (dropped) p.signal(SIGTERM);
+    std::string text;
+    char buf[65536];
+    pollfd in{out[0], POLLIN, 0};
+    for (ssize_t n = 1; reader_stays && n > 0 && poll(&in, 1, 10000) == 1;) {
+      text.append(buf,
+                  static_cast<size_t>(std::max<ssize_t>(0, n = read(out[0], buf, sizeof buf))));
+      if (!dropped && (dropped = text.find(" diagnostic lines dropped\n") != std::string::npos))
+        p.signal(SIGTERM);
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(p.wait_exit(), 0);
+    if (reader_stays) close(out[0]);
+    EXPECT_EQ(reader_stays, text.find("Acceptor restarting...\n", text.find(" lines dropped\n")) !=
+                                std::string::npos);
   }
 }
 

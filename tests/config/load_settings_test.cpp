@@ -1,13 +1,16 @@
 // Loading a connection's settings record from the titled `atalla` section.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <string>
 #include <thread>
 
 #include "config/config.h"
+#include "config/settings_cache.h"
 #include "config_test_support.h"
 
 namespace palisim {
@@ -237,6 +240,27 @@ TEST_F(LoadSettingsTest, LoadsOnSeveralThreadsAllSucceed) {
   EXPECT_EQ(settings_failures, 0);
   EXPECT_EQ(parameter_failures, 0);
   EXPECT_EQ(bad_accepted, 0);
+}
+
+// Connections get what the cache parsed last; it parses again only a changed file.
+TEST_F(LoadSettingsTest, SettingsCacheParsesOnlyAChangedFile) {
+  std::string path = write_conf("atalla default { opt21 = true  }\n");
+  SettingsCache cache(path.c_str(), "default");
+  cache.refresh();
+  EXPECT_EQ(cache.settings().opt21, 1);
+  // The same size and modification time: the cache keeps what it parsed.
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  write_conf("atalla default { opt21 = false }\n");
+  timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  cache.refresh();
+  EXPECT_EQ(cache.settings().opt21, 1);
+  // One nanosecond later is another version.
+  times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  cache.refresh();
+  EXPECT_EQ(cache.settings().opt21, 0);
 }
 
 }  // namespace

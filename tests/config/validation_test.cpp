@@ -18,6 +18,12 @@ TEST_F(ValidationTest, PortOutsideOneTo65535IsRefusedNamingTheRootSection) {
   EXPECT_TRUE(accepts("port = 65535\n"));
 }
 
+TEST_F(ValidationTest, IdleTimeoutIsZeroToOneDay) {
+  EXPECT_EQ(refusal("idle_timeout = -1\n"), "idle timeout must be 0 to 86400 seconds");
+  EXPECT_EQ(refusal("idle_timeout = 86401\n"), "idle timeout must be 0 to 86400 seconds");
+  EXPECT_TRUE(accepts("idle_timeout = 0\nidle_timeout = 86400\n"));
+}
+
 TEST_F(ValidationTest, KeysMustBe16_32Or48HexDigits) {
   const std::string message = "keys must be 16, 32, or 48 hex digits in length";
   EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDE\" }\n"), message);

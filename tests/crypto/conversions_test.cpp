@@ -1,6 +1,13 @@
 // Hex conversion, digit tests and random blocks.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <set>
 #include <string>
@@ -71,6 +78,39 @@ TEST(RandomBlock, FallbackAdvancesWithinOneSecond) {
   zero_block(z);
   for (uint8_t v : z)
     EXPECT_EQ(v, 0);
+}
+
+// In a child whose getrandom fails: the fallback's blocks, and one line.
+TEST(RandomBlock, FailingSourceFallsBackAndSaysSoOnce) {
+  int lines[2];
+  ASSERT_EQ(pipe(lines), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    static int out = lines[1];
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{4, filter};
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) _exit(2);
+    set_random_fallback_notice([](const char* line) { (void)!write(out, line, strlen(line)); });
+    uint8_t a[8], b[8];
+    random_block(a);
+    random_block(b);
+    _exit(std::memcmp(a, b, 8) != 0 ? 0 : 1);
+  }
+  close(lines[1]);
+  char text[512] = {};
+  int status = -1;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);  // then the pipe holds all it wrote
+  EXPECT_GT(read(lines[0], text, sizeof text - 1), 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_STREQ(text,
+               "The kernel's random source failed (Function not implemented); new keys and IVs now "
+               "come from the MD5 fallback.\n");
 }
 
 }  // namespace

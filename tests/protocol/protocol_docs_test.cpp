@@ -201,11 +201,10 @@ std::string unescape(const std::string& text) {
 
 // What a connection of the example's configuration sends back for the bytes.
 std::string stream_reply(const Example& e) {
-  std::string text = configuration_text(e.settings);
-  ConfigurationFile file(text);
-  if (text.empty() || !file.ok()) return "configuration refused";
+  Settings s;
+  if (!load_example_settings(e.settings, s)) return "configuration refused";
   auto table = std::make_unique<ConnectionTable>();
-  Connection* c = open_connection_slot(*table, -1, SettingsSource{file.path(), "default"});
+  Connection* c = open_connection_slot(*table, -1, s);
   if (!c) return "no connection slot";
   std::string bytes = unescape(e.request);
   if (bytes.size() > static_cast<size_t>(kInputCapacity)) return "more than one input buffer";

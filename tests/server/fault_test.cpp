@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sample_configuration.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -97,6 +98,26 @@ TEST(Faults, ConfigurationChangingUnderTheServer) {
   }
   std::remove(path.c_str());
   rmdir(dir);
+}
+
+// NUL bytes slow the parser down with their square and a large file with its
+// size; both are refused unparsed, so clients are served at once, without an MFK.
+TEST(Faults, ConfigurationThatWouldStallTheParserIsRefused) {
+  for (std::string tail : {std::string(64 * 1024, '\0'), std::string(1 << 20, '#')}) {
+    SampleConfigurationFile file;
+    std::ofstream(file.path(), std::ios::app) << tail;
+    DiagCapture diag;
+    TestServer server(file.path());
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) {
+      TestClient c(server.port());
+      expect_round_trips(c, "n", 1);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    std::string text = diag.text();
+    EXPECT_NE(text.find(std::string(file.path()) + "' could not be read\n"), std::string::npos);
+    EXPECT_NE(text.find(" has no MFK; commands that need one will fail.\n"), std::string::npos);
+  }
 }
 
 TEST(Faults, ClientsComingAndGoingWhileOthersPipeline) {

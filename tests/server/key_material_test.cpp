@@ -146,13 +146,12 @@ void deliver(Connection& c, int peer) {
 }
 
 TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
-  SampleConfigurationFile conf;
   const Settings s = sample_settings();
   SecretPieces secrets(s);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
   ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], {conf.path(), "default"});
+  Connection* c = open_connection_slot(table, pair[0], s);
   ASSERT_NE(c, nullptr);
   // A clear PIN in a request, then one in a reply, then short requests.
   const std::string& pin_in_request = sample_text("30_twelve_digits_echo");

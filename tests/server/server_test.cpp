@@ -171,6 +171,27 @@ TEST(Limits, SixtyFifthClientIsDumpedAndTheOthersKeepWorking) {
   EXPECT_NE(diag.text().find("  was closed by the client. Shutting down.\n"), std::string::npos);
 }
 
+// A partial request does not count; the active client is served throughout.
+TEST(Limits, IdleTimeoutClosesAnIdleClientWhileAnActiveOneStays) {
+  char path[] = "/tmp/palisim-idle-XXXXXX";
+  close(mkstemp(path));
+  std::ofstream(path) << "idle_timeout = 1\n";
+  DiagCapture diag;
+  TestServer server(path);
+  TestClient idle(server.port()), active(server.port());
+  ASSERT_TRUE(idle.send_all("<00#part"));
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(active.send_all("<00#a#>\r"));
+    EXPECT_EQ(active.read_replies(1), echo_reply("a"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  EXPECT_TRUE(idle.closed_by_server());
+  EXPECT_NE(diag.text().find(" sent no complete request in 1 seconds; closing it.\n"),
+            std::string::npos);
+  EXPECT_EQ(server.closed(), 1);
+  unlink(path);
+}
+
 TEST(Stopping, StopWithClientsConnectedClosesEveryOne) {
   DiagCapture diag;
   TestServer server;

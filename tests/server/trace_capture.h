@@ -20,12 +20,12 @@ namespace palisim::testing {
 // replies are dropped) and is then closed. `stats`, when given, counts.
 inline std::string served_trace(const std::vector<std::string>& chunks, TraceMode mode,
                                 CommandStats* stats = nullptr) {
-  SampleConfigurationFile conf;
+  const Settings settings = sample_settings();
   auto table = std::make_unique<ConnectionTable>();
   auto trace = std::make_unique<RequestTrace>(mode);
   DiagCapture diag;
   // No socket: closing the slot then closes nothing.
-  Connection* c = open_connection_slot(*table, -1, {conf.path(), "default"});
+  Connection* c = open_connection_slot(*table, -1, settings);
   c->trace = mode == TraceMode::kOff ? nullptr : trace.get();
   c->stats = stats;
   std::snprintf(c->peer, sizeof c->peer, "127.0.0.1:4000");

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "config/config.h"
 #include "server/diag.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
@@ -161,7 +162,8 @@ class TestServer {
   int port_ = 0;
 };
 
-// Captures the server's diagnostic lines for the life of the object.
+// Captures the server's diagnostic lines, the configuration's messages among
+// them as in the program, for the life of the object.
 class DiagCapture {
  public:
   DiagCapture() {
@@ -170,8 +172,10 @@ class DiagCapture {
     path_ = path;
     file_ = fdopen(fd, "a");
     set_diag_stream(file_);
+    set_configuration_message_sink(vdiag);
   }
   ~DiagCapture() {
+    set_configuration_message_sink(nullptr);
     set_diag_stream(nullptr);
     std::fclose(file_);
     unlink(path_.c_str());

@@ -1,0 +1,39 @@
+// What new connections take from the configuration file. The file is parsed
+// again only when it changed, so the serving thread pays for at most one
+// parse of at most 1 MiB per edit, however many clients connect.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "config/config.h"
+#include "protocol/settings.h"
+
+namespace palisim {
+
+class SettingsCache {
+ public:
+  // Both texts must outlive the cache.
+  SettingsCache(const char* path, const char* section_title);
+  ~SettingsCache();
+  SettingsCache(const SettingsCache&) = delete;
+  SettingsCache& operator=(const SettingsCache&) = delete;
+
+  // Parses the file again unless it is the version parsed last. A file that
+  // could not be opened is tried again every time, printing why each time.
+  void refresh();
+
+  // The section's settings, or the defaults when the file gave none.
+  const Settings& settings() const { return settings_; }
+  // The file's idle_timeout in seconds; 0 (never) when the file gave none.
+  uint32_t idle_timeout_s() const { return idle_timeout_s_; }
+
+ private:
+  const char* path_;
+  const char* section_title_;
+  std::optional<FileVersion> version_;  // of the file parsed last; none if not opened
+  Settings settings_;
+  uint32_t idle_timeout_s_ = 0;
+};
+
+}  // namespace palisim
