@@ -1,5 +1,6 @@
 #include <cstdint>
 
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "protocol/errors.h"
 
@@ -26,7 +27,8 @@ const CommandRow* find_command(std::string_view code) {
 
 }  // namespace
 
-void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
+void dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
+                      ReplyBuffer& r) {
   r.len = 0;
   r.error = nullptr;
   Fields f;
@@ -44,7 +46,12 @@ void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuff
     refuse(s, r, kTooFewFields, row->min_fields);
     return;
   }
-  row->handler(s, f, r);
+  row->handler(s, keys, f, r);
+}
+
+void dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
+  KeyCache keys;
+  dispatch_request(s, keys, text, text_len, r);
 }
 
 }  // namespace palisim

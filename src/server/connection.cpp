@@ -42,7 +42,7 @@ bool queue_reply(Connection& c, int32_t reply_len) {
 
 void process_request(Connection& c, char* request, int32_t request_len) {
   ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
-  dispatch_request(c.bufs->settings, request, request_len, r);
+  dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
   c.held_len = queue_reply(c, r.len) ? 0 : r.len;
 }
 
@@ -86,6 +86,7 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const SettingsS
 void close_connection_slot(Connection& c) {
   graceful_close(c.fd);
   wipe_settings(c.bufs->settings);
+  c.bufs->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
   secure_zero(c.bufs.get(), sizeof(ConnectionBuffers));
   c.bufs.reset();
