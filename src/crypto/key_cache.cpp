@@ -3,21 +3,23 @@
 #include <cstring>
 
 #include "crypto/hex.h"
+#include "crypto/secure_zero.h"
 #include "crypto/wrapping_key.h"
 
 namespace palisim {
 
 namespace {
 
-// Compared a word at a time and without an early exit; len is 8, 16 or 24.
+// A word at a time, without an early exit; the words go through a buffer
+// that is wiped, so no piece of either key stays on the stack. len is 8, 16
+// or 24.
 bool same_key_bytes(const uint8_t* a, const uint8_t* b, int32_t len) {
+  Wiped<std::array<uint64_t, 2>> words;
   uint64_t diff = 0;
   for (int32_t at = 0; at < len; at += 8) {
-    uint64_t x;
-    uint64_t y;
-    std::memcpy(&x, a + at, 8);
-    std::memcpy(&y, b + at, 8);
-    diff |= x ^ y;
+    std::memcpy(&words.value[0], a + at, 8);
+    std::memcpy(&words.value[1], b + at, 8);
+    diff |= words.value[0] ^ words.value[1];
   }
   return diff == 0;
 }
