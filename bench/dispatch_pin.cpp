@@ -1,6 +1,7 @@
 // The PIN commands through dispatch_request, without a network: time per
-// command and allocations per request. Command 31 of type "1" is also run as
-// a full input buffer of pipelined lines through the connection's framing.
+// command and allocations per request. Command 31 of type "1" is also run
+// with its key blocks opened afresh each time, and as a full input buffer of
+// pipelined lines through the connection's framing.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,6 +59,12 @@ void BM_TranslatePinType1(benchmark::State& state) {
   time_dispatch(state, s, translate_type1(s));
 }
 BENCHMARK(BM_TranslatePinType1);
+
+void BM_TranslatePinType1Uncached(benchmark::State& state) {
+  const Settings s = pin_settings();
+  time_dispatch_uncached(state, s, translate_type1(s));
+}
+BENCHMARK(BM_TranslatePinType1Uncached);
 
 // Arg 0: single-length DUKPT, 1: double-length; KSN E00002 makes one key step.
 void BM_TranslatePinType7(benchmark::State& state) {

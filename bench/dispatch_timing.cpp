@@ -5,13 +5,16 @@
 #include "alloc_counter.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "server/connection.h"
 
 namespace palisim::bench {
 
-void time_dispatch(benchmark::State& state, const Settings& s, std::string_view request,
-                   int64_t data_bytes) {
+namespace {
+
+void time_requests(benchmark::State& state, const Settings& s, std::string_view request,
+                   int64_t data_bytes, bool cached) {
   if (request.size() > static_cast<size_t>(kInputCapacity)) {
     state.SkipWithError("request longer than the input buffer");
     return;
@@ -28,17 +31,33 @@ void time_dispatch(benchmark::State& state, const Settings& s, std::string_view 
     state.SkipWithError("request refused");
     return;
   }
+  KeyCache keys;
   size_t before = allocation_count();
   for (auto _ : state) {
     std::memcpy(text, request.data(), request.size());  // dispatch splits in place
     ReplyBuffer r{reply, 0};
-    dispatch_request(s, text, len, r);
+    if (cached) {
+      dispatch_request(s, keys, text, len, r);
+    } else {
+      dispatch_request(s, text, len, r);
+    }
     benchmark::DoNotOptimize(r.len);
   }
   state.counters["allocs_per_request"] =
       static_cast<double>(allocation_count() - before) / static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations());
   if (data_bytes > 0) state.SetBytesProcessed(state.iterations() * data_bytes);
+}
+
+}  // namespace
+
+void time_dispatch(benchmark::State& state, const Settings& s, std::string_view request,
+                   int64_t data_bytes) {
+  time_requests(state, s, request, data_bytes, true);
+}
+
+void time_dispatch_uncached(benchmark::State& state, const Settings& s, std::string_view request) {
+  time_requests(state, s, request, 0, false);
 }
 
 std::string under_mfk(const Settings& s, const char* header, const char* key_hex) {

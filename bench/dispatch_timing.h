@@ -14,9 +14,14 @@ namespace palisim::bench {
 
 // Times the request, which must get a success reply (a refused request would
 // measure the wrong path), and counts allocations per request. data_bytes,
-// when positive, is what the command processes per request.
+// when positive, is what the command processes per request. As on a
+// connection, one key cache serves every iteration: the keys come from it.
 void time_dispatch(benchmark::State& state, const Settings& s, std::string_view request,
                    int64_t data_bytes = 0);
+
+// The same with every key block opened afresh, as a connection's first
+// request with those keys.
+void time_dispatch_uncached(benchmark::State& state, const Settings& s, std::string_view request);
 
 // A key block of the key (hex) under the settings' MFK, as requests carry it.
 std::string under_mfk(const Settings& s, const char* header, const char* key_hex);

@@ -26,9 +26,9 @@ bool check_algorithm_indicator(const Settings& s, const Fields& f, ReplyBuffer& 
 }
 
 // Check value, an empty closing field, the echo field and the end.
-void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const Key& key) {
+void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const ReadyKey& key) {
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
+  key.check_value(check_value, s.opt88);
   append_field(r, check_value.data());
   append_separator(r);
   finish_success(s, r, f);
@@ -36,32 +36,32 @@ void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const
 
 }  // namespace
 
-void handle_generate_cvv(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_generate_cvv(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   if (!check_algorithm_indicator(s, f, r)) return;
-  Key key;
-  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, r, key, true)) return;
+  const ReadyKey* key = nullptr;
+  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, keys, r, key, true)) return;
   if (!check_decimal_field(s, f, r, 4, 1, kMaxCardDataLen)) return;
   CardVerificationDigits digits;
-  card_verification_digits(f[4], key, digits);
+  card_verification_digits(f[4], key->key, digits);
   begin_success(r, "6D");
   append_field(r, {digits.data(), kGeneratedDigits});
-  finish_card_reply(s, r, f, key);
+  finish_card_reply(s, r, f, *key);
 }
 
-void handle_verify_cvv(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_verify_cvv(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   if (!check_algorithm_indicator(s, f, r)) return;
-  Key key;
-  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, r, key, true)) return;
+  const ReadyKey* key = nullptr;
+  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, keys, r, key, true)) return;
   if (!check_decimal_field(s, f, r, 4, 1, kMaxCardDataLen)) return;
   if (!check_decimal_field(s, f, r, 5, 1, kMaxValueLen)) return;
   CardVerificationDigits digits;
-  card_verification_digits(f[4], key, digits);
+  card_verification_digits(f[4], key->key, digits);
   std::string_view value = f[5];
   bool match = constant_time_equal(reinterpret_cast<const uint8_t*>(value.data()),
                                    reinterpret_cast<const uint8_t*>(digits.data()), value.size());
   begin_success(r, "6D");
   append_field(r, match ? "Y" : "N");
-  finish_card_reply(s, r, f, key);
+  finish_card_reply(s, r, f, *key);
 }
 
 }  // namespace palisim

@@ -7,7 +7,6 @@
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
 #include "crypto/random.h"
-#include "crypto/wrapping_key.h"
 
 namespace palisim {
 
@@ -33,27 +32,28 @@ bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const 
   return true;
 }
 
-bool read_chaining_value_block(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                               ChainingValue& cv) {
-  Key held;  // what the key block holds, of any key length
-  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, r, held, false)) {
+bool read_chaining_value_block(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
+                               int field, ChainingValue& cv) {
+  const ReadyKey* held = nullptr;  // what the key block holds, of any key length
+  if (!read_key_block_field(f[field], field, kChainingValueHeaders, s, keys, r, held, false)) {
     return false;
   }
-  if (held.len != 8) return refuse(s, r, kKeyLengthNotAccepted, field);
-  std::memcpy(cv.bytes.data(), held.bytes.data(), cv.bytes.size());
+  if (held->key.len != 8) return refuse(s, r, kKeyLengthNotAccepted, field);
+  std::memcpy(cv.bytes.data(), held->key.bytes.data(), cv.bytes.size());
   return true;
 }
 
-bool read_mac_chaining_value(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                             ChainingValue& cv) {
-  if (!f[field].empty()) return read_chaining_value_block(s, f, r, field, cv);
+bool read_mac_chaining_value(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
+                             int field, ChainingValue& cv) {
+  if (!f[field].empty()) return read_chaining_value_block(s, keys, f, r, field, cv);
   zero_block(cv.bytes.data());
   return true;
 }
 
-void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const ChainingValue& cv) {
+void append_chaining_value_block(const Settings& s, KeyCache& keys, ReplyBuffer& r,
+                                 const ChainingValue& cv) {
   KeyBlockText block;
-  build_key_block(s.mfk.data(), kMfkWrappingLen, kChainingValueHeader, cv.bytes.data(), 8, block);
+  build_key_block(keys.mfk_contexts(s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8, block);
   append_field(r, {block.data(), kKeyBlockLen});
 }
 

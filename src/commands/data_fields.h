@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "crypto/key_cache.h"
 #include "crypto/secure_zero.h"
 #include "protocol/fields.h"
 #include "protocol/reply.h"
@@ -50,16 +51,17 @@ bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const 
 
 // A chaining value held in a key block under the MFK: the block must carry a
 // chaining value header and an 8-byte value (else 6/F/35 detail 209).
-bool read_chaining_value_block(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                               ChainingValue& cv);
+bool read_chaining_value_block(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
+                               int field, ChainingValue& cv);
 
 // The MAC commands' chaining value: eight zero bytes when the field is empty,
 // a chaining value block otherwise.
-bool read_mac_chaining_value(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                             ChainingValue& cv);
+bool read_mac_chaining_value(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
+                             int field, ChainingValue& cv);
 
 // The chaining value as a key block under the MFK, then '#'.
-void append_chaining_value_block(const Settings& s, ReplyBuffer& r, const ChainingValue& cv);
+void append_chaining_value_block(const Settings& s, KeyCache& keys, ReplyBuffer& r,
+                                 const ChainingValue& cv);
 
 // Bytes as uppercase hex, then '#'.
 void append_hex_field(ReplyBuffer& r, const uint8_t* bytes, int32_t len);

@@ -3,7 +3,7 @@
 
 namespace palisim {
 
-void handle_echo(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_echo(const Settings& s, KeyCache&, const Fields& f, ReplyBuffer& r) {
   begin_success(r, "00");
   append_field(r, "000035");
   append_field(r, f[1]);

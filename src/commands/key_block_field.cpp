@@ -2,7 +2,6 @@
 
 #include "crypto/header_list.h"
 #include "crypto/key_block.h"
-#include "crypto/wrapping_key.h"
 #include "protocol/errors.h"
 
 namespace palisim {
@@ -18,13 +17,12 @@ bool check_field(std::string_view field, int field_number, std::string_view head
   return true;
 }
 
-bool open_field(std::string_view field, int field_number, const Settings& s, ReplyBuffer& r,
-                Key& key, bool refuse_single_length, const uint8_t* wrapping_key,
-                int32_t wrapping_key_len) {
-  if (!open_key_block(wrapping_key, wrapping_key_len, field, key)) {
-    return refuse(s, r, kKeyBlockCheck, field_number);
-  }
-  if (refuse_single_length && key.len == 8 && !s.opt6c) {
+// What follows the opening: the MAC's verdict (opened is null when it
+// failed), then the key's length.
+bool check_opened(const ReadyKey* opened, int field_number, const Settings& s, ReplyBuffer& r,
+                  bool refuse_single_length) {
+  if (opened == nullptr) return refuse(s, r, kKeyBlockCheck, field_number);
+  if (refuse_single_length && opened->key.len == 8 && !s.opt6c) {
     return refuse(s, r, kKeyLengthNotAccepted, field_number);
   }
   return true;
@@ -33,21 +31,22 @@ bool open_field(std::string_view field, int field_number, const Settings& s, Rep
 }  // namespace
 
 bool read_key_block_field(std::string_view field, int field_number, std::string_view header_list,
-                          const Settings& s, ReplyBuffer& r, Key& key, bool refuse_single_length) {
+                          const Settings& s, KeyCache& keys, ReplyBuffer& r, const ReadyKey*& key,
+                          bool refuse_single_length) {
   if (!check_field(field, field_number, header_list, s, r)) return false;
   // Reported against field 0: the device, not the request, lacks the key.
   if (!s.mfk_present) return refuse(s, r, kNoMfk, 0);
-  return open_field(field, field_number, s, r, key, refuse_single_length, s.mfk.data(),
-                    kMfkWrappingLen);
+  key = keys.open_under_mfk(field, s.mfk.data());
+  return check_opened(key, field_number, s, r, refuse_single_length);
 }
 
 bool read_key_block_field_under_key(std::string_view field, int field_number,
-                                    std::string_view header_list, const Settings& s, ReplyBuffer& r,
-                                    Key& key, bool refuse_single_length,
-                                    const uint8_t* wrapping_key, int32_t wrapping_key_len) {
+                                    std::string_view header_list, const Settings& s, KeyCache& keys,
+                                    ReplyBuffer& r, const ReadyKey*& key, bool refuse_single_length,
+                                    const Key& wrapping_key) {
   if (!check_field(field, field_number, header_list, s, r)) return false;
-  return open_field(field, field_number, s, r, key, refuse_single_length, wrapping_key,
-                    wrapping_key_len);
+  key = keys.open_under_key(field, wrapping_key);
+  return check_opened(key, field_number, s, r, refuse_single_length);
 }
 
 }  // namespace palisim

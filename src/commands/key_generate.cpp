@@ -7,7 +7,6 @@
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
 #include "crypto/random.h"
-#include "crypto/wrapping_key.h"
 
 namespace palisim {
 
@@ -33,24 +32,26 @@ bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r,
 
 }  // namespace
 
-void handle_generate_key(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_generate_key(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   if (!check_field_length(s, f, r, 1, kKeyHeaderLen)) return;
   const bool has_kek = !f[2].empty();
-  Key kek;
-  if (has_kek && !read_key_block_field(f[2], 2, generate_kek_headers(s), s, r, kek, true)) return;
+  const ReadyKey* kek = nullptr;
+  if (has_kek && !read_key_block_field(f[2], 2, generate_kek_headers(s), s, keys, r, kek, true)) {
+    return;
+  }
   Key key;
   if (!check_key_length_letter(s, f, r, key.len)) return;
   if (!check_key_fits(s, r, key.len, s.mfk_len, 3)) return;
-  if (has_kek && !check_key_fits(s, r, key.len, kek.len, 3)) return;
+  if (has_kek && !check_key_fits(s, r, key.len, kek->key.len, 3)) return;
 
   for (int32_t at = 0; at < key.len; at += 8)
     random_block(key.bytes.data() + at);
   KeyBlockText under_mfk;
-  build_key_block(s.mfk.data(), kMfkWrappingLen, f[1], key.bytes.data(), key.len, under_mfk);
+  build_key_block(keys.mfk_contexts(s.mfk.data()), f[1], key.bytes.data(), key.len, under_mfk);
   KeyBlockText under_kek{};  // stays an empty reply field without a KEK
   if (has_kek) {
-    build_key_block(kek.bytes.data(), kek.len, view(counterpart_header(f[1])), key.bytes.data(),
-                    key.len, under_kek);
+    build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(f[1])),
+                    key.bytes.data(), key.len, under_kek);
   }
   CheckValueText check_value;
   key_check_value(key.bytes.data(), key.len, check_value, s.opt88);

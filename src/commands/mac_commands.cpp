@@ -62,10 +62,10 @@ void append_mac_groups(ReplyBuffer& r, const uint8_t* mac, size_t mac_len) {
 }
 
 // Check value, the algorithm number for 6 and 7 only, the echo field, the end.
-void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const Key& key,
+void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const ReadyKey& key,
                       int32_t algorithm) {
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
+  key.check_value(check_value, s.opt88);
   append_field(r, check_value.data());
   if (algorithm >= kFirstRepeatedAlgorithm) {
     append_decimal(r, algorithm);
@@ -76,38 +76,38 @@ void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const 
 
 }  // namespace
 
-void handle_generate_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
-  Key key;
-  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, r, key, true)) return;
+void handle_generate_mac(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
+  const ReadyKey* key = nullptr;
+  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, keys, r, key, true)) return;
   int32_t indicator = 0;
   if (!check_not_empty(s, f, r, 2)) return;
   if (!read_decimal_at_most(s, f, r, 2, kMaxMacIndicator, indicator)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[3].empty() && !read_decimal_at_most(s, f, r, 3, kMaxMacAlgorithm, algorithm)) return;
   ChainingValue cv;
-  if (!read_mac_chaining_value(s, f, r, 4, cv)) return;
+  if (!read_mac_chaining_value(s, keys, f, r, 4, cv)) return;
   DataField data;
   if (!read_data_fields(s, f, r, kMacData, data)) return;
 
-  compute_mac(algorithm, key, cv.bytes.data(), data.bytes, data.len);
+  compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   begin_success(r, "A8");
   append_decimal(r, indicator);
   append_separator(r);
   if (indicator == 0) {
-    append_chaining_value_block(s, r, cv);
+    append_chaining_value_block(s, keys, r, cv);
   } else {
     append_mac_groups(r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
   }
-  finish_mac_reply(s, r, f, key, algorithm);
+  finish_mac_reply(s, r, f, *key, algorithm);
 }
 
-void handle_verify_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
-  Key key;
-  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, r, key, true)) return;
+void handle_verify_mac(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
+  const ReadyKey* key = nullptr;
+  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, keys, r, key, true)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
   if (!f[2].empty() && !read_decimal_at_most(s, f, r, 2, kMaxMacAlgorithm, algorithm)) return;
   ChainingValue cv;
-  if (!read_mac_chaining_value(s, f, r, 3, cv)) return;
+  if (!read_mac_chaining_value(s, keys, f, r, 3, cv)) return;
   int32_t indicator = 0;
   if (!check_not_empty(s, f, r, 4)) return;
   if (!read_decimal_at_most(s, f, r, 4, kMaxMacIndicator, indicator)) return;
@@ -117,18 +117,18 @@ void handle_verify_mac(const Settings& s, const Fields& f, ReplyBuffer& r) {
   size_t expected_len = 0;
   if (!read_mac_to_verify(s, f, r, indicator, expected, expected_len)) return;
 
-  compute_mac(algorithm, key, cv.bytes.data(), data.bytes, data.len);
+  compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   begin_success(r, "A8");
   append_decimal(r, indicator);
   append_separator(r);
   if (indicator == 0) {
-    append_chaining_value_block(s, r, cv);
+    append_chaining_value_block(s, keys, r, cv);
   } else {
     bool match = constant_time_equal(expected, cv.bytes.data(), expected_len);
     append_field(r, match ? "Y" : "N");
     append_separator(r);
   }
-  finish_mac_reply(s, r, f, key, algorithm);
+  finish_mac_reply(s, r, f, *key, algorithm);
 }
 
 }  // namespace palisim

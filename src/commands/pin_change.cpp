@@ -7,7 +7,6 @@
 #include "commands/pin_fields.h"
 #include "commands/pvv.h"
 #include "crypto/constant_time.h"
-#include "crypto/des.h"
 
 namespace palisim {
 
@@ -20,12 +19,13 @@ struct ChangeOutcome {
   Pvv pvv{};
 };
 
-ChangeOutcome change_outcome(const Settings& s, const Fields& f, const Key& pin_key, const Key& pvk,
-                             int32_t pvk_index, uint8_t* old_block, uint8_t* new_block) {
+ChangeOutcome change_outcome(const Settings& s, const Fields& f, const ReadyKey& pin_key,
+                             const ReadyKey& pvk, int32_t pvk_index, uint8_t* old_block,
+                             uint8_t* new_block) {
   Wiped<PinText> pin;
   // Deciphers a block in place and takes its PIN out.
   auto open = [&](uint8_t* block) {
-    decipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, block, block);
+    pin_key.cipher.decipher_block(block, block);
     return extract_pin(block, f[11], pin.value);
   };
   if (old_block != nullptr) {
@@ -33,7 +33,7 @@ ChangeOutcome change_outcome(const Settings& s, const Fields& f, const Key& pin_
     const PinCheckResult old_result = open(old_block);
     if (old_result != kPinValid) return {{pin_fault_character(old_result, s), 'O'}, 2};
     Pvv old_pvv;
-    compute_pvv(f[9], pvk_index, pin.value.view(), pvk.bytes.data(), pvk.len, old_pvv);
+    compute_pvv(f[9], pvk_index, pin.value.view(), pvk.cipher, old_pvv);
     if (!constant_time_equal(reinterpret_cast<const uint8_t*>(old_pvv.data()),
                              reinterpret_cast<const uint8_t*>(f[7].data()), kPvvLen)) {
       return {{'N'}, 1};
@@ -43,24 +43,24 @@ ChangeOutcome change_outcome(const Settings& s, const Fields& f, const Key& pin_
   if (new_result != kPinValid) return {{pin_fault_character(new_result, s), 'N'}, 2};
   ChangeOutcome accepted =
       old_block != nullptr ? ChangeOutcome{{'Y'}, 1} : ChangeOutcome{{'N', 'O'}, 2};
-  compute_pvv(f[9], pvk_index, pin.value.view(), pvk.bytes.data(), pvk.len, accepted.pvv);
+  compute_pvv(f[9], pvk_index, pin.value.view(), pvk.cipher, accepted.pvv);
   return accepted;
 }
 
 }  // namespace
 
-void handle_change_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_change_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "3", kValueRefused)) return;
   if (!check_one_character_choice(s, f, r, 2, "1", kValueRefused)) return;
   // opt66 lets the host set a new PIN without proving the old one.
   const bool old_given = !(f[3].empty() && s.opt66);
   Wiped<PinBlock> old_block;
   if (old_given && !read_pin_block_field(s, f, r, 3, old_block.value.data())) return;
-  Key pin_key;
-  if (!read_key_block_field(f[4], 4, kDecipherPinKeyList, s, r, pin_key, true)) return;
-  Key pvk;
+  const ReadyKey* pin_key = nullptr;
+  if (!read_key_block_field(f[4], 4, kDecipherPinKeyList, s, keys, r, pin_key, true)) return;
+  const ReadyKey* pvk = nullptr;
   const std::string_view pvk_list = old_given ? kPvkList : kPvkListWithGeneration;
-  if (!read_key_block_field(f[5], 5, pvk_list, s, r, pvk, true)) return;
+  if (!read_key_block_field(f[5], 5, pvk_list, s, keys, r, pvk, true)) return;
   if (!check_decimal_field(s, f, r, 7, kPvvLen, kPvvLen)) return;
   int32_t pvk_index = 0;
   if (!read_decimal_at_most(s, f, r, 8, kMaxPvkIndex, pvk_index)) return;
@@ -70,7 +70,7 @@ void handle_change_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   if (!check_decimal_field(s, f, r, 11, kAccountLen, kAccountLen)) return;
 
   const ChangeOutcome outcome =
-      change_outcome(s, f, pin_key, pvk, pvk_index, old_given ? old_block.value.data() : nullptr,
+      change_outcome(s, f, *pin_key, *pvk, pvk_index, old_given ? old_block.value.data() : nullptr,
                      new_block.value.data());
   begin_success(r, "47");
   append_field(r, {outcome.status, outcome.status_len});

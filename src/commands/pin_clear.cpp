@@ -8,14 +8,13 @@
 #include "commands/key_block_field.h"
 #include "commands/pin_block.h"
 #include "commands/pin_fields.h"
-#include "crypto/des.h"
 #include "crypto/hex.h"
 
 namespace palisim {
 
-void handle_encipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
-  Key pin_key;
-  if (!read_key_block_field(f[1], 1, kEncipherPinKeyList, s, r, pin_key, true)) return;
+void handle_encipher_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
+  const ReadyKey* pin_key = nullptr;
+  if (!read_key_block_field(f[1], 1, kEncipherPinKeyList, s, keys, r, pin_key, true)) return;
   // A block never holds fewer than four digits, whatever opta0 says.
   const size_t min_len = static_cast<size_t>(std::max<int>(s.min_pin_len, kMinPinLen));
   if (!check_decimal_field(s, f, r, 2, min_len, kMaxBuiltPinLen)) return;
@@ -24,7 +23,7 @@ void handle_encipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   Wiped<PinBlock> block;  // clear, then enciphered
   uint8_t* b = block.value.data();
   build_pin_block(f[2], f[3], b);
-  encipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, b, b);
+  pin_key->cipher.encipher_block(b, b);
   char hex[kPinBlockHexLen + 1];
   binary_to_hex(hex, b, kPinBlockLen);
 
@@ -33,16 +32,16 @@ void handle_encipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   finish_success(s, r, f);
 }
 
-void handle_decipher_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_decipher_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   if (!check_one_character_choice(s, f, r, 1, "1")) return;
   Wiped<PinBlock> block;  // enciphered, then clear
   uint8_t* b = block.value.data();
   if (!read_pin_block_field(s, f, r, 2, b)) return;
-  Key pin_key;
-  if (!read_key_block_field(f[3], 3, kDecipherPinKeyList, s, r, pin_key, true)) return;
+  const ReadyKey* pin_key = nullptr;
+  if (!read_key_block_field(f[3], 3, kDecipherPinKeyList, s, keys, r, pin_key, true)) return;
   if (!check_decimal_field(s, f, r, 4, kAccountLen, kAccountLen)) return;
 
-  decipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, b, b);
+  pin_key->cipher.decipher_block(b, b);
   Wiped<PinText> pin;
   const PinCheckResult result = extract_pin(b, f[4], pin.value);
 

@@ -7,23 +7,22 @@
 #include "commands/pin_fields.h"
 #include "commands/pvv.h"
 #include "crypto/constant_time.h"
-#include "crypto/des.h"
 
 namespace palisim {
 
 namespace {
 
 // The PVV of the PIN against the host's PVV in field 7.
-bool pvv_matches(const Fields& f, int32_t pvk_index, const PinText& pin, const Key& pvk) {
+bool pvv_matches(const Fields& f, int32_t pvk_index, const PinText& pin, const KeyCipher& pvk) {
   Pvv pvv;
-  compute_pvv(f[9], pvk_index, pin.view(), pvk.bytes.data(), pvk.len, pvv);
+  compute_pvv(f[9], pvk_index, pin.view(), pvk, pvv);
   return constant_time_equal(reinterpret_cast<const uint8_t*>(pvv.data()),
                              reinterpret_cast<const uint8_t*>(f[7].data()), kPvvLen);
 }
 
 }  // namespace
 
-void handle_verify_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
+void handle_verify_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
   // Field 6 is never read.
   if (!check_one_character_choice(s, f, r, 1, "3", kValueRefused)) return;
   if (!check_one_character_choice(s, f, r, 2, "17", kValueRefused)) return;
@@ -33,27 +32,29 @@ void handle_verify_pin(const Settings& s, const Fields& f, ReplyBuffer& r) {
   const bool dukpt = f[2][0] == '7';
   // The DUKPT form adds the key serial number and the mode.
   if (dukpt && !check_field_count(s, f, r, 13)) return;
-  Key pin_key;  // the PIN key, or the BDK
-  if (!read_key_block_field(f[4], 4, dukpt ? kBdkList : kDecipherPinKeyList, s, r, pin_key, true)) {
+  const ReadyKey* pin_key = nullptr;  // the PIN key, or the BDK
+  if (!read_key_block_field(f[4], 4, dukpt ? kBdkList : kDecipherPinKeyList, s, keys, r, pin_key,
+                            true)) {
     return;
   }
-  Key pvk;
-  if (!read_key_block_field(f[5], 5, kPvkList, s, r, pvk, true)) return;
+  const ReadyKey* pvk = nullptr;
+  if (!read_key_block_field(f[5], 5, kPvkList, s, keys, r, pvk, true)) return;
   if (!check_decimal_field(s, f, r, 7, kPvvLen, kPvvLen)) return;
   int32_t pvk_index = 0;
   if (!read_decimal_at_most(s, f, r, 8, kMaxPvkIndex, pvk_index)) return;
   if (!check_decimal_field(s, f, r, 9, kPvvAccountLen, kPvvAccountLen)) return;
   if (!check_decimal_field(s, f, r, 10, kAccountLen, kAccountLen)) return;
   if (dukpt) {
-    if (!decipher_dukpt_fields(s, f, r, 11, 12, 12, pin_key, b)) return;
+    if (!decipher_dukpt_fields(s, f, r, 11, 12, 12, pin_key->key, b)) return;
   } else {
-    decipher_block_by_key_length(pin_key.bytes.data(), pin_key.len, b, b);
+    pin_key->cipher.decipher_block(b, b);
   }
 
   Wiped<PinText> pin;
   const PinCheckResult result = extract_pin(b, f[10], pin.value);
-  const char check = result == kPinValid ? (pvv_matches(f, pvk_index, pin.value, pvk) ? 'Y' : 'N')
-                                         : pin_fault_character(result, s);
+  const char check = result == kPinValid
+                         ? (pvv_matches(f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
+                         : pin_fault_character(result, s);
 
   begin_success(r, "42");
   append_byte(r, static_cast<uint8_t>(check));

@@ -2,13 +2,12 @@
 
 #include "commands/decimalise.h"
 #include "commands/pin_block.h"
-#include "crypto/des.h"
 #include "crypto/secure_zero.h"
 
 namespace palisim {
 
-void compute_pvv(std::string_view account, int pvk_index, std::string_view pin, const uint8_t* pvk,
-                 int32_t pvk_len, Pvv& pvv) {
+void compute_pvv(std::string_view account, int pvk_index, std::string_view pin,
+                 const KeyCipher& pvk, Pvv& pvv) {
   // Account digits, key index and first four PIN digits fill all 16 nibbles.
   Wiped<PinBlock> block;
   uint8_t* b = block.value.data();
@@ -17,7 +16,7 @@ void compute_pvv(std::string_view account, int pvk_index, std::string_view pin, 
   set_nibble(b, kPvvAccountLen, static_cast<uint8_t>(pvk_index));
   for (size_t i = 0; i < kPvvLen; ++i)
     set_nibble(b, static_cast<int>(kPvvAccountLen + 1 + i), static_cast<uint8_t>(pin[i] - '0'));
-  encipher_block_by_key_length(pvk, pvk_len, b, b);
+  pvk.encipher_block(b, b);
 
   // The first four digits; A to F count only when fewer than four nibbles are decimal.
   decimalise_block(b, {pvv.data(), kPvvLen});

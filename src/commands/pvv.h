@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "crypto/key_cipher.h"
+
 namespace palisim {
 
 inline constexpr size_t kPvvLen = 4;
@@ -16,8 +18,9 @@ inline constexpr int kMaxPvkIndex = 6;
 using Pvv = std::array<char, kPvvLen + 1>;
 
 // account holds 11 decimal digits, pvk_index is 0 to 6 and pin at least four
-// decimal digits (checked by the caller). The PVK is 8, 16 or 24 bytes.
-void compute_pvv(std::string_view account, int pvk_index, std::string_view pin, const uint8_t* pvk,
-                 int32_t pvk_len, Pvv& pvv);
+// decimal digits (checked by the caller). pvk is the PIN verification key's
+// cipher.
+void compute_pvv(std::string_view account, int pvk_index, std::string_view pin,
+                 const KeyCipher& pvk, Pvv& pvv);
 
 }  // namespace palisim

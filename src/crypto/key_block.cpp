@@ -55,12 +55,8 @@ int32_t padded_key_len(const uint8_t padded[24]) {
 
 // Three-key triple-DES CBC over the 8 header characters and the 24
 // enciphered bytes with a zero chaining value; the last block is the MAC.
-void key_block_mac(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
+void key_block_mac(const TripleDesContext& ctx, std::string_view header,
                    const uint8_t enciphered[24], uint8_t mac[8]) {
-  Wiped<Bytes24> km;
-  block_mac_key(wrapping_key, wrapping_key_len, km.value.data());
-  TripleDesContext ctx;
-  make_three_key_triple_des_context(km.value.data(), ctx);
   uint8_t run[32];
   std::memcpy(run, header.data(), kKeyHeaderLen);
   std::memcpy(run + 8, enciphered, 24);
@@ -69,32 +65,31 @@ void key_block_mac(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::s
   std::memcpy(mac, run + 24, 8);
 }
 
-// A context from the block encryption key, and the header as chaining value.
-void make_key_cipher(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
-                     TripleDesContext& ctx, uint8_t cv[8]) {
-  Wiped<Bytes24> ke;
-  block_encryption_key(wrapping_key, wrapping_key_len, ke.value.data());
-  make_three_key_triple_des_context(ke.value.data(), ctx);
-  std::memcpy(cv, header.data(), kKeyHeaderLen);
-}
-
 }  // namespace
 
-void build_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
-                     const uint8_t* key, int32_t key_len, KeyBlockText& out) {
+void make_key_block_contexts(const uint8_t* wrapping_key, int32_t wrapping_key_len,
+                             KeyBlockContexts& out) {
+  Wiped<Bytes24> derived;
+  block_encryption_key(wrapping_key, wrapping_key_len, derived.value.data());
+  make_three_key_triple_des_context(derived.value.data(), out.encryption);
+  block_mac_key(wrapping_key, wrapping_key_len, derived.value.data());
+  make_three_key_triple_des_context(derived.value.data(), out.mac);
+}
+
+// The header is the chaining value of the key's encipherment.
+void build_key_block(const KeyBlockContexts& contexts, std::string_view header, const uint8_t* key,
+                     int32_t key_len, KeyBlockText& out) {
   assert(header.size() == kKeyHeaderLen);
   Wiped<Bytes24> padded;
   pad_key(key, key_len, padded.value);
 
   uint8_t enciphered[24];
-  {
-    TripleDesContext ctx;
-    uint8_t cv[8];
-    make_key_cipher(wrapping_key, wrapping_key_len, header, ctx, cv);
-    triple_des_cbc_encipher(ctx, cv, padded.value.data(), enciphered, sizeof enciphered);
-  }
+  uint8_t cv[8];
+  std::memcpy(cv, header.data(), kKeyHeaderLen);
+  triple_des_cbc_encipher(contexts.encryption, cv, padded.value.data(), enciphered,
+                          sizeof enciphered);
   uint8_t mac[8];
-  key_block_mac(wrapping_key, wrapping_key_len, header, enciphered, mac);
+  key_block_mac(contexts.mac, header, enciphered, mac);
 
   char* p = out.data();
   std::memcpy(p, header.data(), kKeyHeaderLen);
@@ -104,8 +99,7 @@ void build_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std:
   binary_to_hex(p + kMacHexAt, mac, sizeof mac);  // also writes the final NUL
 }
 
-bool open_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view block,
-                    Key& key) {
+bool open_key_block(const KeyBlockContexts& contexts, std::string_view block, Key& key) {
   assert(block.size() == kKeyBlockLen);
   std::string_view header = block.substr(0, kKeyHeaderLen);
   uint8_t enciphered[24];
@@ -113,17 +107,28 @@ bool open_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::
   hex_to_binary(enciphered, block.data() + kKeyHexAt, kKeyHexLen);
   hex_to_binary(received_mac, block.data() + kMacHexAt, kMacHexLen);
 
-  {
-    TripleDesContext ctx;
-    uint8_t cv[8];
-    make_key_cipher(wrapping_key, wrapping_key_len, header, ctx, cv);
-    triple_des_cbc_decipher(ctx, cv, enciphered, key.bytes.data(), sizeof enciphered);
-  }
+  uint8_t cv[8];
+  std::memcpy(cv, header.data(), kKeyHeaderLen);
+  triple_des_cbc_decipher(contexts.encryption, cv, enciphered, key.bytes.data(), sizeof enciphered);
   key.len = padded_key_len(key.bytes.data());
 
   uint8_t mac[8];
-  key_block_mac(wrapping_key, wrapping_key_len, header, enciphered, mac);
+  key_block_mac(contexts.mac, header, enciphered, mac);
   return constant_time_equal(mac, received_mac, sizeof mac);
+}
+
+void build_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
+                     const uint8_t* key, int32_t key_len, KeyBlockText& out) {
+  KeyBlockContexts contexts;
+  make_key_block_contexts(wrapping_key, wrapping_key_len, contexts);
+  build_key_block(contexts, header, key, key_len, out);
+}
+
+bool open_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view block,
+                    Key& key) {
+  KeyBlockContexts contexts;
+  make_key_block_contexts(wrapping_key, wrapping_key_len, contexts);
+  return open_key_block(contexts, block, key);
 }
 
 bool check_key_block_form(std::string_view text) {

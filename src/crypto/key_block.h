@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "crypto/des.h"
 #include "crypto/key.h"
 
 namespace palisim {
@@ -16,15 +17,33 @@ inline constexpr size_t kKeyBlockLen = 74;
 // A built block and its NUL.
 using KeyBlockText = std::array<char, kKeyBlockLen + 1>;
 
-// Builds the block for a key of 8, 16 or 24 bytes under a wrapping key of 8,
-// 16 or 24 bytes. header is exactly 8 characters (callers check). Hex digits
-// are written in uppercase.
-void build_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
-                     const uint8_t* key, int32_t key_len, KeyBlockText& out);
+// The two three-key triple-DES schedules that a wrapping key yields: one
+// enciphers the padded key, the other computes the MAC. Building them is most
+// of the work of opening or building a block, so a caller that wraps under
+// one key many times keeps them.
+struct KeyBlockContexts {
+  TripleDesContext encryption;
+  TripleDesContext mac;
+};
+
+// wrapping_key_len is 8, 16 or 24.
+void make_key_block_contexts(const uint8_t* wrapping_key, int32_t wrapping_key_len,
+                             KeyBlockContexts& out);
+
+// Builds the block for a key of 8, 16 or 24 bytes. header is exactly 8
+// characters (callers check). Hex digits are written in uppercase.
+void build_key_block(const KeyBlockContexts& contexts, std::string_view header, const uint8_t* key,
+                     int32_t key_len, KeyBlockText& out);
 
 // Deciphers the key of a block whose form check_key_block_form has passed,
 // reads its length from the padding, and verifies the MAC. key is written
 // even when the MAC does not match; it is then garbage.
+bool open_key_block(const KeyBlockContexts& contexts, std::string_view block, Key& key);
+
+// The same under a wrapping key of 8, 16 or 24 bytes, its contexts built for
+// the one call.
+void build_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view header,
+                     const uint8_t* key, int32_t key_len, KeyBlockText& out);
 bool open_key_block(const uint8_t* wrapping_key, int32_t wrapping_key_len, std::string_view block,
                     Key& key);
 

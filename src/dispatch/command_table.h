@@ -23,9 +23,15 @@ inline constexpr size_t kCommandCount = 16;
 std::span<const CommandRow> command_table();
 
 // Splits the request in place, looks field 0 up in the command table, checks
-// the field count and lets the row's handler write the reply. The reply
-// starts empty and without a recorded error. Returns the index of the row
-// that answered, or kCommandCount when no row matched (no fields, unknown code).
+// the field count and lets the row's handler write the reply, its keys read
+// through the connection's key cache. The reply starts empty and without a
+// recorded error. Returns the index of the row that answered, or
+// kCommandCount when no row matched (no fields, unknown code).
+size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
+                        ReplyBuffer& r);
+
+// The same without a connection: every key block is opened afresh, and the
+// keys are wiped when the request has its reply.
 size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r);
 
 }  // namespace palisim

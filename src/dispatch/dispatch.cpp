@@ -1,6 +1,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "protocol/errors.h"
 
@@ -27,7 +28,8 @@ const CommandRow* find_command(std::string_view code) {
 
 }  // namespace
 
-size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
+size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
+                        ReplyBuffer& r) {
   r.len = 0;
   r.error = nullptr;
   Fields f;
@@ -46,8 +48,13 @@ size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBu
     refuse(s, r, kTooFewFields, row->min_fields);
     return index;
   }
-  row->handler(s, f, r);
+  row->handler(s, keys, f, r);
   return index;
+}
+
+size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
+  KeyCache keys;
+  return dispatch_request(s, keys, text, text_len, r);
 }
 
 }  // namespace palisim

@@ -1,5 +1,7 @@
 #include "protocol/fields.h"
 
+#include <cstring>
+
 #include "protocol/errors.h"
 
 namespace palisim {
@@ -9,17 +11,19 @@ void split_request(char* text, int32_t text_len, Fields& f) {
   f.visible = 0;
   f.echo = false;
   if (text_len <= 1) return;
-  int32_t start = 1;
-  for (int32_t pos = 1; pos < text_len && f.count < kMaxFields; ++pos) {
-    char c = text[pos];
-    if (c == '>') break;
-    if (c == '#') {
-      text[pos] = '\0';
-      f.ptr[f.count] = text + start;
-      f.len[f.count] = static_cast<uint16_t>(pos - start);
-      ++f.count;
-      start = pos + 1;
-    }
+  // Fields end at '#'; the first '>' ends the request. memchr finds both a
+  // long field's end faster than a loop over its characters.
+  char* end = static_cast<char*>(std::memchr(text + 1, '>', static_cast<size_t>(text_len - 1)));
+  if (end == nullptr) end = text + text_len;
+  char* start = text + 1;
+  while (f.count < kMaxFields) {
+    auto* hash = static_cast<char*>(std::memchr(start, '#', static_cast<size_t>(end - start)));
+    if (hash == nullptr) break;
+    *hash = '\0';
+    f.ptr[f.count] = start;
+    f.len[f.count] = static_cast<uint16_t>(hash - start);
+    ++f.count;
+    start = hash + 1;
   }
   f.visible = f.count;
 }

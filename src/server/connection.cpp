@@ -52,7 +52,7 @@ void process_counted_request(Connection& c, char* request, int32_t request_len,
                              Clock::time_point& mark) {
   ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
   if (c.trace) c.trace->keep_request(request, request_len);
-  size_t command = dispatch_request(c.bufs->settings, request, request_len, r);
+  size_t command = dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
   Clock::time_point done = Clock::now();
   int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
   mark = done;
@@ -75,7 +75,7 @@ void process_request(Connection& c, char* request, int32_t request_len, Clock::t
     return;
   }
   ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
-  dispatch_request(c.bufs->settings, request, request_len, r);
+  dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
   c.held_len = queue_reply(c, r.len) ? 0 : r.len;
 }
 
@@ -133,6 +133,7 @@ void close_connection_slot(Connection& c) {
   }
   graceful_close(c.fd);
   wipe_settings(c.bufs->settings);
+  c.bufs->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
   secure_zero(c.bufs.get(), sizeof(ConnectionBuffers));
   c.bufs.reset();

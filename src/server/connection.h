@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "crypto/key_cache.h"
 #include "protocol/settings.h"
 
 namespace palisim {
@@ -27,6 +28,7 @@ struct ConnectionBuffers {
   char output[kOutputCapacity];  // reply bytes not yet sent
   char reply[kReplyCapacity];    // where the current request's reply is written
   Settings settings;             // this connection's device state
+  KeyCache keys;                 // keys its requests opened, and the MFK's contexts
 };
 
 struct Connection {

@@ -41,7 +41,7 @@ class ReadKeyBlockField : public ::testing::Test {
   std::string read(const std::string& field, bool refuse_single = false,
                    std::string_view list = kList) {
     r_.len = 0;
-    ok_ = read_key_block_field(field, 3, list, s_, r_, key_, refuse_single);
+    ok_ = read_key_block_field(field, 3, list, s_, keys_, r_, key_, refuse_single);
     EXPECT_EQ(ok_, r_.len == 0) << "a reply exactly when refused";
     return std::string(r_.view());
   }
@@ -49,7 +49,8 @@ class ReadKeyBlockField : public ::testing::Test {
   Settings s_;
   std::array<char, 5120> storage_{};
   ReplyBuffer r_{storage_};
-  Key key_;
+  KeyCache keys_;
+  const ReadyKey* key_ = nullptr;
   bool ok_ = false;
   uint8_t key_in_[24];
   uint8_t kek_[16];
@@ -59,8 +60,8 @@ TEST_F(ReadKeyBlockField, GoodBlockGivesKeyAndLengthAndNoReply) {
   for (int32_t key_len : {8, 16, 24}) {
     EXPECT_EQ(read(block_under_mfk("1CDNN000", key_len)), "");
     EXPECT_TRUE(ok_);
-    EXPECT_EQ(key_.len, key_len);
-    EXPECT_EQ(0, std::memcmp(key_.bytes.data(), key_in_, static_cast<size_t>(key_len)));
+    EXPECT_EQ(key_->key.len, key_len);
+    EXPECT_EQ(0, std::memcmp(key_->key.bytes.data(), key_in_, static_cast<size_t>(key_len)));
   }
 }
 
@@ -115,7 +116,7 @@ TEST_F(ReadKeyBlockField, SingleLengthRefusalFollowsOpt6c) {
   std::string single = block_under_mfk("1CDNE000", 8);
   EXPECT_EQ(read(single, true), "<00#060335#0209##>");
   EXPECT_EQ(read(single, false), "");
-  EXPECT_EQ(key_.len, 8);
+  EXPECT_EQ(key_->key.len, 8);
   s_.opt6c = 1;
   EXPECT_EQ(read(single, true), "");
   // Refusal concerns single-length keys only.
@@ -133,30 +134,30 @@ TEST_F(ReadKeyBlockField, UnderKeyUsesTheKekAndNeedsNoMfk) {
   build_key_block(kek_, 16, "1CDNE000", key_in_, 24, t);
   std::string block = t.data();
   s_.mfk_present = 0;
+  Key kek;
+  std::memcpy(kek.bytes.data(), kek_, sizeof kek_);
+  kek.len = sizeof kek_;
 
   r_.len = 0;
-  EXPECT_TRUE(
-      read_key_block_field_under_key(block, 2, kList, s_, r_, key_, true, kek_, sizeof kek_));
+  EXPECT_TRUE(read_key_block_field_under_key(block, 2, kList, s_, keys_, r_, key_, true, kek));
   EXPECT_EQ(r_.len, 0);
-  EXPECT_EQ(key_.len, 24);
-  EXPECT_EQ(0, std::memcmp(key_.bytes.data(), key_in_, 24));
+  EXPECT_EQ(key_->key.len, 24);
+  EXPECT_EQ(0, std::memcmp(key_->key.bytes.data(), key_in_, 24));
 
-  uint8_t other[16];
-  std::memcpy(other, kek_, 16);
-  other[15] ^= 0x40;
+  kek.bytes[15] ^= 0x40;
   r_.len = 0;
-  EXPECT_FALSE(
-      read_key_block_field_under_key(block, 2, kList, s_, r_, key_, true, other, sizeof other));
+  EXPECT_FALSE(read_key_block_field_under_key(block, 2, kList, s_, keys_, r_, key_, true, kek));
   EXPECT_EQ(r_.view(), "<00#060235#0622##>");
+  kek.bytes[15] ^= 0x40;
 
   // The same checks precede the key: length first, then the header.
   r_.len = 0;
-  EXPECT_FALSE(read_key_block_field_under_key(block.substr(1), 2, kList, s_, r_, key_, true, kek_,
-                                              sizeof kek_));
+  EXPECT_FALSE(
+      read_key_block_field_under_key(block.substr(1), 2, kList, s_, keys_, r_, key_, true, kek));
   EXPECT_EQ(r_.view(), "<00#010235#0003##>");
   r_.len = 0;
   EXPECT_FALSE(
-      read_key_block_field_under_key(block, 2, "1CDNN000", s_, r_, key_, true, kek_, sizeof kek_));
+      read_key_block_field_under_key(block, 2, "1CDNN000", s_, keys_, r_, key_, true, kek));
   EXPECT_EQ(r_.view(), "<00#060235#0620##>");
 }
 

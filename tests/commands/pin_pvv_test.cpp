@@ -18,8 +18,9 @@ std::string pvv_of(const std::string& pin, int index = 1, const std::string& pvk
   std::string pvk = bytes_from_hex(pvk_hex);
   Pvv pvv;
   pvv.fill('#');
-  compute_pvv(account, index, pin, reinterpret_cast<const uint8_t*>(pvk.data()),
-              static_cast<int32_t>(pvk.size()), pvv);
+  const KeyCipher cipher(reinterpret_cast<const uint8_t*>(pvk.data()),
+                         static_cast<int32_t>(pvk.size()));
+  compute_pvv(account, index, pin, cipher, pvv);
   EXPECT_EQ(pvv[4], '\0');
   return pvv.data();
 }

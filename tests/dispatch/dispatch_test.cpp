@@ -3,17 +3,25 @@
 
 #include <string>
 
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "protocol/fields.h"
+#include "sample_configuration.h"
+#include "sample_requests.h"
 
 namespace palisim {
 namespace {
 
-// Dispatches a copy of the request and returns the reply text.
-std::string run(std::string request, const Settings& s = Settings{}) {
+// Dispatches a copy of the request, through the cache when one is given,
+// and returns the reply text.
+std::string run(std::string request, const Settings& s = Settings{}, KeyCache* keys = nullptr) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
+  if (keys != nullptr) {
+    dispatch_request(s, *keys, request.data(), static_cast<int32_t>(request.size()), r);
+  } else {
+    dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
+  }
   return std::string(r.view());
 }
 
@@ -138,6 +146,19 @@ TEST(Dispatch, LongestEchoFitsTheReplyBuffer) {
   std::string field(5100, 'x');
   std::string reply = run("<00#" + field + "#^" + std::string(10, 'e') + "#>");
   EXPECT_EQ(reply, "<00#000035#" + field + "#^eeeeeeeeee#>\r\n");
+}
+
+// Every sample request, sent twice over one cache (the second time its keys
+// are all found there), gets the reply it gets without a cache.
+TEST(Dispatch, KeysFromTheCacheGiveTheRepliesOfKeysOpenedAfresh) {
+  const Settings s = testing::sample_settings();
+  KeyCache keys;
+  for (const testing::SampleRequest& sample : testing::sample_requests()) {
+    const std::string uncached = run(sample.text, s);
+    if (run(sample.text, s) != uncached) continue;  // a generated key or chaining value
+    EXPECT_EQ(run(sample.text, s, &keys), uncached) << sample.name;
+    EXPECT_EQ(run(sample.text, s, &keys), uncached) << sample.name << ", keys from the cache";
+  }
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 // Keys, derived keys, PIN blocks and clear PINs do not outlive the request:
 // not on the stack a handler ran on, not in the reply buffer beyond the
 // reply, not in the buffers a connection reuses; nor do they show in the
-// request trace unless it is full.
+// request trace unless it is full. The keys a connection's cache holds do not
+// outlive the connection.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "crypto/key_cache.h"
 #include "crypto/wrapping_key.h"
 #include "dispatch/command_table.h"
 #include "hex_text.h"
@@ -20,6 +24,34 @@
 #include "sample_requests.h"
 #include "server/connection.h"
 #include "trace_capture.h"
+
+// Every allocation goes through malloc and free here, so that the bytes of
+// one watched block can be copied out as they are when it is freed.
+namespace {
+
+const void* watched_block = nullptr;
+std::vector<char>* freed_copy = nullptr;  // sized beforehand: no allocation while freeing
+
+void keep_if_watched(void* p) {
+  if (p == nullptr || p != watched_block) return;
+  std::memcpy(freed_copy->data(), p, freed_copy->size());
+  watched_block = nullptr;
+}
+
+}  // namespace
+
+void* operator new(size_t n) {
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  keep_if_watched(p);
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  keep_if_watched(p);
+  std::free(p);
+}
 
 namespace palisim::testing {
 namespace {
@@ -197,6 +229,35 @@ TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkOrClearPin) {
   EXPECT_EQ(found_in(masked), "");
   // The full trace shows them, so the scan does find what is there.
   EXPECT_NE(found_in(served_trace(lines, TraceMode::kFull)), "");
+}
+
+TEST(KeyMaterial, ClosingAConnectionLeavesNoKeyItsCacheHeld) {
+  const Settings settings = sample_settings();
+  SecretPieces secrets(settings);
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+  ConnectionTable table;
+  Connection* c = open_connection_slot(table, pair[0], settings);
+  ASSERT_NE(c, nullptr);
+  for (const SampleRequest& sample : sample_requests()) {
+    const std::string line = sample.text + "\r";
+    if (!sample.valid() || line.size() > sizeof c->bufs->input) continue;
+    std::memcpy(c->bufs->input, line.data(), line.size());
+    c->in_len = static_cast<int32_t>(line.size());
+    process_input_lines(*c);
+    deliver(*c, pair[1]);
+  }
+  const KeyCache& keys = c->bufs->keys;
+  EXPECT_NE(joined(secrets.find_in({reinterpret_cast<const char*>(&keys), sizeof keys})), "")
+      << "the cache holds keys while the connection is open";
+
+  std::vector<char> freed(sizeof(ConnectionBuffers));
+  freed_copy = &freed;
+  watched_block = c->bufs.get();
+  close_connection_slot(*c);
+  close(pair[1]);
+  EXPECT_EQ(watched_block, nullptr) << "the buffers were freed";
+  EXPECT_EQ(joined(secrets.find_in({freed.data(), freed.size()})), "");
 }
 
 }  // namespace
