@@ -78,10 +78,12 @@ exec 3<>"/dev/tcp/127.0.0.1/$port"
 printf '<00#installed#>\r' >&3
 IFS= read -r -t 5 reply <&3
 exec 3>&-
+cli_reply=$(/usr/bin/palisim-cli --port "$port" '<00#from-cli#>') || fail "palisim-cli failed"
 kill -TERM "$pid"
 wait "$pid"
 pid=""
 [ "$reply" = $'<00#000035#installed#>\r' ] || fail "unexpected reply: $reply"
+[ "$cli_reply" = '<00#000035#from-cli#>' ] || fail "unexpected palisim-cli reply: $cli_reply"
 /usr/bin/palisimstress --help >/dev/null || [ $? -eq 2 ]
 echo "installed package answers: ${reply%$'\r'}"
 
