@@ -16,6 +16,7 @@
 #include <confuse.h>
 
 #include "config/config.h"
+#include "config/parser.h"
 #include "config/validation.h"
 #include "crypto/secure_zero.h"
 
@@ -34,13 +35,6 @@ struct FileCloser {
   void operator()(FILE* file) const { fclose(file); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-
-// libConfuse's scanner keeps its state in globals, and freeing a root
-// configuration resets them, so parsing and freeing take turns process-wide.
-std::mutex& parser_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
 
 // A file's text, wiped when it goes: it holds the keys.
 struct FileText {
@@ -100,32 +94,31 @@ void print_library_message(cfg_t*, const char* format, va_list args) {
 }
 
 // The options of an `atalla` section: the two keys, a row per option flag as
-// the settings table lists it, then the PIN and key-usage options.
+// the settings table lists it, the PIN and key-usage options, then the
+// inject sections.
 const cfg_opt_t kKeyOptions[] = {
     CFG_STR("mfk", "", CFGF_NONE),
     CFG_STR("pmfk", "", CFGF_NONE),
 };
 const cfg_opt_t kPinAndUsageOptions[] = {
-    CFG_INT("opta0", 4, CFGF_NONE),
-    CFG_STR("opta1", "L", CFGF_NONE),
-    CFG_STR("opta2", "B", CFGF_NONE),
-    CFG_STR("opte0", "", CFGF_NONE),
-    CFG_STR("opte1", "", CFGF_NONE),
-    CFG_BOOL("opte2", cfg_false, CFGF_NONE),
-    CFG_BOOL("opte3", cfg_false, CFGF_NONE),
-    CFG_BOOL("opte4", cfg_false, CFGF_NONE),
-    CFG_END(),
+    CFG_INT("opta0", 4, CFGF_NONE),          CFG_STR("opta1", "L", CFGF_NONE),
+    CFG_STR("opta2", "B", CFGF_NONE),        CFG_STR("opte0", "", CFGF_NONE),
+    CFG_STR("opte1", "", CFGF_NONE),         CFG_BOOL("opte2", cfg_false, CFGF_NONE),
+    CFG_BOOL("opte3", cfg_false, CFGF_NONE), CFG_BOOL("opte4", cfg_false, CFGF_NONE),
 };
 using SectionOptions = std::array<cfg_opt_t, std::size(kKeyOptions) + kOptionFlags.size() +
-                                                 std::size(kPinAndUsageOptions)>;
+                                                 std::size(kPinAndUsageOptions) + 2>;
 
-SectionOptions section_options() {
+// `inject` must outlive the parse of the rows.
+SectionOptions section_options(InjectOptions& inject) {
   SectionOptions rows;
   cfg_opt_t* row = std::copy(std::begin(kKeyOptions), std::end(kKeyOptions), rows.begin());
   for (const OptionFlag& flag : kOptionFlags) {
     *row++ = CFG_BOOL(flag.name.data(), flag.default_value ? cfg_true : cfg_false, CFGF_NONE);
   }
-  std::copy(std::begin(kPinAndUsageOptions), std::end(kPinAndUsageOptions), row);
+  row = std::copy(std::begin(kPinAndUsageOptions), std::end(kPinAndUsageOptions), row);
+  *row++ = CFG_SEC("inject", inject.data(), CFGF_MULTI);
+  *row = CFG_END();
   return rows;
 }
 
@@ -134,6 +127,11 @@ void wipe_text(char* text) {
 }
 
 }  // namespace
+
+std::mutex& parser_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 void set_configuration_output(FILE* out) {
   output_stream.store(out);
@@ -175,7 +173,8 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
     return nullptr;
   }
 
-  SectionOptions atalla_options = section_options();
+  InjectOptions inject_rows = inject_options();
+  SectionOptions atalla_options = section_options(inject_rows);
   // CFGF_NOCASE on the section itself makes its titles case-insensitive;
   // the flag given to cfg_init covers option names only.
   cfg_opt_t options[] = {
@@ -200,6 +199,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);
   cfg_set_validate_func(raw, "atalla|opta1", check_pin_sanity_indicator);
   cfg_set_validate_func(raw, "atalla|opta2", check_second_pin_indicator);
+  set_inject_checks(raw, "atalla|inject");
   int result = cfg_parse_fp(raw, file.get());
   lock.unlock();
 

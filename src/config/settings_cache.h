@@ -7,14 +7,17 @@
 #include <optional>
 
 #include "config/config.h"
+#include "config/inject_rules.h"
 #include "protocol/settings.h"
 
 namespace palisim {
 
 class SettingsCache {
  public:
-  // Both texts must outlive the cache.
-  SettingsCache(const char* path, const char* section_title);
+  // Both texts must outlive the cache; `command_line_rules` (null for none)
+  // come before the file's rules.
+  SettingsCache(const char* path, const char* section_title,
+                const InjectRules* command_line_rules = nullptr);
   ~SettingsCache();
   SettingsCache(const SettingsCache&) = delete;
   SettingsCache& operator=(const SettingsCache&) = delete;
@@ -27,13 +30,17 @@ class SettingsCache {
   const Settings& settings() const { return settings_; }
   // The file's idle_timeout in seconds; 0 (never) when the file gave none.
   uint32_t idle_timeout_s() const { return idle_timeout_s_; }
+  // The command line's inject rules, then the section's.
+  const InjectRules& inject_rules() const { return inject_rules_; }
 
  private:
   const char* path_;
   const char* section_title_;
+  InjectRules command_line_rules_;
   std::optional<FileVersion> version_;  // of the file parsed last; none if not opened
   Settings settings_;
   uint32_t idle_timeout_s_ = 0;
+  InjectRules inject_rules_;
 };
 
 }  // namespace palisim

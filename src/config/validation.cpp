@@ -1,8 +1,13 @@
 #include "config/validation.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <string_view>
 
+#include "config/inject_rules.h"
 #include "crypto/hex.h"
+#include "dispatch/command_table.h"
 
 namespace palisim {
 
@@ -17,6 +22,13 @@ constexpr long kMaxIdleTimeout = 86400;
 std::string_view text_of(cfg_opt_t* opt) {
   const char* text = cfg_opt_getnstr(opt, 0);
   return text ? std::string_view(text) : std::string_view();
+}
+
+// The commands whose replies carry a verification result, and "*".
+bool approvable(const char* command) {
+  static constexpr const char* kCodes[] = {"*", "31", "32", "37", "5e", "99"};
+  return std::any_of(std::begin(kCodes), std::end(kCodes),
+                     [command](const char* code) { return strcasecmp(command, code) == 0; });
 }
 
 }  // namespace
@@ -61,6 +73,68 @@ int check_second_pin_indicator(cfg_t* cfg, cfg_opt_t* opt) {
   std::string_view v = text_of(opt);
   if (v == "B" || v == "D" || v == "S") return 0;
   cfg_error(cfg, "second PIN indicator must be B, D or S");
+  return -1;
+}
+
+int check_inject_command(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view command = text_of(opt);
+  if (command == "*" || command_row(command) != kCommandCount) return 0;
+  cfg_error(cfg, "inject command must be * or a command code such as 31, not '%.*s'",
+            static_cast<int>(command.size()), command.data());
+  return -1;
+}
+
+int check_inject_probability(cfg_t* cfg, cfg_opt_t* opt) {
+  double p = cfg_opt_getnfloat(opt, 0);
+  if (p >= 0.0 && p <= 1.0) return 0;
+  cfg_error(cfg, "inject probability must be 0 to 1, not %g", p);
+  return -1;
+}
+
+int check_inject_delay(cfg_t* cfg, cfg_opt_t* opt) {
+  long ms = cfg_opt_getnint(opt, 0);
+  if (ms >= 0 && ms <= kMaxInjectDelayMs) return 0;
+  cfg_error(cfg, "inject %s must be 0 to %d, not %ld", cfg_opt_name(opt), kMaxInjectDelayMs, ms);
+  return -1;
+}
+
+int check_inject_reply(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view reply = text_of(opt);
+  bool printable =
+      std::all_of(reply.begin(), reply.end(), [](char ch) { return ch >= ' ' && ch <= '~'; });
+  if (!reply.empty() && printable) return 0;
+  // Unprintable text would not show in the message either.
+  cfg_error(cfg, reply.empty() ? "inject reply must not be empty"
+                               : "inject reply must be printable text without line ends or tabs");
+  return -1;
+}
+
+int check_inject_section(cfg_t* cfg, cfg_opt_t* opt) {
+  unsigned int count = cfg_opt_size(opt);
+  if (count > kMaxInjectRules) {
+    cfg_error(cfg, "more than %d inject sections in section '%s'", kMaxInjectRules, cfg_title(cfg));
+    return -1;
+  }
+  cfg_t* rule = cfg_opt_getnsec(opt, count - 1);
+  const char* command = cfg_getstr(rule, "command");
+  if (!command) {
+    cfg_error(cfg, "inject section without a command");
+    return -1;
+  }
+  bool reply = cfg_getstr(rule, "reply") != nullptr;
+  bool close = cfg_getbool(rule, "close") == cfg_true;
+  bool approve = cfg_getbool(rule, "approve") == cfg_true;
+  bool delayed = cfg_getint(rule, "latency_ms") != 0 || cfg_getint(rule, "jitter_ms") != 0;
+  const char* refusal = nullptr;
+  if (reply + close + approve > 1) {
+    refusal = "gives more than one of reply, close and approve";
+  } else if (!reply && !close && !approve && !delayed) {
+    refusal = "does nothing: give latency_ms, jitter_ms, reply, close or approve";
+  } else if (approve && !approvable(command)) {
+    refusal = "cannot approve: approve takes 31, 32, 37, 5E, 99 or *";
+  }
+  if (!refusal) return 0;
+  cfg_error(cfg, "inject section for command %s %s", command, refusal);
   return -1;
 }
 

@@ -14,4 +14,12 @@ int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
 int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);
 int check_second_pin_indicator(cfg_t* cfg, cfg_opt_t* opt);
 
+// An inject section: its options, then the section as a whole once it ends
+// (a command, one action at most, approve only where a verification is).
+int check_inject_command(cfg_t* cfg, cfg_opt_t* opt);
+int check_inject_probability(cfg_t* cfg, cfg_opt_t* opt);
+int check_inject_delay(cfg_t* cfg, cfg_opt_t* opt);
+int check_inject_reply(cfg_t* cfg, cfg_opt_t* opt);
+int check_inject_section(cfg_t* cfg, cfg_opt_t* opt);
+
 }  // namespace palisim

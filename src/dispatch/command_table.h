@@ -22,6 +22,13 @@ inline constexpr size_t kCommandCount = 16;
 
 std::span<const CommandRow> command_table();
 
+// The row of the command with that code, in any case; kCommandCount for none.
+size_t command_row(std::string_view code);
+
+// The row that field 0 of a request "<...>" names, as dispatch_request would
+// find it, without cutting the request up.
+size_t command_of_request(std::string_view request);
+
 // Splits the request in place, looks field 0 up in the command table, checks
 // the field count and lets the row's handler write the reply, its keys read
 // through the connection's key cache. The reply starts empty and without a

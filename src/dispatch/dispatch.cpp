@@ -28,6 +28,18 @@ const CommandRow* find_command(std::string_view code) {
 
 }  // namespace
 
+size_t command_row(std::string_view code) {
+  const CommandRow* row = find_command(code);
+  return row ? static_cast<size_t>(row - command_table().data()) : kCommandCount;
+}
+
+size_t command_of_request(std::string_view request) {
+  std::string_view fields = request.substr(1);
+  fields = fields.substr(0, fields.find('>'));
+  size_t end = fields.find('#');
+  return end == std::string_view::npos ? kCommandCount : command_row(fields.substr(0, end));
+}
+
 size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
                         ReplyBuffer& r) {
   r.len = 0;

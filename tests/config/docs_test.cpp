@@ -53,6 +53,8 @@ std::string type_name(cfg_type_t t) {
       return "integer";
     case CFGT_BOOL:
       return "boolean";
+    case CFGT_FLOAT:
+      return "float";
     case CFGT_SEC:
       return "section";
     default:
@@ -61,6 +63,7 @@ std::string type_name(cfg_type_t t) {
 }
 
 std::string default_text(const cfg_opt_t& opt) {
+  if (opt.flags & CFGF_NODEFAULT) return "none";
   switch (opt.type) {
     case CFGT_STR:
       return std::string("\"") + (opt.def.string ? opt.def.string : "") + "\"";
@@ -68,6 +71,11 @@ std::string default_text(const cfg_opt_t& opt) {
       return std::to_string(opt.def.number);
     case CFGT_BOOL:
       return opt.def.boolean ? "true" : "false";
+    case CFGT_FLOAT: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%g", opt.def.fpnumber);
+      return text;
+    }
     default:
       return "none";
   }
