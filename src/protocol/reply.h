@@ -18,6 +18,7 @@ struct ReplyBuffer {
   std::span<char> buf;               // storage owned by the caller; its size is the capacity
   int32_t len = 0;                   // bytes written so far; the reply is not NUL-terminated
   const ErrorKind* error = nullptr;  // the error the reply refuses with; null for a success
+  bool approve = false;  // an inject rule: verification results in the reply report a pass
 
   std::string_view view() const { return {buf.data(), static_cast<size_t>(len)}; }
 };
