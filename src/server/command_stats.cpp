@@ -1,6 +1,7 @@
 #include "server/command_stats.h"
 
 #include <cctype>
+#include <cstdio>
 #include <string_view>
 
 #include "server/diag.h"
@@ -9,11 +10,21 @@ namespace palisim {
 
 namespace {
 
-void print_row(const char* name, uint64_t requests, uint64_t errors, uint64_t handler_ns) {
+struct Counts {
+  uint64_t requests = 0, errors = 0, handler_ns = 0, injected = 0;
+};
+
+// The injected column only when `injected`.
+void print_row(const char* name, const Counts& n, bool injected) {
   double per_request =
-      requests ? static_cast<double>(handler_ns) / 1e3 / static_cast<double>(requests) : 0.0;
-  diag("  %-8s %12llu %10llu %14.3f %12.2f\n", name, static_cast<unsigned long long>(requests),
-       static_cast<unsigned long long>(errors), static_cast<double>(handler_ns) / 1e6, per_request);
+      n.requests ? static_cast<double>(n.handler_ns) / 1e3 / static_cast<double>(n.requests) : 0.0;
+  char column[24] = "";
+  if (injected) {
+    std::snprintf(column, sizeof column, " %10llu", static_cast<unsigned long long>(n.injected));
+  }
+  diag("  %-8s %12llu %10llu %14.3f %12.2f%s\n", name, static_cast<unsigned long long>(n.requests),
+       static_cast<unsigned long long>(n.errors), static_cast<double>(n.handler_ns) / 1e6,
+       per_request, column);
 }
 
 }  // namespace
@@ -26,14 +37,20 @@ uint64_t CommandStats::requests() const {
 }
 
 void CommandStats::print() const {
+  bool injected = false;
+  for (const Row& row : rows_)
+    injected = injected || row.injected.load(std::memory_order_relaxed) != 0;
   diag("Requests by command:\n");
-  diag("  %-8s %12s %10s %14s %12s\n", "command", "requests", "errors", "handler ms", "us/request");
-  uint64_t requests = 0, errors = 0, handler_ns = 0;
+  diag("  %-8s %12s %10s %14s %12s%s\n", "command", "requests", "errors", "handler ms",
+       "us/request", injected ? "   injected" : "");
+  Counts total;
   for (size_t i = 0; i < rows_.size(); ++i) {
-    uint64_t n = rows_[i].requests.load(std::memory_order_relaxed);
-    if (n == 0) continue;
-    uint64_t e = rows_[i].errors.load(std::memory_order_relaxed);
-    uint64_t ns = rows_[i].handler_ns.load(std::memory_order_relaxed);
+    const Row& row = rows_[i];
+    Counts n{row.requests.load(std::memory_order_relaxed),
+             row.errors.load(std::memory_order_relaxed),
+             row.handler_ns.load(std::memory_order_relaxed),
+             row.injected.load(std::memory_order_relaxed)};
+    if (n.requests == 0) continue;
     char name[8] = "other";
     if (i < kCommandCount) {
       // Codes as the protocol writes them: 1A, 5D, 11B.
@@ -43,12 +60,13 @@ void CommandStats::print() const {
         name[len] = static_cast<char>(std::toupper(static_cast<unsigned char>(code[len])));
       name[len] = '\0';
     }
-    print_row(name, n, e, ns);
-    requests += n;
-    errors += e;
-    handler_ns += ns;
+    print_row(name, n, injected);
+    total.requests += n.requests;
+    total.errors += n.errors;
+    total.handler_ns += n.handler_ns;
+    total.injected += n.injected;
   }
-  print_row("total", requests, errors, handler_ns);
+  print_row("total", total, injected);
 }
 
 }  // namespace palisim

@@ -12,6 +12,7 @@
 #include "protocol/reply.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
+#include "server/fault_injection.h"
 #include "server/request_trace.h"
 
 namespace palisim {
@@ -44,33 +45,71 @@ bool queue_reply(Connection& c, int32_t reply_len) {
 
 using Clock = std::chrono::steady_clock;
 
-// Dispatches and queues as process_request does, for the statistics and the
-// trace. One clock reading per request: the time since `mark`, the end of
-// the previous request or the start of the pass, is this request's, so the
-// cutting of the request out of its line counts with its handler.
+// Dispatches the request, or lets the inject rule that took it answer or
+// close instead; returns the request's row of the command table.
+size_t answer_request(Connection& c, char* request, int32_t request_len, const Injection& inj,
+                      ReplyBuffer& r) {
+  if (!inj.rule || !inj.rule->replaces_reply()) {
+    r.approve = inj.rule && inj.rule->approve;
+    return dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
+  }
+  if (!inj.rule->close) write_injected_reply(c.bufs->settings, *inj.rule, r);
+  return inj.command;
+}
+
+// Queues the reply, or holds it for room or for the rule's delay; a rule's
+// close holds the connection instead. Returns whether the reply was queued.
+bool deliver_reply(Connection& c, int32_t reply_len, const Injection& inj, Clock::time_point now) {
+  if (inj.delay_ms > 0) {
+    c.held_until_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() +
+        inj.delay_ms;
+  }
+  if (inj.rule && inj.rule->close) {
+    c.close_held = true;
+    return false;
+  }
+  bool queued = c.held_until_ms == 0 && queue_reply(c, reply_len);
+  c.held_len = queued ? 0 : reply_len;
+  return queued;
+}
+
+// Dispatches and queues as process_request does, for the statistics, the
+// trace and the inject rules. One clock reading per request: the time since
+// `mark`, the end of the previous request or the start of the pass, is this
+// request's, so the cutting of the request out of its line counts with its
+// handler.
 void process_counted_request(Connection& c, char* request, int32_t request_len,
                              Clock::time_point& mark) {
   ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
   if (c.trace) c.trace->keep_request(request, request_len);
-  size_t command = dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
+  Injection inj;
+  if (c.bufs->inject.count != 0) {
+    inj = choose_injection(c.bufs->inject,
+                           command_of_request({request, static_cast<size_t>(request_len)}),
+                           c.random_state);
+  }
+  size_t command = answer_request(c, request, request_len, inj, r);
   Clock::time_point done = Clock::now();
   int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
   mark = done;
-  if (c.stats) c.stats->record(command, r.error != nullptr, spent);
-  bool queued = queue_reply(c, r.len);
-  c.held_len = queued ? 0 : r.len;
+  if (c.stats) {
+    c.stats->record(command, r.error != nullptr, spent);
+    if (inj.rule) c.stats->record_injection(command);
+  }
+  bool queued = deliver_reply(c, r.len, inj, done);
   if (!c.trace) return;
   // A queued reply has left the reply buffer for the end of the output.
   std::string_view reply =
       queued ? std::string_view(c.bufs->output + c.out_len - r.len, static_cast<size_t>(r.len))
              : r.view();
-  c.trace->request_line(c, reply, r.error, spent);
+  c.trace->request_line(c, reply, r.error, spent, inj);
   // Writing the line is no part of the next request.
   mark = Clock::now();
 }
 
 void process_request(Connection& c, char* request, int32_t request_len, Clock::time_point& mark) {
-  if (c.stats || c.trace) {
+  if (c.stats || c.trace || c.bufs->inject.count != 0) {
     process_counted_request(c, request, request_len, mark);
     return;
   }
@@ -86,7 +125,7 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
   char* in = c.bufs->input;
   int32_t pos = start;
   bool whole_line = !c.mid_line;
-  while (c.held_len == 0) {
+  while (!c.holding()) {
     auto* open = static_cast<char*>(std::memchr(in + pos, '<', static_cast<size_t>(end - pos)));
     if (!open) break;
     auto open_at = static_cast<int32_t>(open - in);
@@ -101,7 +140,7 @@ int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
   if (c.trace && whole_line && pos == start) {
     c.trace->line_without_request(c, {in + start, static_cast<size_t>(end - start)});
   }
-  c.mid_line = c.held_len != 0;
+  c.mid_line = c.holding();
   return c.mid_line ? pos : end;
 }
 
@@ -114,7 +153,9 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings&
     c.in_use = true;
     c.fd = fd;
     c.in_len = c.out_start = c.out_len = c.held_len = 0;
-    c.resume = c.overlong = c.mid_line = c.requested = false;
+    c.held_until_ms = 0;
+    c.random_state = 0;
+    c.resume = c.overlong = c.mid_line = c.requested = c.close_held = false;
     c.peer[0] = '\0';
     c.stats = nullptr;
     c.trace = nullptr;
@@ -176,18 +217,27 @@ IoResult write_to_connection(Connection& c) {
   secure_zero(c.bufs->output + c.out_start, static_cast<size_t>(n));
   c.out_start += static_cast<int32_t>(n);
   if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
-  if (c.held_len != 0 && queue_reply(c, c.held_len)) {
+  if (c.held_len != 0 && c.held_until_ms == 0 && queue_reply(c, c.held_len)) {
     c.held_len = 0;
     c.resume = true;
   }
   return kKeep;
 }
 
+void release_delayed_reply(Connection& c) {
+  c.held_until_ms = 0;
+  if (c.held_len != 0 && queue_reply(c, c.held_len)) {
+    c.held_len = 0;
+    c.resume = true;
+  }
+}
+
 void process_input_lines(Connection& c) {
   char* in = c.bufs->input;
   int32_t consumed = 0;
-  Clock::time_point mark = c.stats || c.trace ? Clock::now() : Clock::time_point();
-  while (c.held_len == 0) {
+  bool timed = c.stats || c.trace || c.bufs->inject.count != 0;
+  Clock::time_point mark = timed ? Clock::now() : Clock::time_point();
+  while (!c.holding()) {
     auto* cr = static_cast<char*>(
         std::memchr(in + consumed, '\r', static_cast<size_t>(c.in_len - consumed)));
     if (!cr) break;
@@ -201,7 +251,7 @@ void process_input_lines(Connection& c) {
     secure_zero(in + c.in_len, static_cast<size_t>(consumed));
   }
   // A full buffer without a line end can never make progress.
-  c.overlong = c.held_len == 0 && c.in_len == kInputCapacity;
+  c.overlong = !c.holding() && c.in_len == kInputCapacity;
   if (c.overlong) {
     diag("Socket %d sent %d bytes without a carriage return; closing it.\n", c.fd,
          static_cast<int>(kInputCapacity));

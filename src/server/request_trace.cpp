@@ -53,27 +53,34 @@ void RequestTrace::keep_request(const char* text, int32_t len) {
 }
 
 void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                                int64_t handler_ns) {
+                                int64_t handler_ns, const Injection& injection) {
   std::string_view request(request_, static_cast<size_t>(request_len_));
   reply = without_line_end(reply).substr(0, kReplyCapacity);
   std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
   if (!full_) {
     std::string_view code = command_code(request);
-    // Error replies carry no field of the request; only success replies are masked.
-    if (!error) mask_message(reply_copy, code, MessagePart::kReply);
+    // Error replies carry no field of the request, nor does a reply from the
+    // configuration; only the handler's success replies are masked.
+    bool own_reply = injection.rule && injection.rule->replaces_reply();
+    if (!error && !own_reply) mask_message(reply_copy, code, MessagePart::kReply);
     mask_message({request_, request.size()}, code, MessagePart::kRequest);
   }
   begin_line(c);
   append_escaped(request);
   append(" -> ");
-  append_escaped({reply_copy.data(), reply_copy.size()});
+  if (injection.rule && injection.rule->close) {
+    append("(closed)");
+  } else {
+    append_escaped({reply_copy.data(), reply_copy.size()});
+  }
   append(" %.1f us", static_cast<double>(handler_ns) / 1e3);
   if (error) {
     append(", field %d: %.*s (%d/%d, %04d)", error_field(reply),
            static_cast<int>(error->text.size()), error->text.data(), error->type,
            error_field(reply), error->detail);
   }
+  if (injection.rule) append_injection(injection);
   write_line();
   secure_zero(request_, static_cast<size_t>(request_len_));
   secure_zero(reply_, reply.size());
@@ -150,6 +157,20 @@ void RequestTrace::begin_line(const Connection& c) {
   }
   line_len_ = 0;
   append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd, c.peer);
+}
+
+void RequestTrace::append_injection(const Injection& injection) {
+  const InjectRule& rule = *injection.rule;
+  const char* separator = ", injected: ";
+  if (rule.latency_ms != 0 || rule.jitter_ms != 0) {
+    append("%slatency %lld ms", separator, static_cast<long long>(injection.delay_ms));
+    separator = ", ";
+  }
+  const char* action = rule.close      ? "close"
+                       : rule.approve  ? "approve"
+                       : rule.reply[0] ? "reply"
+                                       : nullptr;
+  if (action) append("%s%s", separator, action);
 }
 
 void RequestTrace::write_line() {

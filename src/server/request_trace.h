@@ -1,7 +1,8 @@
 // The request trace: one diagnostic line per request once its reply is
-// queued, with time, socket, peer, request, reply, handler time and, for an
-// error reply, the error in words; and one line for input that never became
-// a request. Secrets are masked (server/trace_masks.h) unless the trace is full.
+// queued (or held), with time, socket, peer, request, reply, handler time,
+// for an error reply the error in words, and what an inject rule did; and
+// one line for input that never became a request. Secrets are masked (server/trace_masks.h) unless
+// the trace is full.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "server/connection.h"
+#include "server/fault_injection.h"
 #include "server/trace_mode.h"
 
 namespace palisim {
@@ -27,9 +29,9 @@ class RequestTrace {
   // Keeps the request as received: dispatch cuts it up in place.
   void keep_request(const char* text, int32_t len);
   // The line of the request kept last, answered by `reply`; `error` is what
-  // the reply buffer recorded.
+  // the reply buffer recorded, `injection` what the inject rules decided.
   void request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                    int64_t handler_ns);
+                    int64_t handler_ns, const Injection& injection = {});
   // A line ended by a carriage return with no <...> in it.
   void line_without_request(const Connection& c, std::string_view line);
   // What a closing connection holds after its last carriage return.
@@ -42,6 +44,8 @@ class RequestTrace {
   void append_escaped(std::string_view message);
   // Starts line_ with the local time, socket and peer.
   void begin_line(const Connection& c);
+  // ", injected: latency N ms, reply" and the like.
+  void append_injection(const Injection& injection);
   void write_line();
 
   bool full_;  // --trace=full: nothing masked

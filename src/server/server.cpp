@@ -20,6 +20,7 @@
 #include "config/settings_cache.h"
 #include "server/connection.h"
 #include "server/diag.h"
+#include "server/fault_injection.h"
 #include "server/request_trace.h"
 #include "server/stop_signal.h"
 
@@ -61,7 +62,7 @@ class EventLoop {
       : listener_(listener),
         hooks_(hooks),
         stop_(stop),
-        settings_(source.config_path, source.section_title) {
+        settings_(source.config_path, source.section_title, source.inject_rules) {
     if (hooks_ && hooks_->trace != TraceMode::kOff) {
       trace_ = std::make_unique<RequestTrace>(hooks_->trace);
     }
@@ -78,7 +79,9 @@ class EventLoop {
   bool accept_one(int64_t now);
   void shed_pending_connection(int error);
   void serve(Connection& c, short revents);
+  void send_output(Connection& c);
   void close_connection(Connection& c, const char* message);
+  void release_due_replies(int64_t now);
   void close_idle_connections(int64_t now);
   void close_all_connections();
 
@@ -88,7 +91,9 @@ class EventLoop {
   SettingsCache settings_;                  // what each accepted connection starts with
   int spare_fd_ = open_spare_descriptor();  // -1 while the process has none to spare
   int64_t accept_resume_ms_ = 0;            // the listener rests until then; 0 when it does not
-  int64_t deadline_ms_ = 0;  // the earliest idle deadline or end of rest; 0 when none
+  int64_t deadline_ms_ = 0;  // the earliest idle deadline, due reply or end of rest; 0 when none
+  // Each connection with inject rules starts its generator from the next value.
+  uint64_t random_state_ = static_cast<uint64_t>(monotonic_ms());
   ConnectionTable table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
   // Poll entries: the listener, the stop signal, one per slot in use, then
@@ -107,6 +112,9 @@ int EventLoop::build_poll_set() {
     if (c.idle_limit_ms != 0) {
       int64_t due = c.idle_since_ms + c.idle_limit_ms;
       if (deadline_ms_ == 0 || due < deadline_ms_) deadline_ms_ = due;
+    }
+    if (c.held_until_ms != 0 && (deadline_ms_ == 0 || c.held_until_ms < deadline_ms_)) {
+      deadline_ms_ = c.held_until_ms;
     }
     short events = 0;
     if (c.has_output()) {
@@ -165,7 +173,10 @@ bool EventLoop::run() {
         c->idle_since_ms = now;
       }
     }
-    if (deadline_ms_ != 0 && now >= deadline_ms_) close_idle_connections(now);
+    if (deadline_ms_ != 0 && now >= deadline_ms_) {
+      release_due_replies(now);
+      close_idle_connections(now);
+    }
   }
   close_all_connections();
   return asked;
@@ -206,6 +217,10 @@ bool EventLoop::accept_one(int64_t now) {
   }
   c->idle_since_ms = now;
   c->idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  if (settings_.inject_rules().count != 0) {
+    c->bufs->inject = settings_.inject_rules();
+    c->random_state = next_random(random_state_);
+  }
   make_non_blocking(fd);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -253,6 +268,12 @@ void EventLoop::serve(Connection& c, short revents) {
     return;
   }
   // Send at once what the read produced rather than wait for another pass.
+  send_output(c);
+}
+
+// Sends what is queued, processing the input again whenever a held reply
+// leaves; then closes the connection when an inject rule's close is due.
+void EventLoop::send_output(Connection& c) {
   while (c.has_output()) {
     int32_t before = c.out_start;
     int32_t before_len = c.out_len;
@@ -271,6 +292,10 @@ void EventLoop::serve(Connection& c, short revents) {
     bool progressed = c.out_start != before || c.out_len != before_len;
     if (!progressed) break;
   }
+  if (c.closing_now()) {
+    diag("Socket %d closed by an inject rule.\n", c.fd);
+    close_connection(c, nullptr);
+  }
 }
 
 void EventLoop::close_connection(Connection& c, const char* message) {
@@ -278,6 +303,19 @@ void EventLoop::close_connection(Connection& c, const char* message) {
   if (err != 0 && message) report_socket_error(message, err);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
   close_connection_slot(c);
+}
+
+// Delayed replies leave, in request order, when their time has come.
+void EventLoop::release_due_replies(int64_t now) {
+  for (Connection& c : table_) {
+    if (!c.in_use || c.held_until_ms == 0 || now < c.held_until_ms) continue;
+    release_delayed_reply(c);
+    send_output(c);
+    if (c.in_use && c.requested) {
+      c.requested = false;
+      c.idle_since_ms = now;
+    }
+  }
 }
 
 // Checked from the loop, as Redis's clientsCron does, with no timer per client.
