@@ -4,15 +4,21 @@
 //
 // Palisim002 ready: version=0.1.0 interface=0.0.0.0 port=7000 mfk=3FD5 commands=16
 //   trace=off config_loaded=yes config=atalla.conf
+//
+// With inject rules, `inject=N` follows `trace`, and a line of its own says so.
 #pragma once
+
+#include <cstdint>
 
 #include "server/trace_mode.h"
 
 namespace palisim {
 
 // Reads the address the socket is bound to and the configuration file's MFK
-// (its check value only) and prints the banner as one diagnostic line; with
-// the trace full, a second line says that nothing is masked.
-void print_banner(int listening_fd, const char* config_path, TraceMode trace);
+// (its check value only) and inject rules, and prints the banner as one
+// diagnostic line; with the trace full, or with inject rules (the file's and
+// `command_line_rules` more), a further line says so.
+void print_banner(int listening_fd, const char* config_path, TraceMode trace,
+                  int32_t command_line_rules);
 
 }  // namespace palisim

@@ -59,6 +59,7 @@ int run_headless(const ProgramOptions& options) {
   ServerThread server;
   server.configure(interface_name, port, options.config_path.c_str());
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
+  server.set_inject_rules(options.inject);
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush_within(kLastLinesWaitMs);

@@ -9,7 +9,7 @@ namespace palisim {
 
 const char kProgramUsage[] =
     "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost]\n"
-    "                  [--quiet] [--trace[=full]]\n"
+    "                  [--quiet] [--trace[=full]] [--inject RULE]...\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --config PATH       configuration file (default atalla.conf in the working directory)\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
@@ -19,6 +19,10 @@ const char kProgramUsage[] =
     "  --trace             print each request and its reply, PINs, clear data and account\n"
     "                      numbers masked (also trace = true in the file)\n"
     "  --trace=full        the same, masking nothing\n"
+    "  --inject RULE       a fault for testing clients, named as in an inject section of\n"
+    "                      the file: CODE:NAME=VALUE,... with CODE a command code or *, e.g.\n"
+    "                      31:latency_ms=200,probability=0.1 or '*:reply=<00#060235#>';\n"
+    "                      repeatable (up to 16), tried before the file's rules\n"
     "  --help              print this text\n"
     "PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE stand for --config, --port and\n"
     "--interface; the command line wins.\n"
@@ -47,6 +51,20 @@ bool set_port(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
+bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
+  InjectRule rule;
+  if (!parse_inject_rule(v, rule, error)) {
+    error = std::string("invalid --inject rule '") + v + "': " + error;
+    return false;
+  }
+  if (out.inject.count == kMaxInjectRules) {
+    error = "more than " + std::to_string(kMaxInjectRules) + " --inject rules";
+    return false;
+  }
+  out.inject.add(rule);
+  return true;
+}
+
 bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
   if (strcasecmp(v, "any") == 0) {
     out.interface_name = "any";
@@ -63,7 +81,7 @@ using Setter = bool (*)(const char* value, ProgramOptions& out, std::string& err
 
 struct ValueOption {
   const char* flag;  // on the command line
-  const char* env;   // the environment variable that stands for it
+  const char* env;   // the environment variable that stands for it; null for none
   Setter set;
 };
 
@@ -71,13 +89,14 @@ constexpr ValueOption kValueOptions[] = {
     {"--config", "PALISIM_CONFIG", set_config_path},
     {"--port", "PALISIM_PORT", set_port},
     {"--interface", "PALISIM_INTERFACE", set_interface},
+    {"--inject", nullptr, add_inject_rule},
 };
 
 }  // namespace
 
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error) {
   for (const ValueOption& option : kValueOptions) {
-    const char* v = std::getenv(option.env);
+    const char* v = option.env ? std::getenv(option.env) : nullptr;
     if (v && !option.set(v, out, error)) {
       error += std::string(" in ") + option.env;
       return false;

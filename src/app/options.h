@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/defaults.h"
+#include "config/inject_rules.h"
 #include "server/trace_mode.h"
 
 namespace palisim {
@@ -19,6 +20,7 @@ struct ProgramOptions {
   int port = -1;                   // --port N, 0 for a free port; -1 keeps the configured port
   std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
+  InjectRules inject;              // --inject RULE, each in turn
 };
 
 // Takes PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE from the

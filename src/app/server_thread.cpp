@@ -36,7 +36,8 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
 
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
-  return run_server(interface_name_, port_, &hooks_, SettingsSource{.config_path = config_path_},
+  return run_server(interface_name_, port_, &hooks_,
+                    SettingsSource{.config_path = config_path_, .inject_rules = &inject_rules_},
                     &stop_);
 }
 
@@ -54,7 +55,7 @@ int ServerThread::stop() {
 
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
-  print_banner(fd, owner.config_path_, hooks->trace);
+  print_banner(fd, owner.config_path_, hooks->trace, owner.inject_rules_.count);
   owner.listening_fd_.store(fd, std::memory_order_release);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/worker_thread.h"
+#include "config/inject_rules.h"
 #include "server/command_stats.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
@@ -23,6 +24,8 @@ class ServerThread : public WorkerThread {
   void configure(const char* interface_name, uint16_t port, const char* config_path);
   // Set before start(); off unless set.
   void set_trace(TraceMode trace) { hooks_.trace = trace; }
+  // Set before start(); every connection applies them before the file's.
+  void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
 
   int run() override;
   void release() override;
@@ -50,6 +53,7 @@ class ServerThread : public WorkerThread {
   char interface_name_[128];
   uint16_t port_;
   char config_path_[1024];
+  InjectRules inject_rules_;           // --inject rules; none unless set
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients
   CommandStats stats_;                 // counted by the server, kept across runs

@@ -98,6 +98,7 @@ ControlWindow::ControlWindow(const ProgramOptions& options, MessageFunction show
   }
   apply_program_options(values, options);
   server_.set_trace(options.trace.value_or(values.trace ? TraceMode::kMasked : TraceMode::kOff));
+  server_.set_inject_rules(options.inject);
 
   register_window_resources();
   setWindowTitle(QString::fromLatin1(kTitle));
