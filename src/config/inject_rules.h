@@ -34,6 +34,7 @@ struct InjectRule {
 
   // The handler does not run: the rule answers, or closes.
   bool replaces_reply() const { return close || reply[0] != '\0'; }
+  bool operator==(const InjectRule&) const = default;
 };
 
 // The rules of one connection, tried in order: the command line's, then the file's.

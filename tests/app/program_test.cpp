@@ -241,6 +241,21 @@ TEST(Program, StartupLineTraceAndStatisticsOnSigusr1AndAtTheEnd) {
   EXPECT_NE(out.find("\n  30                  1          0 "), std::string::npos);
 }
 
+TEST(Program, InjectRulesOfTheCommandLineApplyAndTheStartUpLineCountsThem) {
+  Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0", "--config",
+             "../../atalla.conf", "--inject", "00:reply=<00#set by a rule#>", "--inject",
+             "5E:approve"});
+  TestClient c(announced_port(p));
+  EXPECT_NE(p.output().find(" trace=off inject=2 config_loaded=yes config=../../atalla.conf\n"
+                            "Fault injection is on: 2 inject rules (0 from the file, 2 from "),
+            std::string::npos)
+      << p.output();
+  ASSERT_TRUE(c.send_all("<00#x#>\r"));
+  EXPECT_EQ(c.read_replies(1), "<00#set by a rule#>\r\n");
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+}
+
 TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
   Program p({"--headless", "--trace=full", "--config", "../../atalla.conf"},
             {"PALISIM_PORT=0", "PALISIM_INTERFACE=localhost", "PALISIM_CONFIG=no-such.conf"});
@@ -368,6 +383,7 @@ TEST(Program, HelpAndBadCommandLines) {
                                         {"--port", "12x"},
                                         {"--interface", "10.0.0.1"},
                                         {"--config"},
+                                        {"--inject", "31:bogus=1"},
                                         {"--bogus"}}) {
     Program p(args);
     EXPECT_EQ(p.wait_exit(), 2) << args[0];

@@ -10,8 +10,10 @@
 #include <thread>
 
 #include "config/config.h"
+#include "config/inject_rules.h"
 #include "config/settings_cache.h"
 #include "config_test_support.h"
+#include "dispatch/command_table.h"
 
 namespace palisim {
 namespace {
@@ -261,6 +263,36 @@ TEST_F(LoadSettingsTest, SettingsCacheParsesOnlyAChangedFile) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   cache.refresh();
   EXPECT_EQ(cache.settings().opt21, 0);
+}
+
+// The command line's rules come first, then the section's in order; each
+// rule's command-line form gives the same rule, the reply cut alike.
+TEST_F(LoadSettingsTest, InjectRulesOfTheCommandLineAndTheFile) {
+  const std::string reply(200, 'r');
+  const std::string texts[] = {"31:close",
+                               "5e:probability=0.25,latency_ms=200,jitter_ms=50,approve",
+                               "*:reply=<00#0602 35#>", "11B:reply=" + reply};
+  InjectRules rules;
+  for (const std::string& text : texts) {
+    std::string error;
+    ASSERT_TRUE(parse_inject_rule(text, rules.rules[static_cast<size_t>(rules.count++)], error));
+  }
+  std::string path = write_conf(
+      "atalla default {\n inject { command = \"5E\" probability = 0.25 latency_ms = 200 jitter_ms "
+      "= 50 approve = yes }\n inject { command = \"*\" reply = \"<00#0602 35#>\" }\n inject { "
+      "command = \"11b\" reply = \"" +
+      reply + "\" }\n}\n");
+  InjectRules command_line;
+  command_line.add(rules.rules[0]);
+  SettingsCache cache(path.c_str(), "default", &command_line);
+  cache.refresh();
+  ASSERT_EQ(cache.inject_rules().count, 4);
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_TRUE(cache.inject_rules().rules[i] == rules.rules[i]) << texts[i];
+  EXPECT_EQ(rules.rules[0].command, static_cast<int32_t>(command_row("31")));
+  EXPECT_EQ(rules.rules[2].command, kEveryCommand);
+  EXPECT_EQ(std::string(rules.rules[3].reply.data()), reply.substr(0, kInjectReplyCapacity - 1));
+  EXPECT_EQ(output_.take(), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // exactly and fail the whole file.
 #include <gtest/gtest.h>
 
+#include "config/inject_rules.h"
 #include "config_test_support.h"
 
 namespace palisim {
@@ -104,6 +105,54 @@ TEST_F(ValidationTest, LibraryMessagesArePrintedAsTheyCome) {
   EXPECT_EQ(refusal("atalla default { opt21 = maybe }\n"),
             "invalid boolean value for option 'opt21'");
   EXPECT_EQ(refusal("atalla { }\n"), "missing title for section 'atalla'");
+}
+
+// An inject section is refused as a whole, naming the option and its value;
+// a rule of the command line meets the same checks.
+TEST_F(ValidationTest, InjectRulesAreCheckedOptionByOptionAndWhole) {
+  struct Case {
+    std::string section, rule, message;  // the file's form, the command line's; either may be ""
+  };
+  const Case cases[] = {
+      {"command = \"x7\" close = true", "x7:close",
+       "inject command must be * or a command code such as 31, not 'x7'"},
+      {"close = true", "", "inject section without a command"},
+      {"command = \"31\" probability = 1.5 close = true", "31:probability=1.5,close",
+       "inject probability must be 0 to 1, not 1.5"},
+      {"command = \"31\" latency_ms = -1", "31:latency_ms=-1",
+       "inject latency_ms must be 0 to 3600000, not -1"},
+      {"command = \"31\" jitter_ms = 3600001", "31:jitter_ms=3600001",
+       "inject jitter_ms must be 0 to 3600000, not 3600001"},
+      {"command = \"31\" reply = \"\"", "31:reply=", "inject reply must not be empty"},
+      {"command = \"31\" reply = \"<00#\\n>\"", "",
+       "inject reply must be printable text without line ends or tabs"},
+      {"command = \"31\" probability = 0.5", "31",
+       "inject section for command 31 does nothing: give latency_ms, jitter_ms, reply, close or "
+       "approve"},
+      {"command = \"31\" close = true approve = true", "31:close,approve",
+       "inject section for command 31 gives more than one of reply, close and approve"},
+      {"command = \"30\" approve = true", "30:approve",
+       "inject section for command 30 cannot approve: approve takes 31, 32, 37, 5E, 99 or *"},
+      {"", "31:bogus=1", "no such option 'bogus'"},
+      {"", "31:latency ms=1", "'latency ms=1' is not NAME=VALUE"},
+  };
+  for (const Case& c : cases) {
+    if (!c.section.empty()) {
+      EXPECT_EQ(refusal("atalla default { inject { " + c.section + " } }\n"), c.message);
+    }
+    if (c.rule.empty()) continue;
+    InjectRule rule;
+    std::string error;
+    EXPECT_FALSE(parse_inject_rule(c.rule, rule, error));
+    EXPECT_EQ(error, c.message) << c.rule;
+  }
+
+  std::string sixteen;
+  for (int i = 0; i < 16; ++i)
+    sixteen += " inject { command = \"*\" latency_ms = 3600000 probability = 0 }";
+  EXPECT_TRUE(accepts("atalla default {" + sixteen + " }\n"));
+  EXPECT_EQ(refusal("atalla spare {" + sixteen + " inject { command = \"00\" close = on } }\n"),
+            "more than 16 inject sections in section 'spare'");
 }
 
 TEST_F(ValidationTest, NamesAndTitlesIgnoreCaseAndBooleansTakeEveryNotation) {

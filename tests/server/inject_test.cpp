@@ -1,0 +1,134 @@
+// Inject rules: a delayed reply holds up only its connection, in order; each
+// action; draws that repeat from one generator start; the trace and counts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "config/inject_rules.h"
+#include "sample_configuration.h"
+#include "sample_requests.h"
+#include "server/command_stats.h"
+#include "server/connection.h"
+#include "server/request_trace.h"
+#include "test_client.h"
+
+namespace palisim::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One connection under the sample configuration with the rules written as
+// on the command line, sent `input` at once; what it queued for sending.
+std::string served(const std::vector<std::string>& rules, const std::string& input,
+                   uint64_t start = 1, CommandStats* stats = nullptr,
+                   RequestTrace* trace = nullptr) {
+  auto table = std::make_unique<ConnectionTable>();
+  Connection* c = open_connection_slot(*table, -1, sample_settings());
+  InjectRules& inject = c->bufs->inject;
+  for (const std::string& text : rules) {
+    std::string error;
+    EXPECT_TRUE(parse_inject_rule(text, inject.rules[static_cast<size_t>(inject.count++)], error));
+  }
+  c->random_state = start;
+  c->stats = stats;
+  c->trace = trace;
+  std::copy(input.begin(), input.end(), c->bufs->input);
+  c->in_len = static_cast<int32_t>(input.size());
+  process_input_lines(*c);
+  std::string out(c->bufs->output + c->out_start, static_cast<size_t>(c->out_len - c->out_start));
+  close_connection_slot(*c);
+  return out;
+}
+
+TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
+  char path[] = "/tmp/palisim-inject-XXXXXX";
+  close(mkstemp(path));
+  std::ofstream(path) << "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
+                         " inject { command = \"90\" close = true }\n}\n";
+  TestServer server(path);
+  TestClient delayed(server.port()), first(server.port()), second(server.port());
+  Clock::time_point sent = Clock::now();
+  ASSERT_TRUE(delayed.send_all("<30#><00#after#>\r"));
+  for (TestClient* other : {&first, &second}) {
+    ASSERT_TRUE(other->send_all("<00#x#>\r"));
+    EXPECT_EQ(other->read_replies(1), "<00#000035#x#>\r\n");
+  }
+  Clock::time_point others_done = Clock::now();
+  EXPECT_EQ(delayed.read_replies(2), "<00#040435#>\r\n<00#000035#after#>\r\n");
+  EXPECT_LT(others_done - sent, std::chrono::milliseconds(1500));
+  EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(1500));
+
+  // A close answers nothing, neither its request nor those after it.
+  ASSERT_TRUE(first.send_all("<00#a#><90#><00#b#>\r"));
+  EXPECT_EQ(first.read_replies(2), "<00#000035#a#>\r\n");
+  EXPECT_TRUE(first.closed_by_server());
+  unlink(path);
+}
+
+TEST(Inject, ActionsAnswerAsDocumented) {
+  // Command 31's PIN block under another account fails the PIN check.
+  std::string other_account = sample_text("31_type_1");
+  other_account.replace(other_account.rfind("#4012") + 1, 12, "401234567891");
+  const std::string translated = served({}, sample_text("31_type_1") + "\r");
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"31:approve", other_account, translated.substr(0, translated.size() - 2)},
+      {"32:approve", sample_text("32_type_1_other_pvv"), "<42#Y#>"},
+      {"*:approve", sample_text("37_wrong_old_pvv"), "<47#Y#0885#>"},
+      {"5E:approve", sample_text("5E_mismatch"), "<6D#Y#08D7##>"},
+      {"99:approve", sample_text("99_mismatch"), "<A8#1#Y##08D7#7#>"},
+      // Errors and the replies without a verification stay real.
+      {"32:approve", sample_text("32_pvv_of_3"), "<00#010735#>"},
+      {"30:reply=<00#060235#>", sample_text("30_published_block"), "<00#060235#>"},
+      {"*:reply=<x\"y\\z#>", "<zz#>", "<x\"y\\z#>"},
+  };
+  for (const auto& [rule, request, reply] : cases)
+    EXPECT_EQ(served({rule}, request + "\r"), reply + "\r\n") << rule << " " << request;
+  EXPECT_NE(served({}, other_account + "\r"), translated);
+}
+
+TEST(Inject, ProbabilityDrawsRepeatFromTheSameGeneratorStart) {
+  std::string requests;
+  for (int i = 0; i < 200; ++i)
+    requests += "<00#>\r";
+  // Which of 200 requests a rule took: 'x' for the set reply, '.' for the echo.
+  auto taken = [&](const std::string& probability, uint64_t start) {
+    std::string out = served({"00:reply=<x>,probability=" + probability}, requests, start), marks;
+    for (size_t at = 0; (at = out.find('<', at)) != std::string::npos; ++at)
+      marks += out[at + 1] == 'x' ? 'x' : '.';
+    return marks;
+  };
+  EXPECT_EQ(taken("0", 1), std::string(200, '.'));
+  EXPECT_EQ(taken("1", 1), std::string(200, 'x'));
+  std::string quarter = taken("0.25", 1);
+  // splitmix64 from 1: a known count, the same again, another from 2.
+  EXPECT_EQ(std::count(quarter.begin(), quarter.end(), 'x'), 51) << quarter;
+  EXPECT_EQ(taken("0.25", 1), quarter);
+  EXPECT_NE(taken("0.25", 2), quarter);
+}
+
+TEST(Inject, TraceMarksAndStatisticsCountWhatTheRulesTook) {
+  CommandStats stats;
+  RequestTrace trace(TraceMode::kMasked);
+  DiagCapture diag;
+  served({"00:reply=<x>", "5e:approve,latency_ms=20,jitter_ms=10", "90:close"},
+         "<00#>\r" + sample_text("5E_mismatch") + "\r", 1, &stats, &trace);
+  served({"90:close"}, "<90#>\r<00#>\r", 1, &stats, &trace);
+  stats.print();
+  std::string text = diag.text();
+  // The jitter drawn from 1 is 9.
+  for (const char* part : {": <00#> -> <x> ", " us, injected: reply\n", "#562#> -> <6D#Y#08D7##> ",
+                           " us, injected: latency 29 ms, approve\n", ": <90#> -> (closed) ",
+                           " us, injected: close\n", "us/request   injected\n  00  "})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  // Requests after a close are never handled: three requests, each taken.
+  EXPECT_TRUE(std::regex_search(text, std::regex("\n  total +3 +0 +[0-9.]+ +[0-9.]+ +3\n")));
+}
+
+}  // namespace
+}  // namespace palisim::testing
