@@ -106,7 +106,10 @@ bool parse_inject_rule(std::string_view text, InjectRule& rule, std::string& err
     size_t equals = item.find('=');
     std::string_view name = item.substr(0, equals);
     if (!is_name(name)) {
-      error = "'" + std::string(item) + "' is not NAME=VALUE";
+      char message[128];
+      std::snprintf(message, sizeof message, "'%.*s' is not NAME=VALUE",
+                    static_cast<int>(item.size()), item.data());
+      error = message;
       return false;
     }
     append_setting(section, name, equals == item.npos ? "true" : item.substr(equals + 1));
