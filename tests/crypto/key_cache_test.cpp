@@ -78,7 +78,9 @@ TEST_F(KeyCacheTest, KeysGivenUpOrClearedLeaveNothingBehind) {
   // Key 0 is read again before keys 8 and 9 arrive, so 1 and 2 are given up.
   const ReadyKey* kept = open(block(14, 0));
   for (int i = 1; i < kKeyCacheEntries + 2; ++i) {
-    if (i == kKeyCacheEntries) EXPECT_EQ(open(block(14, 0)), kept);
+    if (i == kKeyCacheEntries) {
+      EXPECT_EQ(open(block(14, 0)), kept);
+    }
     ASSERT_NE(open(block(14, i)), nullptr);
   }
   for (int i = 0; i < kKeyCacheEntries + 2; ++i)
