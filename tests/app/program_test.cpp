@@ -356,22 +356,15 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
 }
 
 TEST(Program, PortInUseExitsWithThree) {
-  int busy = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(busy, 1), 0);
-  socklen_t len = sizeof sa;
-  getsockname(busy, reinterpret_cast<sockaddr*>(&sa), &len);
+  BusyPort busy;
+  ASSERT_NE(busy.port(), 0);
   Program p(
-      {"--headless", "--port", std::to_string(ntohs(sa.sin_port)), "--config", "no-such.conf"});
+      {"--headless", "--port", std::to_string(busy.port()), "--config", "no-such.conf"});
   EXPECT_EQ(p.wait_exit(), 3);
   std::string out = p.output();
   EXPECT_NE(out.find("bind() failed: Address already in use (98)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("failed to SetupListener(): Address already in use (98)\n"),
             std::string::npos);
-  close(busy);
 }
 
 TEST(Program, HelpAndBadCommandLines) {

@@ -235,15 +235,9 @@ class ControlWindowTest : public QObject {
   }
 
   void port_in_use_returns_to_stopped() {
-    int busy = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    QCOMPARE(bind(busy, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    QCOMPARE(listen(busy, 1), 0);
-    socklen_t len = sizeof sa;
-    getsockname(busy, reinterpret_cast<sockaddr*>(&sa), &len);
-    int port = ntohs(sa.sin_port);
+    BusyPort busy;
+    QVERIFY(busy.port() != 0);
+    int port = busy.port();
 
     Messages messages;
     ControlWindow window(options_for(config(port_config(port))), messages.recorder());
@@ -253,7 +247,6 @@ class ControlWindowTest : public QObject {
                               3000);
     QCOMPARE(window.findChild<QLineEdit*>("connections")->text(), QString("0"));
     QVERIFY(messages.seen.empty());
-    close(busy);
   }
 
   void start_while_running_does_nothing() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/connection.h"
+#include "free_port.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -246,22 +247,15 @@ TEST(Stopping, RestartOnTheSamePortAfterConnectionsClosed) {
 }
 
 TEST(Listener, PortInUseGivesBothReportsAndResultThree) {
-  int busy = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(busy, 1), 0);
-  socklen_t len = sizeof sa;
-  getsockname(busy, reinterpret_cast<sockaddr*>(&sa), &len);
+  BusyPort busy(INADDR_LOOPBACK);
+  ASSERT_NE(busy.port(), 0);
   DiagCapture diag;
-  EXPECT_EQ(run_server("localhost", ntohs(sa.sin_port), nullptr, {}, nullptr), 3);
+  EXPECT_EQ(run_server("localhost", busy.port(), nullptr, {}, nullptr), 3);
   std::string text = diag.text();
   EXPECT_NE(text.find("bind() failed: Address already in use (98)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("failed to SetupListener(): Address already in use (98)\n"),
             std::string::npos)
       << text;
-  close(busy);
 }
 
 TEST(Listener, InterfaceNames) {
