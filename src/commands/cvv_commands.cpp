@@ -1,12 +1,12 @@
 // Commands 5D (generate) and 5E (verify) a card verification value.
 #include <string_view>
 
-#include "commands/cvv.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
+#include "payments/cvv.h"
 
 namespace palisim {
 

@@ -2,12 +2,12 @@
 
 #include <array>
 
-#include "commands/cvv.h"
 #include "commands/data_fields.h"
 #include "commands/key_management.h"
-#include "commands/mac.h"
 #include "commands/pin_fields.h"
 #include "crypto/header_list.h"
+#include "payments/cvv.h"
+#include "payments/mac.h"
 
 namespace palisim {
 

@@ -5,10 +5,10 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/mac.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
 #include "crypto/hex.h"
+#include "payments/mac.h"
 
 namespace palisim {
 

@@ -4,10 +4,10 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
-#include "commands/pvv.h"
 #include "crypto/constant_time.h"
+#include "payments/pin_block.h"
+#include "payments/pvv.h"
 
 namespace palisim {
 
@@ -32,7 +32,7 @@ ChangeOutcome change_outcome(const Settings& s, const Fields& f, const ReadyKey&
   if (old_block != nullptr && !approve) {
     // An old block without a valid PIN has nothing to compare with the old PVV.
     const PinCheckResult old_result = open(old_block);
-    if (old_result != kPinValid) return {{pin_fault_character(old_result, s), 'O'}, 2};
+    if (old_result != kPinValid) return {{pin_fault_character(old_result, s.pin_sanity), 'O'}, 2};
     Pvv old_pvv;
     compute_pvv(f[9], pvk_index, pin.value.view(), pvk.cipher, old_pvv);
     if (!constant_time_equal(reinterpret_cast<const uint8_t*>(old_pvv.data()),
@@ -41,7 +41,7 @@ ChangeOutcome change_outcome(const Settings& s, const Fields& f, const ReadyKey&
     }
   }
   const PinCheckResult new_result = open(new_block);
-  if (new_result != kPinValid) return {{pin_fault_character(new_result, s), 'N'}, 2};
+  if (new_result != kPinValid) return {{pin_fault_character(new_result, s.pin_sanity), 'N'}, 2};
   ChangeOutcome accepted =
       old_block != nullptr ? ChangeOutcome{{'Y'}, 1} : ChangeOutcome{{'N', 'O'}, 2};
   compute_pvv(f[9], pvk_index, pin.value.view(), pvk.cipher, accepted.pvv);

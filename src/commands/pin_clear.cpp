@@ -6,9 +6,9 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "crypto/hex.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 
@@ -49,7 +49,7 @@ void handle_decipher_pin(const Settings& s, KeyCache& keys, const Fields& f, Rep
   if (result == kPinValid) {
     append_text(r, pin.value.view());
   } else {
-    append_byte(r, static_cast<uint8_t>(pin_fault_character(result, s)));
+    append_byte(r, static_cast<uint8_t>(pin_fault_character(result, s.pin_sanity)));
   }
   append_separator(r);
   finish_success(s, r, f);

@@ -1,8 +1,8 @@
 #include "commands/pin_fields.h"
 
-#include "commands/dukpt.h"
 #include "commands/field_checks.h"
 #include "crypto/hex.h"
+#include "payments/dukpt.h"
 
 namespace palisim {
 

@@ -3,9 +3,9 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "crypto/hex.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 
@@ -40,7 +40,8 @@ void handle_translate_pin(const Settings& s, KeyCache& keys, const Fields& f, Re
 
   begin_success(r, "41");
   append_field(r, {hex, kPinBlockHexLen});
-  append_byte(r, result == kPinValid || r.approve ? 'Y' : pin_fault_character(result, s));
+  append_byte(r,
+              result == kPinValid || r.approve ? 'Y' : pin_fault_character(result, s.pin_sanity));
   append_separator(r);
   finish_success(s, r, f);
 }

@@ -3,10 +3,10 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
-#include "commands/pvv.h"
 #include "crypto/constant_time.h"
+#include "payments/pin_block.h"
+#include "payments/pvv.h"
 
 namespace palisim {
 
@@ -55,7 +55,7 @@ void handle_verify_pin(const Settings& s, KeyCache& keys, const Fields& f, Reply
   char check = 'Y';
   if (!r.approve) {
     check = result == kPinValid ? (pvv_matches(f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
-                                : pin_fault_character(result, s);
+                                : pin_fault_character(result, s.pin_sanity);
   }
 
   begin_success(r, "42");
