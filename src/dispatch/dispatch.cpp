@@ -1,6 +1,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "commands/request_context.h"
 #include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "protocol/errors.h"
@@ -60,7 +61,8 @@ size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t t
     refuse(s, r, kTooFewFields, row->min_fields);
     return index;
   }
-  row->handler(s, keys, f, r);
+  RequestContext context(s, keys, f, r);
+  row->handler(context);
   return index;
 }
 
