@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "commands/pin_block.h"
 #include "config/config.h"
 #include "crypto/hex.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 

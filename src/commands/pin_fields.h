@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "commands/request_context.h"
 #include "crypto/key.h"
 #include "protocol/fields.h"
 #include "protocol/key_headers.h"
@@ -20,7 +21,7 @@ namespace palisim {
 // - the mode: exactly one character, else 1/F/35 detail 3; '1', 'S' or 'D',
 //   else 3/F/35 detail 200;
 // - a transaction counter of 0: 3/counter_field/35 detail 200.
-bool decipher_dukpt_fields(const Settings& s, const Fields& f, ReplyBuffer& r, int ksn_field,
-                           int mode_field, int counter_field, const Key& bdk, uint8_t block[8]);
+bool decipher_dukpt_fields(RequestContext& c, int ksn_field, int mode_field, int counter_field,
+                           const Key& bdk, uint8_t block[8]);
 
 }  // namespace palisim

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "crypto/key_cache.h"
 #include "protocol/command_catalog.h"
 #include "protocol/handler.h"
 

@@ -1,6 +1,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "commands/request_context.h"
 #include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "protocol/errors.h"
@@ -27,7 +28,8 @@ size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t t
     refuse(s, r, kTooFewFields, min_fields);
     return index;
   }
-  command_table()[index].handler(s, keys, f, r);
+  RequestContext context(s, keys, f, r);
+  command_table()[index].handler(context);
   return index;
 }
 

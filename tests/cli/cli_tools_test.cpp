@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "cli_run.h"
-#include "commands/pin_block.h"
 #include "des_oracle.h"
 #include "hex_text.h"
+#include "payments/pin_block.h"
 
 namespace palisim::testing {
 namespace {

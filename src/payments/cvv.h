@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "crypto/key.h"
-#include "protocol/key_headers.h"
 
 namespace palisim {
 

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "crypto/key_cache.h"
-#include "protocol/key_headers.h"
 
 namespace palisim {
 
