@@ -102,6 +102,13 @@ bool read_number(const char* name, const char* text, double low, double high, do
   return true;
 }
 
+void set_load_flag(LoadOptions& load, Option option) {
+  load.used = true;
+  if (option == Option::kCheck) load.check = true;
+  if (option == Option::kJson) load.format = OutputFormat::kJson;
+  if (option == Option::kCsv) load.format = OutputFormat::kCsv;
+}
+
 // Applies one load option; false after printing why its value is refused.
 bool set_load_option(LoadOptions& load, const OptionName& o, const char* value) {
   load.used = true;
@@ -123,15 +130,6 @@ bool set_load_option(LoadOptions& load, const OptionName& o, const char* value) 
       return read_number(o.name, value, 1e-3, 1e9, load.rate);
     case Option::kMix:
       load.mix_file = value;
-      return true;
-    case Option::kCheck:
-      load.check = true;
-      return true;
-    case Option::kJson:
-      load.format = OutputFormat::kJson;
-      return true;
-    case Option::kCsv:
-      load.format = OutputFormat::kCsv;
       return true;
     default:
       return true;
@@ -174,7 +172,7 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       return {false, 1};
     }
     if (!o->missing_message) {
-      set_load_option(params.load, *o, nullptr);
+      set_load_flag(params.load, o->option);
       continue;
     }
     if (i + 1 >= argc) {
