@@ -38,7 +38,8 @@ int64_t now_ns() {
   return ts.tv_sec * kNsPerSecond + ts.tv_nsec;
 }
 
-// Requests sent by one send pass share its time.
+// The send times of requests in flight: unpaced, those placed by one pass
+// share its time; at a rate, each has its scheduled time.
 struct Batch {
   int64_t sent_ns;
   uint32_t count;
@@ -50,15 +51,13 @@ struct Conn {
   int fd = -1;
   State state = State::kConnecting;
   int index = 0;                          // among the connections
-  uint64_t slot = 0;                      // among the open ones, for the rate schedule
   std::unique_ptr<char[]> out;            // requests not yet sent
   size_t out_start = 0;                   // first unsent byte of out
   size_t out_len = 0;                     // end of the bytes held in out
   bool watching_out = false;              // EPOLLOUT is registered
   uint64_t sent = 0;                      // requests placed in out, the next one's sequence number
   uint64_t replied = 0;                   // replies seen
-  uint64_t released = 0;                  // requests whose scheduled time has come (rate mode)
-  std::array<Batch, kBatches> batches{};  // send times of the requests in flight (unpaced)
+  std::array<Batch, kBatches> batches{};  // send times of the requests in flight
   size_t batch_first = 0;
   size_t batch_count = 0;
   std::array<char, kHeadCapacity> head{};  // the start of the reply being received
@@ -159,7 +158,7 @@ class LoadRun {
 
   void open(Conn& c) {
     c.state = State::kOpen;
-    c.slot = figures_.opened++;
+    ++figures_.opened;
     c.out = std::make_unique<char[]>(out_capacity_);
     int one = 1;
     setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -204,13 +203,18 @@ class LoadRun {
       conns_[i].last_heard_ns = start_ns_;
     std::array<epoll_event, 1024> events{};
     int64_t next_stall_check = start_ns_ + kNsPerSecond;
+    int first = 0;
     for (;;) {
       int64_t now = now_ns();
       if (now >= end_ns_ || open_count_ == 0 || count_done(now)) break;
       release_due(now);
-      for (int i = 0; i < o.connections; ++i) {
-        if (conns_[i].state == State::kOpen) send_more(conns_[i], now);
+      // Each pass starts one connection further, so a few released
+      // requests spread over the connections.
+      for (int k = 0; k < o.connections; ++k) {
+        Conn& c = conns_[(first + k) % o.connections];
+        if (c.state == State::kOpen) send_more(c, now);
       }
+      first = (first + 1) % o.connections;
       int n = epoll_wait(epoll_, events.data(), events.size(), wait_ms(now));
       for (int k = 0; k < n; ++k) {
         Conn& c = conns_[events[k].data.u32];
@@ -237,10 +241,10 @@ class LoadRun {
   bool count_done(int64_t now) const {
     if (params_.load.duration_s > 0 || now < measure_from_ns_) return false;
     if (figures_.replies >= count_target()) return true;
-    if (ns_per_request_ == 0 ? budget_ > 0 : next_release_ < release_limit()) return false;
+    if (ns_per_request_ == 0 ? budget_ > 0 : next_taken_ < release_limit()) return false;
     for (int i = 0; i < params_.load.connections; ++i) {
       const Conn& c = conns_[i];
-      if (c.state == State::kOpen && (c.sent != c.replied || c.sent < c.released)) return false;
+      if (c.state == State::kOpen && c.sent != c.replied) return false;
     }
     return true;
   }
@@ -249,39 +253,22 @@ class LoadRun {
     return params_.load.duration_s > 0 ? UINT64_MAX : warmup_requests_ + count_target();
   }
 
-  // The rate schedule hands request k to open connection k mod n at
-  // start + k / rate; a connection's j-th is therefore due at a known time.
-  int64_t scheduled_ns(const Conn& c, uint64_t j) const {
-    double k = static_cast<double>(c.slot + j * figures_.opened);
-    return start_ns_ + static_cast<int64_t>(k * ns_per_request_);
+  // The rate schedule releases request k at start + k / rate; whichever
+  // connection has room takes it, keeping that time as its send time.
+  int64_t scheduled_ns(uint64_t k) const {
+    return start_ns_ + static_cast<int64_t>(static_cast<double>(k) * ns_per_request_);
   }
 
   void release_due(int64_t now) {
     if (ns_per_request_ == 0) return;
     uint64_t last = release_limit();
-    // Slots are numbered in the order the connections opened.
-    while (next_release_ < last &&
-           start_ns_ + static_cast<int64_t>(static_cast<double>(next_release_) * ns_per_request_) <=
-               now) {
-      ++slot_releases(next_release_ % figures_.opened);
+    while (next_release_ < last && scheduled_ns(next_release_) <= now)
       ++next_release_;
-    }
-  }
-
-  uint64_t& slot_releases(uint64_t slot) {
-    if (slot_index_.empty()) {
-      slot_index_.resize(figures_.opened);
-      for (int i = 0; i < params_.load.connections; ++i) {
-        if (conns_[i].state == State::kOpen) slot_index_[conns_[i].slot] = i;
-      }
-    }
-    return conns_[slot_index_[slot]].released;
   }
 
   int wait_ms(int64_t now) const {
     if (ns_per_request_ == 0 || next_release_ >= release_limit()) return kIdleWaitMs;
-    double due =
-        static_cast<double>(start_ns_) + static_cast<double>(next_release_) * ns_per_request_;
+    double due = static_cast<double>(scheduled_ns(next_release_));
     int64_t left = static_cast<int64_t>(due) - now;
     // epoll waits in whole milliseconds: the last one is spent polling.
     return left < 1'000'000 ? 0
@@ -291,7 +278,7 @@ class LoadRun {
   // May connection c place one more request at now?
   bool may_send(const Conn& c, int64_t now) const {
     if (c.sent - c.replied >= depth_) return false;
-    if (ns_per_request_ != 0) return c.sent < c.released;
+    if (ns_per_request_ != 0) return next_taken_ < next_release_ && c.batch_count < kBatches;
     if (c.batch_count == kBatches && c.batches[last_batch(c)].sent_ns != now) return false;
     return now < measure_from_ns_ || params_.load.duration_s > 0 || budget_ > 0;
   }
@@ -299,14 +286,12 @@ class LoadRun {
   static size_t last_batch(const Conn& c) { return (c.batch_first + c.batch_count - 1) % kBatches; }
 
   void note_sent(Conn& c, int64_t now) {
-    int64_t at = ns_per_request_ != 0 ? scheduled_ns(c, c.sent) : now;
+    int64_t at = ns_per_request_ != 0 ? scheduled_ns(next_taken_++) : now;
     ++c.sent;
-    if (ns_per_request_ == 0) {
-      if (c.batch_count > 0 && c.batches[last_batch(c)].sent_ns == now) {
-        ++c.batches[last_batch(c)].count;
-      } else {
-        c.batches[(c.batch_first + c.batch_count++) % kBatches] = {now, 1};
-      }
+    if (c.batch_count > 0 && c.batches[last_batch(c)].sent_ns == at) {
+      ++c.batches[last_batch(c)].count;
+    } else {
+      c.batches[(c.batch_first + c.batch_count++) % kBatches] = {at, 1};
     }
     if (at >= measure_from_ns_) {
       ++figures_.sent;
@@ -391,7 +376,7 @@ class LoadRun {
       return;
     }
     uint64_t j = c.replied++;
-    int64_t sent_at = ns_per_request_ != 0 ? scheduled_ns(c, j) : pop_batch(c);
+    int64_t sent_at = pop_batch(c);
     if (sent_at < measure_from_ns_) return;
     ++figures_.replies;
     last_reply_ns_ = now;
@@ -458,7 +443,6 @@ class LoadRun {
   const RequestMix& mix_;
   LoadFigures figures_;
   std::unique_ptr<Conn[]> conns_;
-  std::vector<int> slot_index_;  // connection of each open slot
   int epoll_ = -1;
   uint64_t depth_ = 1;       // requests in flight per connection at most
   size_t out_capacity_ = 0;  // bytes of each connection's output
@@ -466,6 +450,7 @@ class LoadRun {
   uint64_t budget_ = 0;           // measured requests still to send (unpaced count runs)
   double ns_per_request_ = 0;     // 0: unpaced
   uint64_t warmup_requests_ = 0;  // scheduled within the warm-up
+  uint64_t next_taken_ = 0;       // the next released request a connection takes
   uint64_t next_release_ = 0;     // the next request of the rate schedule
   int64_t start_ns_ = 0;
   int64_t measure_from_ns_ = 0;  // end of the warm-up
