@@ -38,10 +38,11 @@ int64_t now_ns() {
   return ts.tv_sec * kNsPerSecond + ts.tv_nsec;
 }
 
-// The send times of requests in flight: unpaced, those placed by one pass
-// share its time; at a rate, each has its scheduled time.
+// Requests in flight in runs that share a send time: unpaced, those placed
+// by one pass share the pass's time (first); at a rate, they are requests
+// first, first + 1, ... of the schedule, each with its own time.
 struct Batch {
-  int64_t sent_ns;
+  int64_t first;
   uint32_t count;
 };
 
@@ -174,7 +175,7 @@ class LoadRun {
     if (ns_per_request_ == 0 && params_.load.duration_s == 0) {
       for (size_t b = 0; b < c.batch_count; ++b) {
         const Batch& batch = c.batches[(c.batch_first + b) % kBatches];
-        if (batch.sent_ns >= measure_from_ns_) budget_ += batch.count;
+        if (batch.first >= measure_from_ns_) budget_ += batch.count;
       }
     }
     close(c.fd);
@@ -278,20 +279,31 @@ class LoadRun {
   // May connection c place one more request at now?
   bool may_send(const Conn& c, int64_t now) const {
     if (c.sent - c.replied >= depth_) return false;
-    if (ns_per_request_ != 0) return next_taken_ < next_release_ && c.batch_count < kBatches;
-    if (c.batch_count == kBatches && c.batches[last_batch(c)].sent_ns != now) return false;
+    if (c.batch_count == kBatches && !extends_last(c, ns_per_request_ != 0 ? next_taken_ : now)) {
+      return false;
+    }
+    if (ns_per_request_ != 0) return next_taken_ < next_release_;
     return now < measure_from_ns_ || params_.load.duration_s > 0 || budget_ > 0;
   }
 
   static size_t last_batch(const Conn& c) { return (c.batch_first + c.batch_count - 1) % kBatches; }
 
+  // Can the request with this send time (unpaced) or schedule index join
+  // the last batch?
+  bool extends_last(const Conn& c, int64_t key) const {
+    if (c.batch_count == 0) return false;
+    const Batch& b = c.batches[last_batch(c)];
+    return ns_per_request_ != 0 ? b.first + b.count == key : b.first == key;
+  }
+
   void note_sent(Conn& c, int64_t now) {
-    int64_t at = ns_per_request_ != 0 ? scheduled_ns(next_taken_++) : now;
+    auto key = ns_per_request_ != 0 ? static_cast<int64_t>(next_taken_++) : now;
+    int64_t at = ns_per_request_ != 0 ? scheduled_ns(static_cast<uint64_t>(key)) : now;
     ++c.sent;
-    if (c.batch_count > 0 && c.batches[last_batch(c)].sent_ns == at) {
+    if (extends_last(c, key)) {
       ++c.batches[last_batch(c)].count;
     } else {
-      c.batches[(c.batch_first + c.batch_count++) % kBatches] = {at, 1};
+      c.batches[(c.batch_first + c.batch_count++) % kBatches] = {key, 1};
     }
     if (at >= measure_from_ns_) {
       ++figures_.sent;
@@ -386,7 +398,8 @@ class LoadRun {
 
   int64_t pop_batch(Conn& c) {
     Batch& b = c.batches[c.batch_first];
-    int64_t at = b.sent_ns;
+    int64_t at = b.first;
+    if (ns_per_request_ != 0) at = scheduled_ns(static_cast<uint64_t>(b.first++));
     if (--b.count == 0) {
       c.batch_first = (c.batch_first + 1) % kBatches;
       --c.batch_count;

@@ -161,6 +161,17 @@ TEST(LoadLatency, AtAConstantRateQueueingBehindSlowRepliesIsCounted) {
   EXPECT_GE(figure(run.output, "max "), (50 + 40 * 9) * 1000) << run.output;
 }
 
+TEST(LoadLatency, AtARateThePipelineIsNotCappedByTheScheduleBookkeeping) {
+  // Replies held until 600 requests are in: all 600 must go out unanswered.
+  ServerScript s;
+  s.batch = 600;
+  ScriptedServer server(s);
+  StressRun run = run_stress(
+      {"--port", server.port_text(), "--count", "600", "--rate", "20000", "--alg", "maximalmoosh"});
+  EXPECT_EQ(server.finish().max_waiting, 600);
+  EXPECT_EQ(run.status, 0) << run.output;
+}
+
 TEST(LoadDuration, TheWarmupIsLeftOutAndTheRunLastsItsDuration) {
   ServerScript s;
   s.delay_ms = 5;
