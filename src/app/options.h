@@ -22,7 +22,7 @@ struct ProgramOptions {
   bool quiet = false;                                   // --quiet: no per-event loop lines
   bool help = false;                                    // --help
   std::string config_path = kDefaultConfigurationPath;  // --config PATH
-  bool config_named = false;  // by --config or PALISIM_CONFIG: a missing or refused file stops
+  bool config_named = false;       // by --config or PALISIM_CONFIG; then it must load
   int port = -1;                   // --port N, 0 for a free port; -1 keeps the configured port
   std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file

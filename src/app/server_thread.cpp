@@ -40,11 +40,11 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
 
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
-  return run_server(interface_name_, port_, &hooks_,
-                    SettingsSource{.config_path = config_path_,
-                                   .inject_rules = &inject_rules_,
-                                   .reread = &reread_},
-                    &stop_);
+  return run_server(
+      interface_name_, port_, &hooks_,
+      SettingsSource{
+          .config_path = config_path_, .inject_rules = &inject_rules_, .reread = &reread_},
+      &stop_);
 }
 
 void ServerThread::release() {

@@ -50,10 +50,10 @@ FileVersion file_version(const struct stat& st);
 // used. Each problem is printed as "PATH:LINE: message" (or "PATH: message"
 // where the line is not known) and a line feed.
 struct ParseReport {
-  bool quiet = false;      // set by the caller: keep the findings, print nothing
-  bool unreadable = false;  // the file could not be read
-  int problems = 0;         // messages of a refused file
-  int first_line = 0;       // where the first was found; 0 when not known
+  bool quiet = false;            // set by the caller: keep the findings, print nothing
+  bool unreadable = false;       // the file could not be read
+  int problems = 0;              // messages of a refused file
+  int first_line = 0;            // where the first was found; 0 when not known
   char first_problem[256] = "";  // its message, cut to fit
 };
 

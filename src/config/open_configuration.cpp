@@ -12,12 +12,13 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include <confuse.h>
 
 #include "config/config.h"
 #include "config/parser.h"
-#include "config/section_count.h"
+#include "config/text_scan.h"
 #include "config/validation.h"
 #include "crypto/secure_zero.h"
 
@@ -93,6 +94,7 @@ void print_message(const char* format, ...) {
 // The parse under way on this thread: the library's messages name its file.
 struct ParseUnderWay {
   const char* path;
+  std::string_view text;
   ParseReport* report;
 };
 thread_local ParseUnderWay parse_under_way{};
@@ -117,7 +119,8 @@ void report_problem(int line, const char* message) {
 void print_library_message(cfg_t* cfg, const char* format, va_list args) {
   char message[1024];
   std::vsnprintf(message, sizeof message, format, args);
-  report_problem(cfg ? cfg->line : 0, message);
+  const int line = cfg && cfg->line > 0 ? line_as_written(parse_under_way.text, cfg->line) : 0;
+  report_problem(line, message);
 }
 
 // The options of an `atalla` section: the two keys, a row per option flag as
@@ -185,7 +188,7 @@ void ConfigurationDeleter::operator()(cfg_t* cfg) const {
 }
 
 FileVersion file_version(const struct stat& st) {
-  return {st.st_dev,          st.st_ino,          st.st_size,        st.st_mtim.tv_sec,
+  return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
           st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
@@ -204,7 +207,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
     }
     return nullptr;
   }
-  parse_under_way = {path, report};
+  parse_under_way = {path, {text.bytes.get(), text.len}, report};
   struct EndOfParse {
     ~EndOfParse() { parse_under_way = {}; }
   } end_of_parse;

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -28,7 +29,7 @@ std::string binary() {
 class Program {
  public:
   explicit Program(std::vector<std::string> args, std::vector<std::string> env = {},
-                   std::string bin = binary(), int out_fd = -1) {
+                   std::string bin = binary(), int out_fd = -1, const std::string& dir = "") {
     char path[] = "/tmp/palisim-out-XXXXXX";
     int out = mkstemp(path);
     out_path_ = path;
@@ -36,6 +37,7 @@ class Program {
     if (pid_ == 0) {
       dup2(out_fd >= 0 ? out_fd : out, 1);
       dup2(out, 2);
+      if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
       for (std::string& e : env)
@@ -157,9 +159,10 @@ TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
   EXPECT_EQ(p.wait_exit(), 0);
   std::string out = p.output();
   EXPECT_NE(out.find(kNoDisplayLine), std::string::npos);
-  // Said once, though the start-up line reads the file again.
+  // Said once at start, though the start-up line reads the file again.
   const std::string warning = "warning: configuration file 'atalla.conf' could not be read\n";
-  EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
+  const std::string start = out.substr(0, out.find("Palisim002 ready: "));
+  EXPECT_EQ(start.find(warning), start.rfind(warning)) << out;
   EXPECT_NE(out.find(warning + "There is no atalla.conf file."), std::string::npos) << out;
   EXPECT_NE(out.find("preparing to select()...\nselect() returned...\n"), std::string::npos);
   EXPECT_NE(out.find("became readable; handling it.\n"), std::string::npos);
@@ -207,6 +210,23 @@ TEST(Program, UnreachableDisplayServesHeadless) {
 }
 
 // The port of the start-up line, once it is out; 0 when it never comes.
+// A file in a directory of its own, removed with it.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& name = "test.conf") {
+    char dir[] = "/tmp/palisim-conf-XXXXXX";
+    dir_ = mkdtemp(dir);
+    path_ = dir_ + "/" + name;
+  }
+  ~TempFile() { std::filesystem::remove_all(dir_); }
+  void write(const std::string& text) const { std::ofstream(path_) << text; }
+  const std::string& path() const { return path_; }
+  const std::string& directory() const { return dir_; }
+
+ private:
+  std::string dir_, path_;
+};
+
 int announced_port(Program& p) {
   if (!p.wait_for_output(" config=")) return 0;
   std::string out = p.output();
@@ -359,8 +379,7 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
 TEST(Program, PortInUseExitsWithThree) {
   BusyPort busy;
   ASSERT_NE(busy.port(), 0);
-  Program p(
-      {"--headless", "--port", std::to_string(busy.port())});
+  Program p({"--headless", "--port", std::to_string(busy.port())});
   EXPECT_EQ(p.wait_exit(), 3);
   std::string out = p.output();
   EXPECT_NE(out.find("bind() failed: Address already in use (98)\n"), std::string::npos) << out;
@@ -378,6 +397,7 @@ TEST(Program, HelpAndBadCommandLines) {
                                         {"--interface", "10.0.0.1"},
                                         {"--config"},
                                         {"--inject", "31:bogus=1"},
+                                        {"--config", std::string(1024, 'c')},
                                         {"--bogus"}}) {
     Program p(args);
     EXPECT_EQ(p.wait_exit(), 2) << args[0];
@@ -415,6 +435,105 @@ TEST(Program, ReadmeShowsTheHelpTexts) {
   EXPECT_EQ(WEXITSTATUS(status), 2);
   EXPECT_NE(readme.str().find("$ build/palisimstress --help\n" + help.str() + "```"),
             std::string::npos);
+}
+
+// Palisim002 and its configuration file: --check-config on broken files, a
+// named file that is missing or refused stops the start, an unnamed one is
+// served on the defaults, and SIGHUP has the next connection read it again.
+TEST(ConfigRefusal, CheckModeNamesEachProblemAndItsLine) {
+  std::string sections;
+  for (int i = 0; i <= 64; ++i)
+    sections += "atalla s" + std::to_string(i) + " { }\n";
+  struct Case {
+    std::string text;
+    std::string problem;  // with its line
+  };
+  const Case cases[] = {
+      {"port = 0\n", ":1: invalid port 0 in section 'root'"},
+      {"port = 7000\nopt2l = false\n", ":2: no such option 'opt2l'"},
+      {"\natalla default {\n  mfk = \"0123\"\n}\n",
+       ":3: keys must be 16, 32, or 48 hex digits in length"},
+      {"atalla a { }\n# a\natalla A { }\n", ":3: found duplicate title 'A'"},
+      {sections, ":65: more than 64 atalla sections"},
+  };
+  TempFile file;
+  for (const Case& c : cases) {
+    file.write(c.text);
+    Program p({"--check-config", "--config", file.path()});
+    EXPECT_EQ(p.wait_exit(), 2) << c.problem;
+    EXPECT_EQ(p.output(), file.path() + c.problem + "\n" + file.path() +
+                              ": refused: the server would not load it\n");
+  }
+  file.write(
+      "port = 7100\natalla default { mfk = \"0123456789ABCDEFFEDCBA9876543210\"\n"
+      "inject { command = \"31\" close = true } }\n");
+  Program ok({"--check-config", "--config", file.path(), "--inject", "00:latency_ms=1"});
+  EXPECT_EQ(ok.wait_exit(), 0);
+  EXPECT_EQ(ok.output(),
+            file.path() + ": OK: port 7100, interface any, mfk 08D7, 2 inject rules, trace off\n");
+}
+
+TEST(ConfigRefusal, NamedFileMissingOrRefusedStopsTheStart) {
+  TempFile refused;
+  refused.write("atalla default {\n  mfk = \"0123\"\n}\n");
+  for (const std::string& path : {std::string("no-such.conf"), refused.path()}) {
+    Program by_option({"--headless", "--port", "0", "--config", path});
+    EXPECT_EQ(by_option.wait_exit(), 2) << path;
+    Program by_environment({"--headless", "--port", "0"}, {"PALISIM_CONFIG=" + path});
+    EXPECT_EQ(by_environment.wait_exit(), 2) << path;
+    EXPECT_EQ(by_environment.output().find("Establishing the listener"), std::string::npos);
+    EXPECT_NE(by_environment.output().find("Palisim002 not started: the configuration file "),
+              std::string::npos);
+  }
+}
+
+// Unnamed, the working directory's refused file is served on the defaults,
+// said once; the start-up line stays a line of its own. SIGHUP has the next
+// connection parse the unchanged file again, and does not end the program.
+TEST(ConfigRefusal, UnnamedRefusedFileIsServedOnDefaultsAndRereadOnSighup) {
+  TempFile file("atalla.conf");
+  file.write("atalla default {\n  mfk = \"0123\"\n}\n");
+  Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0"}, {}, binary(), -1,
+            file.directory());
+  const std::string refusal = "atalla.conf:2: keys must be 16, 32, or 48 hex digits in length\n";
+  int port = announced_port(p);
+  ASSERT_GT(port, 0) << p.output();
+  std::string out = p.output();
+  EXPECT_EQ(out.rfind(refusal + "Serving on the defaults: atalla.conf was refused.\n", 0), 0u)
+      << out;
+  EXPECT_NE(out.find("\nPalisim002 ready: "), std::string::npos);
+  p.signal(SIGHUP);
+  ASSERT_TRUE(
+      p.wait_for_output("SIGHUP: the next connection reads the configuration file "
+                        "afresh.\n"));
+  TestClient c(port);
+  ASSERT_TRUE(
+      p.wait_for_output(" has no MFK: atalla.conf:2 was refused (keys must be 16, 32, or "
+                        "48 hex digits in length).\n"))
+      << p.output();
+  out = p.output();
+  EXPECT_NE(out.find(refusal), out.rfind(refusal));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+}
+
+// A path is used whole up to 1023 bytes (longer ones are refused with the bad
+// command lines); a line feed in it is escaped, so the start-up line stays one.
+TEST(ConfigRefusal, PathsAreUsedWholeAndEscapedInTheStartUpLine) {
+  TempFile file("a\nb.conf");
+  file.write("port = 7000\n");
+  Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0", "--config",
+             file.path()});
+  ASSERT_GT(announced_port(p), 0) << p.output();
+  EXPECT_NE(p.output().find(" config_loaded=yes config=" + file.directory() + "/a\\nb.conf\n"),
+            std::string::npos)
+      << p.output();
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
+  const std::string whole = "/" + std::string(1022, 'x');
+  Program check({"--check-config", "--config", whole});
+  EXPECT_EQ(check.wait_exit(), 2);
+  EXPECT_NE(check.output().find("'" + whole + "' could not be read"), std::string::npos);
 }
 
 }  // namespace

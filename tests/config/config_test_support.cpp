@@ -63,9 +63,17 @@ std::string CapturedOutput::take() {
 }
 
 std::string ConfigFileTest::refusal(std::string_view text) {
-  bool parsed = open_configuration(write_conf(text).c_str()) != nullptr;
+  const std::string path = write_conf(text);
+  bool parsed = open_configuration(path.c_str()) != nullptr;
   std::string printed = output_.take();
-  return parsed ? "(accepted)" : printed;
+  if (parsed) return "(accepted)";
+  // One line, led by the file and the line where the parser found the fault.
+  const size_t colon = printed.find(": ", path.size());
+  if (printed.rfind(path + ":", 0) != 0 || colon == std::string::npos || !printed.ends_with("\n") ||
+      printed.find('\n') != printed.size() - 1) {
+    return "(not one line led by PATH:LINE: ) " + printed;
+  }
+  return printed.substr(colon + 2, printed.size() - colon - 3);
 }
 
 Settings sentinel_settings() {
