@@ -26,7 +26,6 @@ TEST(ExplainReply, FieldsByNameAndErrorsInWords) {
       {"", "<00#030135#>",
        "  error: type 03, field 01, detail not sent (opt21 off): one of value not accepted or "
        "value refused\n"},
-      // Without the detail, only what can be reported against that field.
       {"", "<00#060235#>",
        "  error: type 06, field 02, detail not sent (opt21 off): one of key length not accepted, "
        "key block header not accepted or key block check failed\n"},

@@ -69,10 +69,8 @@ std::string ConfigFileTest::refusal(std::string_view text) {
   if (parsed) return "(accepted)";
   // One line, led by the file and the line where the parser found the fault.
   const size_t colon = printed.find(": ", path.size());
-  if (printed.rfind(path + ":", 0) != 0 || colon == std::string::npos || !printed.ends_with("\n") ||
-      printed.find('\n') != printed.size() - 1) {
-    return "(not one line led by PATH:LINE: ) " + printed;
-  }
+  bool one_line = printed.find('\n') == printed.size() - 1 && colon != std::string::npos;
+  if (printed.rfind(path + ":", 0) != 0 || !one_line) return "(not PATH:LINE: ...) " + printed;
   return printed.substr(colon + 2, printed.size() - colon - 3);
 }
 

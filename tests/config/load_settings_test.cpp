@@ -262,12 +262,10 @@ TEST_F(LoadSettingsTest, SettingsCacheParsesOnlyAChangedFile) {
   write_conf("atalla default { opta1 = \"x!\" }\n");
   timespec times[2] = {st.st_atim, st.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  EXPECT_EQ(output_.take(), "");
   for (int i = 0; i < 2; ++i) {
     cache.refresh();
     EXPECT_EQ(cache.settings().opt21, 0);
     EXPECT_EQ(cache.no_mfk_reason(), path + ":1 was refused (PIN sanity indicator must be S or L)");
-    // Printed once: the second refresh finds the same version.
     EXPECT_EQ(output_.take(), i ? "" : path + ":1: PIN sanity indicator must be S or L\n");
   }
 }

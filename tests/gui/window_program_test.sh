@@ -10,23 +10,18 @@ config=$2
 
 out=$(mktemp)
 number=$(mktemp)
-xvfb_pid=""
-trap 'rm -f "$out" "$number"; [ -n "$xvfb_pid" ] && kill "$xvfb_pid"' EXIT
+trap 'rm -f "$out" "$number"; [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid"' EXIT
 fail() {
   echo "FAIL: $*"
   cat "$out"
   exit 1
 }
 
-# Xvfb picks a free display number itself and writes it once it accepts
+# Xvfb picks a free display itself and writes its number once it accepts
 # clients, so suites running side by side never race for one.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$number" 2>/dev/null &
 xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$number" ] && break
-  sleep 0.1
-done
-[ -s "$number" ] || fail "Xvfb gave no display number"
+for _ in $(seq 100); do [ -s "$number" ] && break || sleep 0.1; done
 export DISPLAY=":$(cat "$number")"
 
 # Starts the program with the given configuration, waits for its window,
