@@ -82,8 +82,6 @@ int run_headless(const ProgramOptions& options) {
       if (read(sfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
       if (info.ssi_signo == SIGHUP) {
         server.request_reread();
-        diag("SIGHUP: the next connection reads the configuration file afresh.\n");
-        diag_flush();
         continue;
       }
       if (info.ssi_signo != SIGUSR1) break;

@@ -6,6 +6,7 @@
 
 #include "app/banner.h"
 #include "config/defaults.h"
+#include "server/diag.h"
 
 namespace palisim {
 
@@ -45,6 +46,12 @@ int ServerThread::run() {
       SettingsSource{
           .config_path = config_path_, .inject_rules = &inject_rules_, .reread = &reread_},
       &stop_);
+}
+
+void ServerThread::request_reread() {
+  reread_.store(true);
+  diag("SIGHUP: the next connection reads the configuration file afresh.\n");
+  diag_flush();
 }
 
 void ServerThread::release() {

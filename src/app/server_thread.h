@@ -30,8 +30,9 @@ class ServerThread : public WorkerThread {
   int run() override;
   void release() override;
 
-  // Has the next accepted connection read the configuration file afresh.
-  void request_reread() { reread_.store(true); }
+  // Has the next accepted connection read the configuration file afresh,
+  // and says so in one line (on SIGHUP).
+  void request_reread();
   // Asks the server to end: safe at any moment, also before it listens.
   void request_stop() { stop_.signal(); }
   // Stops the server and waits until it has ended; returns its result.
