@@ -95,6 +95,11 @@ done
 man palisim-cli 2>/dev/null | grep -q -- "--config" || fail "man palisim-cli does not show --config"
 echo "man pages: $(man -w Palisim002 palisim-cli palisimstress | tr '\n' ' ')"
 
+# Outside a folder with an atalla.conf, the key tools read the installed one and say so.
+(cd "$work" && /usr/bin/palisim-cli key wrap 1PUNE000 0123456789ABCDEFFEDCBA9876543210) \
+  >/dev/null 2>"$work/err.txt" || fail "palisim-cli key wrap outside /etc/palisim: $(cat "$work/err.txt")"
+grep -q "using /etc/palisim/atalla.conf" "$work/err.txt" || fail "palisim-cli did not say which file"
+
 # The desktop package adds the windowed program beside the Qt-free one.
 apt-get install -y -qq "./$desktop" >/dev/null
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/palisim.desktop)
