@@ -8,7 +8,7 @@
 #include "config/config.h"
 #include "config/inject_rules.h"
 #include "crypto/check_value.h"
-#include "dispatch/command_table.h"
+#include "protocol/command_catalog.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -81,7 +81,7 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace,
   diag(
       "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s%s "
       "config_loaded=%s config=%s\n",
-      PALISIM_VERSION, address, ntohs(bound.sin_port), file.mfk.data(), command_table().size(),
+      PALISIM_VERSION, address, ntohs(bound.sin_port), file.mfk.data(), kCommandCount,
       trace_name(trace), inject, cfg ? "yes" : "no", escape_control_bytes(config_path).c_str());
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");

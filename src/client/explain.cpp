@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "client/reply_fields.h"
-#include "client/request_text.h"
 #include "protocol/errors.h"
+#include "protocol/request_code.h"
 
 namespace palisim {
 
@@ -96,13 +96,18 @@ std::string explain_reply(std::string_view request, std::string_view reply) {
   std::vector<std::string_view> f = reply_fields(reply);
   if (f.empty()) return "  not a reply of the protocol\n";
   std::string out = "  reply code: " + std::string(f[0]);
-  const CommandReplyRow* row = find_reply_row(request_code(request), f[0]);
-  if (row) out.append(" (command ").append(row->command).append(", ").append(row->action) += ')';
+  const CommandInfo* row = find_reply_row(request_code(request), f[0]);
+  if (row) {
+    out.append(" (command ")
+        .append(written_code(row->code).view())
+        .append(", ")
+        .append(row->action) += ')';
+  }
   out += '\n';
   const bool echo = f.size() > 1 && f.back().starts_with('^');
   const size_t named = echo ? f.size() - 1 : f.size();
   for (size_t i = 1; i < named; ++i) {
-    std::string_view name = row && i <= kMaxNamedReplyFields ? row->fields[i - 1] : "";
+    std::string_view name = row && i <= kMaxNamedReplyFields ? row->reply_fields[i - 1] : "";
     out += "  " + std::to_string(i) + ' ';
     out.append(name.empty() ? "field" : name).append(": ").append(f[i]) += '\n';
   }

@@ -6,11 +6,10 @@
 #include <string_view>
 
 #include "crypto/key.h"
+#include "protocol/key_headers.h"
 
 namespace palisim {
 
-// Card verification keys (commands 5D and 5E).
-inline constexpr std::string_view kCardKeyHeaders = "1CDNE0001CDNN0001CDGE0001CDGN000";
 inline constexpr size_t kMaxCardDataLen = 32;
 
 // 16 decimal characters and a NUL.

@@ -9,14 +9,12 @@
 #include "crypto/key_cache.h"
 #include "crypto/secure_zero.h"
 #include "protocol/fields.h"
+#include "protocol/key_headers.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 
 namespace palisim {
 
-// Data keys (command 97).
-inline constexpr std::string_view kDataKeyHeaders = "1DDNE0001DDNN0001DDEE0001DDEN0001DDDE0001DDDN000";
-inline constexpr std::string_view kChainingValueHeaders = "1IDNE0001IDNN000";
 // The header under which a chaining value goes back to the host.
 inline constexpr std::string_view kChainingValueHeader = "1IDNE000";
 
