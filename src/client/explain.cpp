@@ -52,6 +52,12 @@ std::string explain_error(const ErrorReply& e) {
   return out + "\n";
 }
 
+// Three refusals concern the request as a whole and are reported against
+// field 00; every other one names the field it found at fault.
+bool reported_at_field_zero(ErrorId id) {
+  return id == kNoFields || id == kUnknownCommand || id == kNoMfk;
+}
+
 }  // namespace
 
 bool parse_error_reply(std::string_view reply, ErrorReply& error) {
@@ -72,7 +78,9 @@ std::string error_words(const ErrorReply& error) {
   }
   std::vector<std::string_view> texts;
   for (const ErrorKind& kind : kErrorKinds) {
-    if (kind.type == type) texts.push_back(kind.text);
+    if (kind.type == type && reported_at_field_zero(kind.id) == (error.field == 0)) {
+      texts.push_back(kind.text);
+    }
   }
   std::string out = texts.size() > 1 ? "one of " : "";
   for (size_t i = 0; i < texts.size(); ++i) {

@@ -150,5 +150,15 @@ TEST(CliTools, BadInputGetsOneLineAndStatusTwo) {
   unlink(no_mfk.c_str());
 }
 
+// Without --config or --mfk the tools read atalla.conf of the working
+// directory (this one has none), else the installed file, and say which.
+TEST(CliTools, InstalledConfigurationAndSingleLengthKeys) {
+  const std::string installed = cli({"key", "open", kPinKeyABlock}).err;
+  EXPECT_EQ(installed.rfind("palisim-cli: no atalla.conf here; using /etc/palisim/atalla.conf\n"),
+            0u);
+  const Outcome single = cli({"--mfk", kShippedMfk, "key", "wrap", "1PUNE000", "0123456789ABCDEF"});
+  EXPECT_NE(single.err.find("refuse it unless opt6c is on (it is off)\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace palisim::testing
