@@ -18,11 +18,9 @@ namespace {
 std::string run(std::string request, const Settings& s = Settings{}, KeyCache* keys = nullptr) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  if (keys != nullptr) {
-    dispatch_request(s, *keys, request.data(), static_cast<int32_t>(request.size()), r);
-  } else {
-    dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
-  }
+  KeyCache fresh;
+  dispatch_request(s, keys ? *keys : fresh, request.data(), static_cast<int32_t>(request.size()),
+                   r);
   return std::string(r.view());
 }
 
