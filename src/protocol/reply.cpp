@@ -93,4 +93,11 @@ void error_reply(const Settings& s, ReplyBuffer& r, uint8_t type, uint8_t field,
   end_reply(s, r);
 }
 
+bool is_error_reply(std::string_view text) {
+  if (text.size() < 11 || text.substr(0, 4) != "<00#" || text[10] != '#') return false;
+  for (char c : text.substr(4, 6))
+    if (c < '0' || c > '9') return false;
+  return text.substr(4, 6) != "000035";
+}
+
 }  // namespace palisim

@@ -46,4 +46,8 @@ void error_reply(const Settings& s, ReplyBuffer& r, uint8_t type, uint8_t field,
 // The two digits after TTFF in every error reply.
 inline constexpr uint8_t kThird = 35;
 
+// True for text that reads as an error reply: "<00#", six digits other than
+// the echo's success "000035", then "#".
+bool is_error_reply(std::string_view text);
+
 }  // namespace palisim

@@ -20,8 +20,11 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
   // Dispatch cuts the request up; the trace shows it as it came.
   if (path.trace) path.trace->keep_request(request, request_len);
   size_t command = inj.command;
+  bool injected_error = false;
   if (inj.rule && inj.rule->replaces_reply()) {
     if (!inj.rule->close) write_injected_reply(path.settings, *inj.rule, r);
+    // The client sees an error reply, whoever wrote it.
+    injected_error = is_error_reply(r.view());
   } else {
     r.approve = inj.rule && inj.rule->approve;
     command = dispatch_request(path.settings, path.keys, request, request_len, r);
@@ -38,7 +41,7 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
         inj.delay_ms;
   }
   if (path.stats) {
-    path.stats->record(command, r.error != nullptr, spent);
+    path.stats->record(command, r.error != nullptr || injected_error, spent);
     if (inj.rule) path.stats->record_injection(command);
   }
   if (path.trace) {

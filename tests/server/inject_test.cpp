@@ -109,8 +109,9 @@ TEST(Inject, TraceMarksAndStatisticsCountWhatTheRulesTook) {
   CommandStats stats;
   RequestTrace trace(TraceMode::kMasked);
   DiagCapture diag;
-  served({"00:reply=<x>", "5e:approve,latency_ms=20,jitter_ms=10", "90:close"},
-         "<00#>\r" + sample_text("5E_mismatch") + "\r", 1, &stats, &trace);
+  served({"00:reply=<x>", "5e:approve,latency_ms=20,jitter_ms=10", "90:close",
+          "30:reply=<00#060235#>"},
+         "<00#>\r<30#>\r" + sample_text("5E_mismatch") + "\r", 1, &stats, &trace);
   served({"90:close"}, "<90#>\r<00#>\r", 1, &stats, &trace);
   stats.print();
   std::string text = diag.text();
@@ -119,8 +120,10 @@ TEST(Inject, TraceMarksAndStatisticsCountWhatTheRulesTook) {
                            " us, injected: latency 29 ms, approve\n", ": <90#> -> (closed) ",
                            " us, injected: close\n", "us/request   injected\n  00  "})
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
-  // Requests after a close are never handled: three requests, each taken.
-  EXPECT_TRUE(std::regex_search(text, std::regex("\n  total +3 +0 +[0-9.]+ +[0-9.]+ +3\n")));
+  // Requests after a close are never handled: four requests, each taken; the
+  // error reply a rule set counts as an error.
+  for (const char* row : {"\n  30 +1 +1 ", "\n  total +4 +1 +[0-9.]+ +[0-9.]+ +4\n"})
+    EXPECT_TRUE(std::regex_search(text, std::regex(row))) << row << "\n" << text;
 }
 
 }  // namespace
