@@ -21,6 +21,16 @@ bool would_block() {
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
+// Whether bytes holding no carriage return hold a complete request with a
+// line feed after it.
+bool ends_request_with_line_feed(std::span<const char> rest) {
+  const auto end = static_cast<int32_t>(rest.size());
+  for (int32_t from = 0, lf; (lf = find_byte(rest.data(), from, end, '\n')) >= 0; from = lf + 1) {
+    if (next_request(rest, {from, lf}, from)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
@@ -33,6 +43,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   in_len_ = out_start_ = out_len_ = held_len_ = 0;
   due_ms_ = 0;
   mid_line_ = false;
+  told_line_feed_ = false;
   random_state_ = setup.random_state;
   std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
   peer_[sizeof peer_ - 1] = '\0';
@@ -144,11 +155,21 @@ Verdict Connection::process_input(int64_t now_ms) {
     secure_zero(in + in_len_, static_cast<size_t>(consumed));
   }
   if (answered) idle_since_ms_ = now_ms;
-  // A full buffer without a line end can never make progress.
-  if (state_ == State::kReading && in_len_ == kInputCapacity) {
-    diag("Socket %d sent %d bytes without a carriage return; closing it.\n", fd_,
+  if (state_ != State::kReading) return Verdict::kKeep;
+  // A full buffer without a line end can never make progress, whatever byte
+  // was still to come.
+  if (in_len_ == kInputCapacity) {
+    diag("Socket %d sent a line longer than %d bytes; closing it.\n", fd_,
          static_cast<int>(kInputCapacity));
     return fail(CloseCause::kOverlong);
+  }
+  if (!told_line_feed_ && ends_request_with_line_feed({in, static_cast<size_t>(in_len_)})) {
+    // Such a client would otherwise wait for replies that never come.
+    told_line_feed_ = true;
+    diag(
+        "Socket %d: a request ended in a line feed alone; requests end in a carriage return "
+        "(\\r).\n",
+        fd_);
   }
   return Verdict::kKeep;
 }
@@ -240,11 +261,13 @@ void graceful_close(int fd) {
     ::close(fd);
     return;
   }
+  // Bounded: a client that keeps sending must not hold the one thread that
+  // serves every other; what it still sends after this meets a reset.
   char scratch[1024];
-  for (;;) {
+  for (int reads = 0; reads < kShutdownReads; ++reads) {
     ssize_t n = recv(fd, scratch, sizeof scratch, 0);
     if (n <= 0) break;
-    diag("FYI, received %d unexpected bytes during shutdown.", static_cast<int>(n));
+    diag("FYI, received %d unexpected bytes during shutdown.\n", static_cast<int>(n));
   }
   ::close(fd);
 }

@@ -50,7 +50,7 @@ enum class CloseCause : uint8_t {
   kReadFailed,   // receiving failed
   kWriteFailed,  // sending failed
   kSocketError,  // the socket reported an error
-  kOverlong,     // the input filled up without a carriage return
+  kOverlong,     // a line outgrew the input buffer
   kInjected,     // an inject rule closed it
   kIdle,         // no complete request within the idle limit
   kStopped,      // the server stopped
@@ -149,12 +149,13 @@ class Connection {
   int fd_ = -1;                              // the client's non-blocking socket
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
-  int32_t in_len_ = 0;     // bytes held in input
-  int32_t out_start_ = 0;  // first unsent byte of output
-  int32_t out_len_ = 0;    // end of the bytes held in output
-  int32_t held_len_ = 0;   // the waiting reply's length in kReplyHeld and kReplyDelayed
-  int64_t due_ms_ = 0;     // when a delayed reply or close is due
-  bool mid_line_ = false;  // the input begins inside a line a held reply cut
+  int32_t in_len_ = 0;           // bytes held in input
+  int32_t out_start_ = 0;        // first unsent byte of output
+  int32_t out_len_ = 0;          // end of the bytes held in output
+  int32_t held_len_ = 0;         // the waiting reply's length in kReplyHeld and kReplyDelayed
+  int64_t due_ms_ = 0;           // when a delayed reply or close is due
+  bool mid_line_ = false;        // the input begins inside a line a held reply cut
+  bool told_line_feed_ = false;  // the client was told its lines end in a line feed alone
   uint64_t random_state_ = 0;
   char peer_[24] = "";
   CommandStats* stats_ = nullptr;
@@ -163,7 +164,11 @@ class Connection {
   int64_t idle_limit_ms_ = 0;  // 0 = never idle
 };
 
-// Shuts the sending side down, drains what the client still sends, closes.
+// Reads of what a closing connection's client still sends, 1024 bytes each.
+inline constexpr int kShutdownReads = 16;
+
+// Shuts the sending side down, drains what the client still sends (at most
+// kShutdownReads reads), closes.
 void graceful_close(int fd);
 
 }  // namespace palisim

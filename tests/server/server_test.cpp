@@ -128,18 +128,54 @@ TEST(Framing, PipelinedFloodWithoutReadingGetsEveryReplyInOrder) {
                                       got.begin();
 }
 
+// Said as it is whichever byte would have come next.
 TEST(Limits, OverlongLineClosesOnlyItsOwnConnection) {
   DiagCapture diag;
   TestServer server;
   TestClient good(server.port());
-  TestClient bad(server.port());
   ASSERT_TRUE(good.send_all("<00#first#>\r"));
   EXPECT_EQ(good.read_replies(1), echo_reply("first"));
-  bad.send_all(std::string(kInputCapacity + 100, 'x'));
-  EXPECT_TRUE(bad.closed_by_server());
-  ASSERT_TRUE(good.send_all("<00#still#>\r"));
-  EXPECT_EQ(good.read_replies(1), echo_reply("still"));
-  EXPECT_NE(diag.text().find("bytes without a carriage return; closing it.\n"), std::string::npos);
+  for (char next : {'x', '\r', '\n'}) {
+    TestClient bad(server.port());
+    bad.send_all(std::string(kInputCapacity, 'x') + next + "<00#late#>\r");
+    EXPECT_TRUE(bad.closed_by_server()) << int{next};
+    ASSERT_TRUE(good.send_all("<00#still#>\r"));
+    EXPECT_EQ(good.read_replies(1), echo_reply("still"));
+  }
+  std::string text = diag.text();
+  size_t said = 0;
+  for (size_t at = 0; (at = text.find(" sent a line longer than 5120 bytes; closing it.\n", at)) !=
+                      std::string::npos;
+       ++at)
+    ++said;
+  EXPECT_EQ(said, 3u) << text;
+  EXPECT_EQ(text.find("without a carriage return"), std::string::npos) << text;
+}
+
+// Said at once and once per connection, the trace off; nothing is answered.
+TEST(Framing, RequestEndedByALineFeedAloneIsToldOnce) {
+  DiagCapture diag;
+  TestServer server;
+  TestClient c(server.port());
+  const std::string told =
+      ": a request ended in a line feed alone; requests end in a carriage "
+      "return (\\r).\n";
+  ASSERT_TRUE(c.send_all("<00#a#>\n<00#b#>\n"));
+  EXPECT_TRUE(c.silent_for(200));
+  std::string text = diag.text();
+  EXPECT_NE(text.find(told), std::string::npos) << text;
+  ASSERT_TRUE(c.send_all("<00#c#>\n<00#d#>\r"));
+  EXPECT_EQ(c.read_replies(4),
+            echo_reply("a") + echo_reply("b") + echo_reply("c") + echo_reply("d"));
+  text = diag.text();
+  EXPECT_EQ(text.find(told, text.find(told) + 1), std::string::npos) << text;
+  // A line feed after a carriage return, or in a line without a request, is no sign.
+  TestClient other(server.port());
+  ASSERT_TRUE(other.send_all("<00#e#>\r\nno request\n"));
+  EXPECT_EQ(other.read_replies(1), echo_reply("e"));
+  EXPECT_TRUE(other.silent_for(100));
+  text = diag.text();
+  EXPECT_EQ(text.find(told, text.find(told) + 1), std::string::npos) << text;
 }
 
 TEST(Limits, SixtyFifthClientIsDumpedAndTheOthersKeepWorking) {
