@@ -129,8 +129,7 @@ TEST(Faults, ClientStreamingIntoItsCloseIsCutOff) {
   std::atomic<bool> cut_off{false};
   std::thread stream([&] {
     const std::string chunk(1 << 16, 'x');
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cut_off && std::chrono::steady_clock::now() < until)
+    for (int i = 0; i < 100000 && !cut_off; ++i)
       cut_off = !streamer.send_all(chunk);
   });
   expect_round_trips(other, "s", 1);
