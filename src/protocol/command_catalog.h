@@ -36,8 +36,12 @@ enum class MessagePart : uint8_t { kRequest, kReply };
 
 // What the request trace hides of a field unless asked for everything.
 enum class MaskKind : uint8_t {
-  kPin,             // every decimal digit; a PIN-check letter stays
-  kAccount,         // all but the first six and last four (the last four only up to 10 digits)
+  kPin,      // every decimal digit; a PIN-check letter stays (also PVVs and CVVs)
+  kAccount,  // all but the first six and last four (the last four only up to 10 digits)
+  // All but the last four: an account field whose digits the request's
+  // kAccount field already shows, so together they show no more than it
+  // (the PVV's 11 account digits end where the PIN block's 12 end).
+  kAccountTail,
   kEncipherInput,   // everything, unless field 1 is "D" (the field is then ciphertext)
   kDecipherOutput,  // everything when field 1 is "D"
 };
@@ -75,7 +79,7 @@ struct CommandInfo {
   std::string_view action;      // what the command does, in words
   int min_fields;               // fewest fields, field 0 counted and an echo field not
   std::array<std::string_view, kMaxNamedReplyFields> reply_fields;  // reply fields 1 on
-  RowList<FieldMask, 2> masks = {};
+  RowList<FieldMask, 4> masks = {};
   bool approvable = false;  // its reply carries a verification result an inject rule may pass
   RowList<KeyField, 3> key_fields = {};
 };
@@ -137,7 +141,8 @@ inline constexpr std::array kCommandCatalog = {
                 .action = "verify a PIN against a PVV",
                 .min_fields = 11,
                 .reply_fields = {"PIN check"},
-                .masks = {{MessagePart::kRequest, 9, MaskKind::kAccount},
+                .masks = {{MessagePart::kRequest, 7, MaskKind::kPin},
+                          {MessagePart::kRequest, 9, MaskKind::kAccountTail},
                           {MessagePart::kRequest, 10, MaskKind::kAccount}},
                 .approvable = true,
                 .key_fields = {{4, "PIN key", "P", HeaderRule::kList, kDecipherPinKeyList},
@@ -148,8 +153,10 @@ inline constexpr std::array kCommandCatalog = {
                 .action = "change a PIN",
                 .min_fields = 12,
                 .reply_fields = {"status", "new PVV"},
-                .masks = {{MessagePart::kRequest, 9, MaskKind::kAccount},
-                          {MessagePart::kRequest, 11, MaskKind::kAccount}},
+                .masks = {{MessagePart::kRequest, 7, MaskKind::kPin},
+                          {MessagePart::kRequest, 9, MaskKind::kAccountTail},
+                          {MessagePart::kRequest, 11, MaskKind::kAccount},
+                          {MessagePart::kReply, 2, MaskKind::kPin}},
                 .approvable = true,
                 .key_fields = {{4, "PIN key", "P", HeaderRule::kList, kDecipherPinKeyList},
                                {5, "PVK", "V", HeaderRule::kChangePinPvk, kPvkList}}},
@@ -158,14 +165,16 @@ inline constexpr std::array kCommandCatalog = {
                 .action = "generate a card verification value",
                 .min_fields = 5,
                 .reply_fields = {"eight digits, the CVV first", "check value", "empty"},
-                .masks = {{MessagePart::kRequest, 4, MaskKind::kAccount}},
+                .masks = {{MessagePart::kRequest, 4, MaskKind::kAccount},
+                          {MessagePart::kReply, 1, MaskKind::kPin}},
                 .key_fields = {{2, "CVK", "C", HeaderRule::kList, kCardKeyHeaders}}},
     CommandInfo{.code = "5e",
                 .reply_code = "6D",
                 .action = "verify a card verification value",
                 .min_fields = 6,
                 .reply_fields = {"match", "check value", "empty"},
-                .masks = {{MessagePart::kRequest, 4, MaskKind::kAccount}},
+                .masks = {{MessagePart::kRequest, 4, MaskKind::kAccount},
+                          {MessagePart::kRequest, 5, MaskKind::kPin}},
                 .approvable = true,
                 .key_fields = {{2, "CVK", "C", HeaderRule::kList, kCardKeyHeaders}}},
     CommandInfo{.code = "90",

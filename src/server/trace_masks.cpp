@@ -24,6 +24,9 @@ void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
     case MaskKind::kAccount:
       if (len > 4) mask_range(field, len > 10 ? 6 : 0, len - 4);
       break;
+    case MaskKind::kAccountTail:
+      if (len > 4) mask_range(field, 0, len - 4);
+      break;
     case MaskKind::kEncipherInput:
       if (mode != "D") mask_range(field, 0, len);
       break;

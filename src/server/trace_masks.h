@@ -1,6 +1,6 @@
 // What the request trace hides unless asked for everything: the fields that
-// the command catalogue marks as carrying a secret (clear PINs, the clear data
-// of command 97, the middle digits of account numbers).
+// the command catalogue marks as carrying a secret (clear PINs, PVVs and CVVs,
+// the clear data of command 97, the middle digits of account numbers).
 #pragma once
 
 #include <cstddef>

@@ -200,10 +200,13 @@ TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   close(pair[1]);
 }
 
-// Clear keys, the MFK and clear PINs as the trace would write them: each
-// 16-digit part of their hex text, and the PINs' digits.
-TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkOrClearPin) {
+// Clear keys, the MFK, clear PINs, PVVs and CVVs as the trace would write
+// them: each 16-digit part of their hex text, the PINs' digits, and each
+// PVV and CVV as a whole field.
+TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkClearPinPvvOrCvv) {
   std::vector<std::string> secrets = sample_secrets().pins;
+  for (const std::string& value : sample_secrets().verification_values)
+    secrets.push_back("#" + value + "#");
   for (const std::string& hex : sample_secrets().key_hex)
     for (size_t at = 0; at + 16 <= hex.size(); at += 16)
       secrets.push_back(hex.substr(at, 16));

@@ -108,6 +108,7 @@ void add_mac(std::vector<SampleRequest>& out) {
 
 void add_card_and_data_secrets(SampleSecrets& out) {
   out.key_hex.insert(out.key_hex.end(), {kKeySingle, kKeyDouble});
+  out.verification_values.insert(out.verification_values.end(), {"56149820", "561", "562"});
 }
 
 void add_card_and_data_requests(std::vector<SampleRequest>& out) {

@@ -159,6 +159,7 @@ void add_pin_secrets(SampleSecrets& out) {
        clear_pin_block(kField2205, kPvvPinAccount), clear_pin_block(kField0654, kPvvPinAccount),
        clear_pin_block(kFieldTwelve, kAccount), clear_pin_block(kFieldEight, kAccount)});
   out.pins.insert(out.pins.end(), {"975318642086", "86420975"});
+  out.verification_values.insert(out.verification_values.end(), {"3856", "3857", "3003", "0885"});
 }
 
 void add_pin_requests(std::vector<SampleRequest>& out) {
