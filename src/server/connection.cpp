@@ -44,6 +44,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   due_ms_ = 0;
   mid_line_ = false;
   told_line_feed_ = false;
+  peer_closed_ = false;
   random_state_ = setup.random_state;
   std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
   peer_[sizeof peer_ - 1] = '\0';
@@ -56,6 +57,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
+  if (trace_ && bufs_->held_line.pending) write_held_line(false);
   if (trace_ && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
@@ -72,11 +74,11 @@ void Connection::close(CloseCause cause) {
 
 short Connection::poll_events() const {
   if (has_output()) return POLLOUT;
-  return in_len_ < kInputCapacity ? POLLIN : 0;
+  return in_len_ < kInputCapacity && !peer_closed_ ? POLLIN : 0;
 }
 
 int64_t Connection::deadline_ms() const {
-  int64_t due = idle_limit_ms_ != 0 ? idle_since_ms_ + idle_limit_ms_ : 0;
+  int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
   return due;
@@ -93,8 +95,12 @@ ssize_t Connection::send(std::span<const char> bytes) {
 Verdict Connection::on_readable(int64_t now_ms) {
   ssize_t n = receive({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
   if (n == 0) {
+    // Hung up after shutting its sending side: nothing can reach it any more.
+    if (peer_closed_) return fail(CloseCause::kPeerClosed);
     diag("Socket %d  was closed by the client. Shutting down.\n", fd_);
-    return fail(CloseCause::kPeerClosed);
+    // The replies to what it sent still go out; flush closes once none is owed.
+    peer_closed_ = true;
+    return flush(now_ms);
   }
   if (n < 0 && !would_block()) return fail(CloseCause::kReadFailed);
   if (n > 0) {
@@ -118,7 +124,7 @@ Verdict Connection::on_deadline(int64_t now_ms) {
     if (flush(now_ms) == Verdict::kClose) return Verdict::kClose;
   }
   // Checked from the loop, as Redis's clientsCron does, with no timer per client.
-  if (idle_limit_ms_ != 0 && now_ms - idle_since_ms_ >= idle_limit_ms_) {
+  if (idle_limit_ms_ != 0 && !owes_reply() && now_ms - idle_since_ms_ >= idle_limit_ms_) {
     diag("Socket %d sent no complete request in %d seconds; closing it.\n", fd_,
          static_cast<int>(idle_limit_ms_ / 1000));
     return fail(CloseCause::kIdle);
@@ -177,15 +183,21 @@ Verdict Connection::process_input(int64_t now_ms) {
 int32_t Connection::process_line(int32_t start, int32_t end, bool& answered,
                                  SteadyClock::time_point& mark) {
   std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  const RequestPath path{
-      bufs_->settings, bufs_->keys, bufs_->inject, random_state_,
-      stats_,          trace_,      *this,         {bufs_->reply, kReplyCapacity}};
+  const RequestPath path{bufs_->settings,
+                         bufs_->keys,
+                         bufs_->inject,
+                         random_state_,
+                         stats_,
+                         trace_,
+                         {bufs_->reply, kReplyCapacity}};
   int32_t pos = start;
   bool whole_line = !mid_line_;
   while (state_ == State::kReading) {
     std::optional<ByteSpan> request = next_request(in, {start, end}, pos);
     if (!request) break;
     deliver(answer_request(path, bufs_->input + request->begin, request->size(), mark));
+    // Writing the trace's line is no part of the next request.
+    if (trace_) mark = SteadyClock::now();
     answered = true;
     pos = request->end;
   }
@@ -200,18 +212,41 @@ void Connection::deliver(const Answer& answer) {
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
+    if (trace_) trace_->request_line(*this, {}, answer.error, answer.handler_ns, answer.injection);
     return;
   }
-  if (answer.due_ms != 0) {
-    state_ = State::kReplyDelayed;
-    due_ms_ = answer.due_ms;
-    held_len_ = answer.reply_len;
+  if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
+    if (trace_) {
+      std::string_view queued(bufs_->output + out_len_ - answer.reply_len,
+                              static_cast<size_t>(answer.reply_len));
+      trace_->request_line(*this, queued, answer.error, answer.handler_ns, answer.injection);
+    }
     return;
   }
-  if (!queue_reply(answer.reply_len)) {
-    state_ = State::kReplyHeld;
-    held_len_ = answer.reply_len;
+  state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
+  due_ms_ = answer.due_ms;
+  held_len_ = answer.reply_len;
+  if (trace_) {
+    HeldTraceLine& held = bufs_->held_line;
+    std::string_view request = trace_->kept_request();
+    std::memcpy(held.request, request.data(), request.size());
+    held.request_len = static_cast<int32_t>(request.size());
+    held.pending = true;
+    held.error = answer.error;
+    held.handler_ns = answer.handler_ns;
+    held.injection = answer.injection;
   }
+}
+
+void Connection::write_held_line(bool sent) {
+  HeldTraceLine& held = bufs_->held_line;
+  held.pending = false;
+  trace_->keep_request(held.request, held.request_len);
+  // The request may carry a clear PIN; the trace wipes its own copy.
+  secure_zero(held.request, static_cast<size_t>(held.request_len));
+  std::string_view queued;
+  if (sent) queued = {bufs_->output + out_len_ - held_len_, static_cast<size_t>(held_len_)};
+  trace_->request_line(*this, queued, held.error, held.handler_ns, held.injection, sent);
 }
 
 bool Connection::queue_reply(int32_t reply_len) {
@@ -233,12 +268,14 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
+  if (trace_ && bufs_->held_line.pending) write_held_line(true);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);
 }
 
 Verdict Connection::flush(int64_t now_ms) {
+  const bool owed = owes_reply();
   while (has_output()) {
     ssize_t n = send({bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)});
     if (n < 0 && !would_block()) return fail(CloseCause::kWriteFailed);
@@ -252,6 +289,11 @@ Verdict Connection::flush(int64_t now_ms) {
   if (state_ == State::kClosing && !has_output()) {
     diag("Socket %d closed by an inject rule.\n", fd_);
     return fail(CloseCause::kInjected);
+  }
+  if (!owes_reply()) {
+    if (peer_closed_) return fail(CloseCause::kPeerClosed);
+    // The idle clock starts again from the last reply it was owed.
+    if (owed) idle_since_ms_ = now_ms;
   }
   return Verdict::kKeep;
 }

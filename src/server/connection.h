@@ -15,12 +15,14 @@
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
+#include "server/fault_injection.h"
 
 namespace palisim {
 
 class CommandStats;
 class RequestTrace;
 struct Answer;
+struct ErrorKind;
 
 inline constexpr int kMaxConnections = 64;
 inline constexpr int32_t kInputCapacity = 5120;
@@ -30,6 +32,17 @@ inline constexpr int32_t kReplyCapacity = kInputCapacity + 1024;
 // Room for several replies, so a pipelining client is answered in few sends.
 inline constexpr int32_t kOutputCapacity = 4 * kReplyCapacity;
 
+// A request whose reply waits (for room or an inject rule's delay), kept for
+// the trace's line, which is written once the reply is queued for sending.
+struct HeldTraceLine {
+  char request[kInputCapacity];  // as received
+  int32_t request_len = 0;
+  bool pending = false;
+  const ErrorKind* error = nullptr;
+  int64_t handler_ns = 0;
+  Injection injection;
+};
+
 // Buffers and settings of one connection, allocated when it is accepted.
 struct ConnectionBuffers {
   char input[kInputCapacity];    // bytes received and not yet consumed
@@ -38,6 +51,7 @@ struct ConnectionBuffers {
   Settings settings;             // this connection's device state
   KeyCache keys;                 // keys its requests opened, and the MFK's contexts
   InjectRules inject;            // its fault-injection rules; none unless configured
+  HeldTraceLine held_line;       // used with the trace on
 };
 
 // What a handler of a connection asks of the event loop.
@@ -135,6 +149,11 @@ class Connection {
   void deliver(const Answer& answer);
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
+  // The trace's line of the held reply: once queued (the output's last
+  // held_len_ bytes), or when the connection closes before.
+  void write_held_line(bool sent);
+  // The connection still owes its client a reply: one waits, or output is unsent.
+  bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
   Verdict release_held_reply(int64_t now_ms);
   // Sends until the socket takes no more; closes once an inject rule's close is due.
@@ -156,11 +175,14 @@ class Connection {
   int64_t due_ms_ = 0;           // when a delayed reply or close is due
   bool mid_line_ = false;        // the input begins inside a line a held reply cut
   bool told_line_feed_ = false;  // the client was told its lines end in a line feed alone
+  bool peer_closed_ = false;     // the client shut its sending side; replies still go out
   uint64_t random_state_ = 0;
   char peer_[24] = "";
   CommandStats* stats_ = nullptr;
   RequestTrace* trace_ = nullptr;
-  int64_t idle_since_ms_ = 0;  // when accepted or when it last sent a complete request
+  // When accepted, last sent a complete request or was last sent what it was
+  // owed; the idle clock runs only while nothing is owed.
+  int64_t idle_since_ms_ = 0;
   int64_t idle_limit_ms_ = 0;  // 0 = never idle
 };
 

@@ -29,12 +29,13 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     r.approve = inj.rule && inj.rule->approve;
     command = dispatch_request(path.settings, path.keys, request, request_len, r);
   }
-  Answer answer{r.len, 0, inj.rule && inj.rule->close};
+  Answer answer{r.len, 0, inj.rule && inj.rule->close, r.error, 0, inj};
   if (!path.stats && !path.trace && path.inject.count == 0) return answer;
 
   SteadyClock::time_point done = SteadyClock::now();
   int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
   mark = done;
+  answer.handler_ns = spent;
   if (inj.delay_ms > 0) {
     answer.due_ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(done.time_since_epoch()).count() +
@@ -43,11 +44,6 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
   if (path.stats) {
     path.stats->record(command, r.error != nullptr || injected_error, spent);
     if (inj.rule) path.stats->record_injection(command);
-  }
-  if (path.trace) {
-    path.trace->request_line(path.from, r.view(), r.error, spent, inj);
-    // Writing the line is no part of the next request.
-    mark = SteadyClock::now();
   }
   return answer;
 }

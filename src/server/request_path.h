@@ -1,7 +1,7 @@
 // One request from its text to its answer, each stage once and in order: the
 // inject rules decide, the handler (or the rule that took the request)
-// answers, the statistics count it and the trace writes its line. Sending
-// the answer is the connection's part.
+// answers, the statistics count it and the trace keeps the request. Sending
+// the answer, and tracing it once it is queued, is the connection's part.
 #pragma once
 
 #include <chrono>
@@ -11,11 +11,11 @@
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
+#include "server/fault_injection.h"
 
 namespace palisim {
 
 class CommandStats;
-class Connection;
 class RequestTrace;
 
 // What a connection's requests are answered with and reported to.
@@ -26,7 +26,6 @@ struct RequestPath {
   uint64_t& random_state;  // the generator the inject rules draw from
   CommandStats* stats;     // null counts nothing
   RequestTrace* trace;     // null when the trace is off
-  const Connection& from;  // named in the trace's lines
   std::span<char> reply;   // where the reply is written
 };
 
@@ -35,6 +34,11 @@ struct Answer {
   int32_t reply_len = 0;  // bytes of the reply at the start of the path's reply buffer
   int64_t due_ms = 0;     // an inject rule holds it until then (steady clock); 0 sends it now
   bool close = false;     // an inject rule closes the connection instead of answering
+  // For the trace's line: the error the reply refuses with, the handler's
+  // time and what the inject rules decided.
+  const ErrorKind* error = nullptr;
+  int64_t handler_ns = 0;
+  Injection injection;
 };
 
 using SteadyClock = std::chrono::steady_clock;

@@ -46,7 +46,7 @@ void RequestTrace::keep_request(const char* text, int32_t len) {
 }
 
 void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                                int64_t handler_ns, const Injection& injection) {
+                                int64_t handler_ns, const Injection& injection, bool sent) {
   std::string_view request(request_, static_cast<size_t>(request_len_));
   reply = without_line_end(reply).substr(0, kReplyCapacity);
   std::memcpy(reply_, reply.data(), reply.size());
@@ -64,6 +64,8 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
   append(" -> ");
   if (injection.rule && injection.rule->close) {
     append("(closed)");
+  } else if (!sent) {
+    append("(not sent: the connection closed first)");
   } else {
     append_escaped({reply_copy.data(), reply_copy.size()});
   }

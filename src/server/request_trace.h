@@ -1,8 +1,8 @@
 // The request trace: one diagnostic line per request once its reply is
-// queued (or held), with time, socket, peer, request, reply, handler time,
-// for an error reply the error in words, and what an inject rule did; and
-// one line for input that never became a request. Secrets are masked (server/trace_masks.h) unless
-// the trace is full.
+// queued for sending (or the connection closed first), with time, socket, peer, request, reply,
+// handler time, for an error reply the error in words, and what an inject rule did; and one line
+// for input that never became a request. Secrets are masked (server/trace_masks.h) unless the trace
+// is full.
 #pragma once
 
 #include <cstdint>
@@ -28,10 +28,12 @@ class RequestTrace {
 
   // Keeps the request as received: dispatch cuts it up in place.
   void keep_request(const char* text, int32_t len);
+  std::string_view kept_request() const { return {request_, static_cast<size_t>(request_len_)}; }
   // The line of the request kept last, answered by `reply`; `error` is what
   // the reply buffer recorded, `injection` what the inject rules decided.
+  // Unless `sent`, the reply never left: the connection closed first.
   void request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                    int64_t handler_ns, const Injection& injection = {});
+                    int64_t handler_ns, const Injection& injection = {}, bool sent = true);
   // A line ended by a carriage return with no <...> in it.
   void line_without_request(const Connection& c, std::string_view line);
   // What a closing connection holds after its last carriage return.
