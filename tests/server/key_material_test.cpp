@@ -200,10 +200,9 @@ TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   close(pair[1]);
 }
 
-// Clear keys, the MFK, clear PINs, PVVs and CVVs as the trace would write
-// them: each 16-digit part of their hex text, the PINs' digits, and each
-// PVV and CVV as a whole field.
-TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkClearPinPvvOrCvv) {
+// Clear keys, the MFK and clear PINs as the trace would write them: each
+// 16-digit part of their hex text, the PINs' digits, PVVs and CVVs as fields.
+TEST(KeyMaterial, MaskedTraceShowsNoKeyMfkOrClearPin) {
   std::vector<std::string> secrets = sample_secrets().pins;
   for (const std::string& value : sample_secrets().verification_values)
     secrets.push_back("#" + value + "#");

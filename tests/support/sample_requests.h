@@ -35,9 +35,10 @@ const std::string& sample_text(const std::string& name);
 // DUKPT keys, clear PIN blocks (all as hex), and clear PINs of eight digits or
 // more (shorter ones turn up by chance).
 struct SampleSecrets {
-  std::vector<std::string> key_hex;              // 8, 16 or 24 bytes each
-  std::vector<std::string> pins;                 // decimal text
-  std::vector<std::string> verification_values;  // PVVs and CVVs sent or replied, decimal text
+  std::vector<std::string> key_hex;  // 8, 16 or 24 bytes each
+  std::vector<std::string> pins;     // decimal text
+  // PVVs and CVVs sent or replied, decimal text.
+  std::vector<std::string> verification_values;
 };
 const SampleSecrets& sample_secrets();
 
