@@ -156,7 +156,8 @@ class Connection {
   bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
   Verdict release_held_reply(int64_t now_ms);
-  // Sends until the socket takes no more; closes once an inject rule's close is due.
+  // Sends until the socket takes no more; closes once an inject rule's close
+  // is due, or once a client that shut its sending side is owed nothing.
   Verdict flush(int64_t now_ms);
   Verdict fail(CloseCause cause) {
     cause_ = cause;
@@ -168,14 +169,16 @@ class Connection {
   int fd_ = -1;                              // the client's non-blocking socket
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
-  int32_t in_len_ = 0;           // bytes held in input
-  int32_t out_start_ = 0;        // first unsent byte of output
-  int32_t out_len_ = 0;          // end of the bytes held in output
-  int32_t held_len_ = 0;         // the waiting reply's length in kReplyHeld and kReplyDelayed
-  int64_t due_ms_ = 0;           // when a delayed reply or close is due
-  bool mid_line_ = false;        // the input begins inside a line a held reply cut
-  bool told_line_feed_ = false;  // the client was told its lines end in a line feed alone
-  bool peer_closed_ = false;     // the client shut its sending side; replies still go out
+  int32_t in_len_ = 0;     // bytes held in input
+  int32_t out_start_ = 0;  // first unsent byte of output
+  int32_t out_len_ = 0;    // end of the bytes held in output
+  int32_t held_len_ = 0;   // the waiting reply's length in kReplyHeld and kReplyDelayed
+  int64_t due_ms_ = 0;     // when a delayed reply or close is due
+  bool mid_line_ = false;  // the input begins inside a line a held reply cut
+  // The client was told that its lines end in a line feed alone.
+  bool told_line_feed_ = false;
+  // The client shut its sending side; the replies it is owed still go out.
+  bool peer_closed_ = false;
   uint64_t random_state_ = 0;
   char peer_[24] = "";
   CommandStats* stats_ = nullptr;

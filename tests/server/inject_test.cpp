@@ -128,7 +128,7 @@ TEST(Inject, TraceMarksAndStatisticsCountWhatTheRulesTook) {
                            " us, injected: latency 29 ms, approve\n", ": <90#> -> (closed) ",
                            " us, injected: close\n", "us/request   injected\n  00  "})
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
-  // Requests after a close are never handled: three requests, each taken; an error set is one.
+  // Requests after a close are never handled: three requests, each taken.
   EXPECT_TRUE(std::regex_search(text, std::regex("\n  total +3 +1 +[0-9.]+ +[0-9.]+ +3\n")));
 }
 
