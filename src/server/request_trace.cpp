@@ -49,7 +49,8 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
                                 int64_t handler_ns, const Injection& injection, bool sent) {
   std::string_view request(request_, static_cast<size_t>(request_len_));
   reply = without_line_end(reply).substr(0, kReplyCapacity);
-  std::memcpy(reply_, reply.data(), reply.size());
+  // A reply never sent or never written is empty, and may have no data at all.
+  if (!reply.empty()) std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
   if (!full_) {
     const size_t command = command_of_request(request);
