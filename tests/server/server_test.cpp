@@ -128,25 +128,25 @@ TEST(Framing, PipelinedFloodWithoutReadingGetsEveryReplyInOrder) {
                                       got.begin();
 }
 
-// Told as a long line whichever byte would have come next. Closing reads
-// little of what the client still sends, so one that keeps sending is cut off.
+// Told as a long line whichever byte followed; what the client sends on is read only a little.
 TEST(Limits, OverlongLineClosesOnlyItsOwnConnection) {
   DiagCapture diag;
   TestServer server;
   TestClient good(server.port());
   for (char next : {'x', '\r', '\n'}) {
     TestClient bad(server.port());
-    bool cut_off = false;
-    for (int i = 0; i < 20000 && !cut_off; ++i)
-      cut_off = !bad.send_all(std::string(kInputCapacity, 'x') + next + std::string(1 << 16, 'x'));
-    EXPECT_TRUE(cut_off) << int{next};
+    bad.send_all(std::string(kInputCapacity, 'x') + next + std::string(1 << 22, 'x'));
+    EXPECT_TRUE(bad.closed_by_server()) << int{next};
     ASSERT_TRUE(good.send_all("<00#still#>\r"));
     EXPECT_EQ(good.read_replies(1), echo_reply("still"));
   }
   std::string text = diag.text();
   EXPECT_NE(text.find(" sent a line longer than 5120 bytes; closing it.\n"), std::string::npos);
-  EXPECT_EQ(text.find("without a carriage return"), std::string::npos);
-  EXPECT_NE(text.find("FYI, received 1024 unexpected bytes during shutdown.\n"), std::string::npos);
+  size_t reads = 0;
+  for (size_t at = 0;
+       (at = text.find(" unexpected bytes during shutdown.\n", at)) != std::string::npos; ++at)
+    ++reads;
+  EXPECT_TRUE(reads > 0 && reads <= 3u * kShutdownReads) << reads;
 }
 
 // Told at once, with the trace off.
