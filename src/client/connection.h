@@ -2,8 +2,11 @@
 // requests goes out with its carriage return, replies come back one by one.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "client/tls_client.h"
 
 namespace palisim {
 
@@ -16,9 +19,10 @@ class ClientConnection {
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
 
-  // False, with the reason in words in error, when the host does not resolve
-  // or no address of it accepts the connection.
-  bool open(const char* host, int port, std::string& error);
+  // False, with the reason in words in error, when the host does not resolve,
+  // no address of it accepts the connection, or the TLS handshake asked for
+  // fails.
+  bool open(const char* host, int port, std::string& error, const ClientTlsOptions& tls = {});
 
   // The line and a carriage return; false when the connection fails.
   bool send_line(std::string_view line);
@@ -27,9 +31,14 @@ class ClientConnection {
   // CR LF, or nothing with opt23). Waits at most timeout_ms for each read.
   ReadResult read_reply(std::string& reply, int timeout_ms);
 
+  // Why the last send or read failed.
+  const std::string& error() const { return error_; }
+
  private:
-  int fd_ = -1;          // the socket, or -1 before open
-  std::string pending_;  // bytes received and not yet handed out as a reply
+  int fd_ = -1;                     // the socket, or -1 before open
+  std::string pending_;             // bytes received and not yet handed out as a reply
+  std::unique_ptr<TlsClient> tls_;  // the TLS on fd_; null for plain TCP
+  std::string error_;               // why the last send or read failed
 };
 
 }  // namespace palisim
