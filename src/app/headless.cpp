@@ -8,11 +8,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "app/server_thread.h"
 #include "config/config.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
+#include "server/tls_context.h"
 
 namespace palisim {
 
@@ -24,6 +26,9 @@ const char kNoConfigurationMessage[] =
 
 // How long the last lines may wait for a slow reader of the output.
 constexpr int kLastLinesWaitMs = 1000;
+
+// As for a bad command line: the start is refused before serving.
+constexpr int kBadTlsSetup = 2;
 
 }  // namespace
 
@@ -42,6 +47,18 @@ int run_headless(const ProgramOptions& options) {
   }
   if (!options.interface_name.empty()) interface_name = options.interface_name.c_str();
   if (options.port >= 0) port = static_cast<uint16_t>(options.port);
+  if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
+  // The certificate and key are checked before anything listens.
+  TlsContext tls;
+  if (params.tls.port != 0) {
+    std::string error;
+    tls = load_tls_context(params.tls, error);
+    if (!tls) {
+      diag("%s\n", error.c_str());
+      diag_flush_within(kLastLinesWaitMs);
+      return kBadTlsSetup;
+    }
+  }
 
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
@@ -60,6 +77,7 @@ int run_headless(const ProgramOptions& options) {
   server.configure(interface_name, port, options.config_path.c_str());
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
+  if (tls) server.set_tls(std::move(tls), params.tls.port);
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush_within(kLastLinesWaitMs);

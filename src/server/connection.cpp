@@ -157,6 +157,10 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings&
     c.random_state = 0;
     c.resume = c.overlong = c.mid_line = c.requested = c.close_held = false;
     c.peer[0] = '\0';
+    c.tls.reset();
+    c.handshake_until_ms = 0;
+    c.tls_wants_write = false;
+    c.first_read = true;
     c.stats = nullptr;
     c.trace = nullptr;
     c.bufs->settings = settings;
@@ -172,7 +176,9 @@ void close_connection_slot(Connection& c) {
     int32_t from = last_cr ? static_cast<int32_t>(static_cast<const char*>(last_cr) - in) + 1 : 0;
     c.trace->unended_input(c, {in + from, static_cast<size_t>(c.in_len - from)});
   }
+  if (c.tls) c.tls->notify_close();
   graceful_close(c.fd);
+  c.tls.reset();
   wipe_settings(c.bufs->settings);
   c.bufs->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
@@ -196,22 +202,111 @@ void graceful_close(int fd) {
   close(fd);
 }
 
-IoResult read_from_connection(Connection& c) {
-  ssize_t n =
-      recv(c.fd, c.bufs->input + c.in_len, static_cast<size_t>(kInputCapacity - c.in_len), 0);
-  if (n == 0) {
-    diag("Socket %d  was closed by the client. Shutting down.\n", c.fd);
-    return kClose;
+IoResult continue_handshake(Connection& c) {
+  TlsResult step = c.tls->handshake();
+  c.tls_wants_write = step == TlsResult::kWantWrite;
+  switch (step) {
+    case TlsResult::kDone: {
+      c.handshake_until_ms = 0;
+      size_t len = std::strlen(c.peer);
+      c.peer[len] = ' ';
+      c.tls->describe({c.peer + len + 1, sizeof c.peer - len - 1});
+      diag("Socket %d from %.*s: TLS established, %s\n", c.fd, static_cast<int>(len), c.peer,
+           c.peer + len + 1);
+      return kKeep;
+    }
+    case TlsResult::kWantRead:
+    case TlsResult::kWantWrite:
+      return kKeep;
+    case TlsResult::kClosed:
+      diag("Socket %d from %s: TLS handshake failed: the client closed the connection\n", c.fd,
+           c.peer);
+      return kClose;
+    case TlsResult::kFailed:
+      if (c.tls->plain_text()) {
+        diag("Socket %d from %s: plain text on the TLS port; closing it.\n", c.fd, c.peer);
+      } else {
+        diag("Socket %d from %s: TLS handshake failed: %s\n", c.fd, c.peer, c.tls->failure());
+      }
+      return kClose;
   }
-  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
-  c.in_len += static_cast<int32_t>(n);
-  process_input_lines(c);
-  return c.overlong ? kClose : kKeep;
+  return kClose;
+}
+
+namespace {
+
+// recv or its TLS counterpart: bytes read, 0 when the peer closed, or -1
+// with errno (EAGAIN to wait).
+ssize_t receive(Connection& c, char* into, size_t room) {
+  if (!c.tls) return recv(c.fd, into, room, 0);
+  size_t moved = 0;
+  TlsResult r = c.tls->read({into, room}, moved);
+  c.tls_wants_write = r == TlsResult::kWantWrite;
+  switch (r) {
+    case TlsResult::kDone:
+      return static_cast<ssize_t>(moved);
+    case TlsResult::kWantRead:
+    case TlsResult::kWantWrite:
+      errno = EAGAIN;
+      return -1;
+    case TlsResult::kClosed:
+      return 0;
+    case TlsResult::kFailed:
+      break;
+  }
+  diag("Socket %d from %s: TLS read failed: %s\n", c.fd, c.peer, c.tls->failure());
+  errno = EPROTO;
+  return -1;
+}
+
+ssize_t transmit(Connection& c, const char* bytes, size_t len) {
+  if (!c.tls) return send(c.fd, bytes, len, MSG_NOSIGNAL);
+  size_t moved = 0;
+  TlsResult r = c.tls->write({bytes, len}, moved);
+  if (r == TlsResult::kDone) return static_cast<ssize_t>(moved);
+  if (r == TlsResult::kWantRead || r == TlsResult::kWantWrite) {
+    errno = EAGAIN;
+    return -1;
+  }
+  if (r == TlsResult::kFailed) {
+    diag("Socket %d from %s: TLS write failed: %s\n", c.fd, c.peer, c.tls->failure());
+  }
+  errno = EPIPE;
+  return -1;
+}
+
+}  // namespace
+
+IoResult read_from_connection(Connection& c) {
+  if (c.handshaking()) return continue_handshake(c);
+  // TLS hands out at most a record per read, and a record may hold more than
+  // the input takes: read on while bytes come and there is room for them.
+  do {
+    ssize_t n =
+        receive(c, c.bufs->input + c.in_len, static_cast<size_t>(kInputCapacity - c.in_len));
+    if (n == 0) {
+      diag("Socket %d  was closed by the client. Shutting down.\n", c.fd);
+      return kClose;
+    }
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
+    if (c.first_read && !c.tls) {
+      c.first_read = false;
+      if (classify_first_bytes({c.bufs->input, static_cast<size_t>(n)}) ==
+          FirstBytes::kTlsHandshake) {
+        diag("Socket %d from %s: a TLS handshake on the plain port; closing it.\n", c.fd, c.peer);
+        return kClose;
+      }
+    }
+    c.in_len += static_cast<int32_t>(n);
+    process_input_lines(c);
+    if (c.overlong) return kClose;
+  } while (c.tls && !c.holding() && c.in_len < kInputCapacity && c.tls->has_buffered_input());
+  return kKeep;
 }
 
 IoResult write_to_connection(Connection& c) {
-  ssize_t n = send(c.fd, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start),
-                   MSG_NOSIGNAL);
+  ssize_t n =
+      transmit(c, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start));
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
   // Sent replies may carry clear PINs; they need not stay once sent.
   secure_zero(c.bufs->output + c.out_start, static_cast<size_t>(n));

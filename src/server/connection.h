@@ -9,6 +9,7 @@
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
+#include "server/tls_session.h"
 
 namespace palisim {
 
@@ -47,14 +48,21 @@ struct Connection {
   bool resume = false;        // a write released a held reply: process input again
   bool overlong = false;      // input filled up without a carriage return
   bool mid_line = false;      // input begins inside a line a held reply cut
-  char peer[24] = "";         // the client's address:port, for the trace
-  CommandStats* stats = nullptr;  // where requests are counted; null counts nothing
-  RequestTrace* trace = nullptr;  // the request trace; null when it is off
-  bool requested = false;         // a complete request was dispatched since the loop last looked
-  int64_t idle_since_ms = 0;      // when accepted or when it last sent a complete request
-  int64_t idle_limit_ms = 0;      // closed after this long without a complete request; 0 = never
+  // The client's address:port, then for TLS the protocol and the client
+  // certificate's subject, for the trace.
+  char peer[160] = "";
+  std::unique_ptr<TlsSession> tls;  // a connection to the TLS port; null for the plain port
+  int64_t handshake_until_ms = 0;   // closed then unless its TLS handshake completed
+  bool tls_wants_write = false;     // the TLS step waits for writability, not readability
+  bool first_read = true;           // its first bytes are yet to be checked
+  CommandStats* stats = nullptr;    // where requests are counted; null counts nothing
+  RequestTrace* trace = nullptr;    // the request trace; null when it is off
+  bool requested = false;           // a complete request was dispatched since the loop last looked
+  int64_t idle_since_ms = 0;        // when accepted or when it last sent a complete request
+  int64_t idle_limit_ms = 0;        // closed after this long without a complete request; 0 = never
 
   bool has_output() const { return out_len > out_start; }
+  bool handshaking() const { return tls && !tls->established(); }
   // No request is dispatched while a reply or a close waits.
   bool holding() const { return held_len != 0 || close_held; }
   // An inject rule's close is due: its time has come and earlier replies are sent.
@@ -84,5 +92,8 @@ void release_delayed_reply(Connection& c);
 
 // Shuts the sending side down, drains what the client still sends, closes.
 void graceful_close(int fd);
+
+// The next step of a TLS connection's handshake; prints why it failed.
+IoResult continue_handshake(Connection& c);
 
 }  // namespace palisim

@@ -23,6 +23,7 @@
 #include "server/fault_injection.h"
 #include "server/request_trace.h"
 #include "server/stop_signal.h"
+#include "server/tls_session.h"
 
 namespace palisim {
 
@@ -54,12 +55,24 @@ int open_spare_descriptor() {
 // listener rests this long rather than wake the loop again at once.
 constexpr int64_t kAcceptRetryMs = 100;
 
+// A TLS client has this long, or its idle limit when shorter, to complete
+// its handshake.
+constexpr int64_t kHandshakeLimitMs = 10'000;
+
+int64_t earliest(int64_t a, int64_t b) {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  return std::min(a, b);
+}
+
 // The server's one thread of work: polls the listener, the stop signal and
 // every connection, and serves whichever is ready until told to stop.
 class EventLoop {
  public:
-  EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source)
+  EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
+            SettingsSource source)
       : listener_(listener),
+        tls_listener_(tls_listener),
         hooks_(hooks),
         stop_(stop),
         settings_(source.config_path, source.section_title, source.inject_rules) {
@@ -76,8 +89,8 @@ class EventLoop {
 
  private:
   int build_poll_set();
-  bool accept_one(int64_t now);
-  void shed_pending_connection(int error);
+  bool accept_one(int listener, int64_t now);
+  void shed_pending_connection(int listener, int error);
   void serve(Connection& c, short revents);
   void send_output(Connection& c);
   void close_connection(Connection& c, const char* message);
@@ -86,6 +99,7 @@ class EventLoop {
   void close_all_connections();
 
   int listener_;
+  int tls_listener_;  // -1 without TLS
   ServerHooks* hooks_;
   const StopSignal* stop_;
   SettingsCache settings_;                  // what each accepted connection starts with
@@ -96,8 +110,10 @@ class EventLoop {
   uint64_t random_state_ = static_cast<uint64_t>(monotonic_ms());
   ConnectionTable table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
-  // Poll entries: the listener, the stop signal, one per slot in use, then
-  // standard output while diagnostics wait for room in it.
+  int first_connection_ = 0;             // poll entry of the first connection
+  bool buffered_ = false;                // a TLS connection holds bytes read that no poll announces
+  // Poll entries: the listener, the stop signal, the TLS listener, one per
+  // slot in use, then standard output while diagnostics wait for room in it.
   std::array<pollfd, kMaxConnections + 3> fds_{};
   std::array<Connection*, kMaxConnections + 3> owners_{};
 };
@@ -106,21 +122,28 @@ int EventLoop::build_poll_set() {
   int n = 0;
   fds_[n++] = {listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  if (tls_listener_ >= 0) {
+    fds_[n++] = {tls_listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
+  }
+  first_connection_ = n;
   deadline_ms_ = accept_resume_ms_;
+  buffered_ = false;
   for (Connection& c : table_) {
     if (!c.in_use) continue;
-    if (c.idle_limit_ms != 0) {
-      int64_t due = c.idle_since_ms + c.idle_limit_ms;
-      if (deadline_ms_ == 0 || due < deadline_ms_) deadline_ms_ = due;
-    }
-    if (c.held_until_ms != 0 && (deadline_ms_ == 0 || c.held_until_ms < deadline_ms_)) {
-      deadline_ms_ = c.held_until_ms;
-    }
+    if (c.idle_limit_ms != 0)
+      deadline_ms_ = earliest(deadline_ms_, c.idle_since_ms + c.idle_limit_ms);
+    deadline_ms_ = earliest(deadline_ms_, c.held_until_ms);
+    deadline_ms_ = earliest(deadline_ms_, c.handshake_until_ms);
     short events = 0;
-    if (c.has_output()) {
+    if (c.handshaking()) {
+      events = c.tls_wants_write ? POLLOUT : POLLIN;
+    } else if (c.has_output()) {
       events = POLLOUT;
     } else if (c.in_len < kInputCapacity) {
-      events = POLLIN;
+      events = c.tls_wants_write ? POLLOUT : POLLIN;
+      // After Redis's tls.c: bytes OpenSSL already holds are served
+      // without waiting for the socket.
+      if (c.tls && !c.holding() && c.tls->has_buffered_input()) buffered_ = true;
     }
     owners_[n] = &c;
     fds_[n++] = {c.fd, events, 0};
@@ -137,6 +160,7 @@ bool EventLoop::run() {
     if (deadline_ms_ != 0) {
       timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
     }
+    if (buffered_) timeout = 0;
     trace("preparing to select()...\n");
     diag_flush();
     if (int out = diag_waiting_fd(); out >= 0) {
@@ -156,18 +180,29 @@ bool EventLoop::run() {
     }
     int64_t now = monotonic_ms();
     if (accept_resume_ms_ != 0 && now >= accept_resume_ms_) accept_resume_ms_ = 0;
-    short lrev = fds_[0].revents;
-    if (lrev & POLLIN) {
-      diag("Listening socket signalled...\n");
-      if (!accept_one(now)) break;
-    } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
-      report_socket_error("Exception on listening socket", pending_error(listener_));
-      break;
+    bool failed = false;
+    for (int i : {0, tls_listener_ >= 0 ? first_connection_ - 1 : -1}) {
+      if (i < 0 || failed) continue;
+      short lrev = fds_[i].revents;
+      if (lrev & POLLIN) {
+        diag("Listening socket signalled...\n");
+        failed = !accept_one(fds_[i].fd, now);
+      } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
+        report_socket_error("Exception on listening socket", pending_error(fds_[i].fd));
+        failed = true;
+      }
     }
-    for (int i = stop_ ? 2 : 1; i < n; ++i) {
+    if (failed) break;
+    for (int i = first_connection_; i < n; ++i) {
       Connection* c = owners_[i];
-      if (!fds_[i].revents || !c) continue;
-      serve(*c, fds_[i].revents);
+      if (!c) continue;
+      short revents = fds_[i].revents;
+      if (!revents && c->tls && !c->handshaking() && !c->has_output() && !c->holding() &&
+          c->tls->has_buffered_input()) {
+        revents = POLLIN;
+      }
+      if (!revents) continue;
+      serve(*c, revents);
       if (c->requested) {
         c->requested = false;
         c->idle_since_ms = now;
@@ -182,10 +217,10 @@ bool EventLoop::run() {
   return asked;
 }
 
-bool EventLoop::accept_one(int64_t now) {
+bool EventLoop::accept_one(int listener, int64_t now) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
-  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
   if (fd < 0) {
     // Another pass will see the next pending connection; only a real failure ends the loop.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
@@ -193,7 +228,7 @@ bool EventLoop::accept_one(int64_t now) {
     }
     // A shortage of descriptors or memory is the fault of that one connection.
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-      shed_pending_connection(errno);
+      shed_pending_connection(listener, errno);
       return true;
     }
     report_socket_error("accept() failed...", errno);
@@ -217,6 +252,17 @@ bool EventLoop::accept_one(int64_t now) {
   }
   c->idle_since_ms = now;
   c->idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  if (listener == tls_listener_) {
+    c->tls = TlsSession::open(hooks_->tls_context, fd);
+    if (!c->tls) {
+      diag("Socket %d from %s: TLS could not be set up; closing it.\n", fd, c->peer);
+      close_connection_slot(*c);
+      return true;
+    }
+    c->handshake_until_ms =
+        now +
+        (c->idle_limit_ms != 0 ? std::min(kHandshakeLimitMs, c->idle_limit_ms) : kHandshakeLimitMs);
+  }
   if (settings_.inject_rules().count != 0) {
     c->bufs->inject = settings_.inject_rules();
     c->random_state = next_random(random_state_);
@@ -231,11 +277,11 @@ bool EventLoop::accept_one(int64_t now) {
 // After muduo's Acceptor: the spare descriptor is given up to accept the
 // pending connection and close it at once, so the client is told rather than
 // left waiting and the listener does not stay readable; then it is taken again.
-void EventLoop::shed_pending_connection(int error) {
+void EventLoop::shed_pending_connection(int listener, int error) {
   if (spare_fd_ >= 0) close(spare_fd_);
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
-  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
   if (fd >= 0) {
     close(fd);
     char addr[INET_ADDRSTRLEN];
@@ -255,6 +301,15 @@ void EventLoop::serve(Connection& c, short revents) {
   if (revents & (POLLERR | POLLNVAL)) {
     close_connection(c, "General socket error");
     return;
+  }
+  if (c.handshaking() || (c.tls_wants_write && (revents & POLLOUT))) {
+    // A TLS step waits for the socket; POLLHUP comes with nothing to step on
+    // but the end of the stream, which the step reads and reports.
+    if (read_from_connection(c) == kClose) {
+      close_connection(c, "Read error");
+      return;
+    }
+    if (c.handshaking()) return;
   }
   if (revents & (POLLIN | POLLHUP)) {
     trace("Socket %d became readable; handling it.\n", c.fd);
@@ -321,6 +376,12 @@ void EventLoop::release_due_replies(int64_t now) {
 // Checked from the loop, as Redis's clientsCron does, with no timer per client.
 void EventLoop::close_idle_connections(int64_t now) {
   for (Connection& c : table_) {
+    if (c.in_use && c.handshake_until_ms != 0 && now >= c.handshake_until_ms) {
+      diag("Socket %d from %s: TLS handshake not completed within %d seconds; closing it.\n", c.fd,
+           c.peer, static_cast<int>((c.handshake_until_ms - c.idle_since_ms) / 1000));
+      close_connection(c, nullptr);
+      continue;
+    }
     if (!c.in_use || c.idle_limit_ms == 0 || now - c.idle_since_ms < c.idle_limit_ms) continue;
     diag("Socket %d sent no complete request in %d seconds; closing it.\n", c.fd,
          static_cast<int>(c.idle_limit_ms / 1000));
@@ -405,15 +466,27 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
     diag_flush();
     return kListenerFailed;
   }
+  int tls_listener = -1;
+  if (hooks && hooks->tls_context) {
+    tls_listener = setup_listener(interface_name, hooks->tls_port);
+    if (tls_listener < 0) {
+      report_socket_error("failed to SetupListener() for TLS", errno);
+      close(listener);
+      diag_flush();
+      return kListenerFailed;
+    }
+    if (hooks->tls_listening) hooks->tls_listening(hooks, tls_listener);
+  }
   diag("Waiting for connections...\n");
   if (hooks && hooks->listening) hooks->listening(hooks, listener);
   bool asked;
   {
     // The connection table is large; keep it off the thread's stack.
-    auto loop = std::make_unique<EventLoop>(listener, hooks, stop, settings);
+    auto loop = std::make_unique<EventLoop>(listener, tls_listener, hooks, stop, settings);
     asked = loop->run();
   }
   close(listener);
+  if (tls_listener >= 0) close(tls_listener);
   // The trace line's text is fixed: log readers and tests look for it.
   diag("Acceptor restarting...\n");
   if (hooks && hooks->stopped) hooks->stopped(hooks);
