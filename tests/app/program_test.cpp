@@ -355,11 +355,43 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
   }
 }
 
+// The start-up line names the TLS port; a key that does not match the
+// certificate stops the start with exit 2 and one line, before listening.
+TEST(Program, TlsPortInTheStartUpLineAndABadKeyExitsWithTwo) {
+  char dir[] = "/tmp/palisim-tls-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  const std::string d = dir;
+  ASSERT_EQ(std::system(("../../scripts/test-certs.sh " + d + " >/dev/null").c_str()), 0);
+  for (const char* key : {"server.key", "client.key"}) {
+    std::ofstream(d + "/tls.conf") << "tls_certificate = \"" << d << "/server.pem\"\n"
+                                   << "tls_private_key = \"" << d << "/" << key << "\"\n";
+    int tls_port = free_port();
+    Program p({"--headless", "--quiet", "--port", "0", "--tls-port", std::to_string(tls_port),
+               "--config", d + "/tls.conf"});
+    if (std::string(key) == "server.key") {
+      ASSERT_GT(announced_port(p), 0) << p.output();
+      EXPECT_NE(p.output().find(" tls_port=" + std::to_string(tls_port) + " mfk="),
+                std::string::npos);
+      p.signal(SIGTERM);
+      EXPECT_EQ(p.wait_exit(), 0);
+    } else {
+      EXPECT_EQ(p.wait_exit(), 2);
+      EXPECT_NE(p.output().find("tls_private_key '" + d +
+                                "/client.key' does not match "
+                                "tls_certificate '" +
+                                d + "/server.pem': key values mismatch\n"),
+                std::string::npos)
+          << p.output();
+      EXPECT_EQ(p.output().find("Establishing the listener"), std::string::npos);
+    }
+  }
+  std::system(("rm -rf " + d).c_str());
+}
+
 TEST(Program, PortInUseExitsWithThree) {
   BusyPort busy;
   ASSERT_NE(busy.port(), 0);
-  Program p(
-      {"--headless", "--port", std::to_string(busy.port()), "--config", "no-such.conf"});
+  Program p({"--headless", "--port", std::to_string(busy.port()), "--config", "no-such.conf"});
   EXPECT_EQ(p.wait_exit(), 3);
   std::string out = p.output();
   EXPECT_NE(out.find("bind() failed: Address already in use (98)\n"), std::string::npos) << out;

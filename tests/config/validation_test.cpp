@@ -25,6 +25,20 @@ TEST_F(ValidationTest, IdleTimeoutIsZeroToOneDay) {
   EXPECT_TRUE(accepts("idle_timeout = 0\nidle_timeout = 86400\n"));
 }
 
+TEST_F(ValidationTest, TlsOptionsAreChecked) {
+  EXPECT_EQ(refusal("tls_port = 65536\n"),
+            "invalid tls_port 65536 (1 to 65535, or 0 for no TLS listener)");
+  EXPECT_EQ(refusal("tls_auth_clients = \"maybe\"\n"),
+            "tls_auth_clients must be yes, optional or no");
+  const std::string protocols =
+      "tls_protocols must be TLSv1.2, TLSv1.3 or both; nothing older is accepted";
+  EXPECT_EQ(refusal("tls_protocols = \"TLSv1.1 TLSv1.2\"\n"), protocols);
+  EXPECT_EQ(refusal("tls_protocols = \" \"\n"), protocols);
+  EXPECT_TRUE(
+      accepts("tls_port = 0\ntls_port = 7443\ntls_auth_clients = \"Optional\"\n"
+              "tls_protocols = \"tlsv1.3\"\n"));
+}
+
 TEST_F(ValidationTest, KeysMustBe16_32Or48HexDigits) {
   const std::string message = "keys must be 16, 32, or 48 hex digits in length";
   EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDE\" }\n"), message);
