@@ -49,7 +49,7 @@ void set_algorithm(RunParameters& params, const char* name) {
 
 // Options that take the next argument as their value, with the message
 // printed when that argument is missing.
-enum class Option { kHost, kPort, kCount, kCmd, kAlg };
+enum class Option { kHost, kPort, kCount, kCmd, kAlg, kCacert, kCert, kKey };
 
 struct OptionName {
   const char* name;
@@ -58,9 +58,14 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[] = {
-    {"--host", Option::kHost, "missing hostname"}, {"--port", Option::kPort, "missing port"},
-    {"--count", Option::kCount, "missing count"},  {"--cmd", Option::kCmd, "missing command"},
+    {"--host", Option::kHost, "missing hostname"},
+    {"--port", Option::kPort, "missing port"},
+    {"--count", Option::kCount, "missing count"},
+    {"--cmd", Option::kCmd, "missing command"},
     {"--alg", Option::kAlg, "missing algorithm"},
+    {"--cacert", Option::kCacert, "missing CA file\n"},
+    {"--cert", Option::kCert, "missing certificate file\n"},
+    {"--key", Option::kKey, "missing key file\n"},
 };
 
 const OptionName* find_option(const char* arg) {
@@ -92,6 +97,10 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
     if (strcasecmp(arg, "--help") == 0) {
       print_help();
       return {false, 2};
+    }
+    if (strcasecmp(arg, "--tls") == 0) {
+      params.tls.on = true;
+      continue;
     }
     const OptionName* o = find_option(arg);
     if (!o) {
@@ -126,7 +135,24 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       case Option::kAlg:
         set_algorithm(params, value);
         break;
+      case Option::kCacert:
+        params.tls.cacert = value;
+        break;
+      case Option::kCert:
+        params.tls.cert = value;
+        break;
+      case Option::kKey:
+        params.tls.key = value;
+        break;
     }
+  }
+  if (!params.tls.on && (params.tls.cacert || params.tls.cert || params.tls.key)) {
+    std::fputs("--cacert, --cert and --key go with --tls\n", stdout);
+    return {false, 1};
+  }
+  if (!params.tls.cert != !params.tls.key) {
+    std::fputs("--cert and --key go together\n", stdout);
+    return {false, 1};
   }
   return {true, 0};
 }
