@@ -161,6 +161,7 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings&
     c.handshake_until_ms = 0;
     c.tls_wants_write = false;
     c.first_read = true;
+    c.tls_read_blocked = false;
     c.stats = nullptr;
     c.trace = nullptr;
     c.bufs->settings = settings;
@@ -242,6 +243,7 @@ ssize_t receive(Connection& c, char* into, size_t room) {
   size_t moved = 0;
   TlsResult r = c.tls->read({into, room}, moved);
   c.tls_wants_write = r == TlsResult::kWantWrite;
+  c.tls_read_blocked = r == TlsResult::kWantRead;
   switch (r) {
     case TlsResult::kDone:
       return static_cast<ssize_t>(moved);

@@ -54,6 +54,7 @@ struct Connection {
   std::unique_ptr<TlsSession> tls;  // a connection to the TLS port; null for the plain port
   int64_t handshake_until_ms = 0;   // closed then unless its TLS handshake completed
   bool tls_wants_write = false;     // the TLS step waits for writability, not readability
+  bool tls_read_blocked = false;    // the last TLS read waited for the socket
   bool first_read = true;           // its first bytes are yet to be checked
   CommandStats* stats = nullptr;    // where requests are counted; null counts nothing
   RequestTrace* trace = nullptr;    // the request trace; null when it is off
@@ -63,6 +64,12 @@ struct Connection {
 
   bool has_output() const { return out_len > out_start; }
   bool handshaking() const { return tls && !tls->established(); }
+  // Whole records OpenSSL read ahead, which no poll will announce, wait to
+  // be read while there is room for them.
+  bool tls_input_waiting() const {
+    return tls && tls->established() && !tls_read_blocked && !has_output() && !holding() &&
+           in_len < kInputCapacity && tls->has_buffered_input();
+  }
   // No request is dispatched while a reply or a close waits.
   bool holding() const { return held_len != 0 || close_held; }
   // An inject rule's close is due: its time has come and earlier replies are sent.

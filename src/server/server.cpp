@@ -143,7 +143,7 @@ int EventLoop::build_poll_set() {
       events = c.tls_wants_write ? POLLOUT : POLLIN;
       // After Redis's tls.c: bytes OpenSSL already holds are served
       // without waiting for the socket.
-      if (c.tls && !c.holding() && c.tls->has_buffered_input()) buffered_ = true;
+      if (c.tls_input_waiting()) buffered_ = true;
     }
     owners_[n] = &c;
     fds_[n++] = {c.fd, events, 0};
@@ -197,10 +197,7 @@ bool EventLoop::run() {
       Connection* c = owners_[i];
       if (!c) continue;
       short revents = fds_[i].revents;
-      if (!revents && c->tls && !c->handshaking() && !c->has_output() && !c->holding() &&
-          c->tls->has_buffered_input()) {
-        revents = POLLIN;
-      }
+      if (!revents && c->tls_input_waiting()) revents = POLLIN;
       if (!revents) continue;
       serve(*c, revents);
       if (c->requested) {
