@@ -170,6 +170,38 @@ TEST_F(TlsTest, PipelinedRequestsAreAllAnsweredInOrder) {
   }
 }
 
+// palisimstress --tls, a process of its own: both pacings complete, and a
+// client without the required certificate is refused before the run.
+TEST_F(TlsTest, StressClientRunsOverTls) {
+  TlsContext ctx = context(true);
+  TestServer server("no-such-file.conf", ctx.get());
+  const std::string base = std::string(PALISIM_BINARY_DIR) + "/palisimstress --port " +
+                           std::to_string(server.tls_port()) + " --tls --cacert " + cert("ca.pem");
+  const std::string with_cert =
+      base + " --cert " + cert("client.pem") + " --key " + cert("client.key");
+  struct Case {
+    std::string command;
+    int status;
+    const char* last_line;
+  };
+  const Case cases[] = {
+      {with_cert + " --alg maximalmoosh --count 20000", 0, "amortized duration: "},
+      {with_cert + " --alg pingpong --count 200", 0, "amortized duration: "},
+      {base + " --count 10", 1, "after 0 of 10 replies"},
+  };
+  for (const Case& c : cases) {
+    FILE* out = popen(c.command.c_str(), "r");
+    ASSERT_TRUE(out);
+    std::string text;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, out))
+      text += buf;
+    int status = pclose(out);
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.command << "\n" << text;
+    EXPECT_NE(text.find(c.last_line), std::string::npos) << text;
+  }
+}
+
 TEST_F(TlsTest, BadSetupIsRefusedNamingTheFileAndTheReason) {
   struct Case {
     const char* certificate;
