@@ -114,8 +114,8 @@ class EventLoop {
   bool buffered_ = false;                // a TLS connection holds bytes read that no poll announces
   // Poll entries: the listener, the stop signal, the TLS listener, one per
   // slot in use, then standard output while diagnostics wait for room in it.
-  std::array<pollfd, kMaxConnections + 3> fds_{};
-  std::array<Connection*, kMaxConnections + 3> owners_{};
+  std::array<pollfd, kMaxConnections + 4> fds_{};
+  std::array<Connection*, kMaxConnections + 4> owners_{};
 };
 
 int EventLoop::build_poll_set() {
