@@ -16,6 +16,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/protocol.md
               ${CMAKE_SOURCE_DIR}/docs/configuration.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT server)
 
+include(${CMAKE_CURRENT_LIST_DIR}/man_pages.cmake)
+
 set(CPACK_COMPONENTS_ALL server)
 if(PALISIM_GUI)
   # The windowed build under a name of its own: /usr/bin/Palisim002, which the

@@ -4,7 +4,8 @@
 #   --headless  only what the build without the control window needs (no Qt, no X)
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev openssl libgtest-dev libgmock-dev libedit-dev)
+packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev openssl libgtest-dev libgmock-dev
+  libedit-dev help2man)
 if [ "${1:-}" = "--headless" ]; then
   shift
 else

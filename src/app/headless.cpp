@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/banner.h"
 #include "app/server_thread.h"
 #include "config/config.h"
 #include "server/command_stats.h"
@@ -35,18 +35,23 @@ constexpr int kBadTlsSetup = 2;
 int run_headless(const ProgramOptions& options) {
   set_diag_quiet(options.quiet);
 
-  // The window's rules: any interface but "any" means the local machine only.
-  const char* interface_name = "any";
-  uint16_t port = kDefaultPort;
+  const char* path = options.config_path.c_str();
   ServerParameters params;
-  if (load_server_parameters(params, options.config_path.c_str())) {
-    interface_name = strcasecmp(params.interface_name, "any") == 0 ? "any" : "localhost";
-    port = params.port;
-  } else {
-    diag("%s", kNoConfigurationMessage);
+  ParseReport report;
+  bool loaded = load_server_parameters(params, path, &report);
+  if (!loaded && options.config_named) {
+    // A file asked for by name is meant: serving on the defaults would hide
+    // the fault from whoever started the program.
+    diag("Palisim002 not started: the configuration file %s.\n",
+         report.unreadable ? "could not be read" : "was refused");
+    diag_flush_within(kLastLinesWaitMs);
+    return kRefusedConfiguration;
   }
-  if (!options.interface_name.empty()) interface_name = options.interface_name.c_str();
-  if (options.port >= 0) port = static_cast<uint16_t>(options.port);
+  if (!loaded && report.unreadable) diag("%s", kNoConfigurationMessage);
+  if (!loaded && !report.unreadable) {
+    diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
+  }
+  ListenAddress address = listen_address(options, loaded ? &params : nullptr);
   if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
   // The certificate and key are checked before anything listens.
   TlsContext tls;
@@ -66,6 +71,7 @@ int run_headless(const ProgramOptions& options) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
   if (sfd < 0) {
@@ -74,7 +80,7 @@ int run_headless(const ProgramOptions& options) {
   }
 
   ServerThread server;
-  server.configure(interface_name, port, options.config_path.c_str());
+  server.configure(address.interface_name, address.port, path);
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
   if (tls) server.set_tls(std::move(tls), params.tls.port);
@@ -92,6 +98,10 @@ int run_headless(const ProgramOptions& options) {
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info;
       if (read(sfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+      if (info.ssi_signo == SIGHUP) {
+        server.request_reread();
+        continue;
+      }
       if (info.ssi_signo != SIGUSR1) break;
       server.stats().print();
       diag_flush();

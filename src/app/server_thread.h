@@ -33,6 +33,9 @@ class ServerThread : public WorkerThread {
   int run() override;
   void release() override;
 
+  // Has the next accepted connection read the configuration file afresh,
+  // and says so in one line (on SIGHUP).
+  void request_reread();
   // Asks the server to end: safe at any moment, also before it listens.
   void request_stop() { stop_.signal(); }
   // Stops the server and waits until it has ended; returns its result.
@@ -58,6 +61,7 @@ class ServerThread : public WorkerThread {
   uint16_t port_;
   char config_path_[1024];
   InjectRules inject_rules_;           // --inject rules; none unless set
+  std::atomic<bool> reread_{false};    // set on SIGHUP, cleared by the next accept
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   TlsContext tls_;                     // the TLS listener's context; null without one
   int tls_listening_fd_ = -1;          // set by its hook, on the server thread

@@ -27,7 +27,8 @@ Requests go to a server of the protocol, by default localhost port 7000:
                    (default: the system's CAs) and name the host connected to;
                    --cert FILE --key FILE present a client certificate
 The tools work offline, under the MFK of the simulator's configuration:
-  --config PATH    its configuration file (default atalla.conf), section default
+  --config PATH    its configuration file, section default (default atalla.conf
+                   in the working directory, else /etc/palisim/atalla.conf)
   --mfk HEX        this MFK instead: 16, 32 or 48 hex digits
   key wrap         the key block of a clear key as requests carry it; --kcv adds
                    the key's check value

@@ -75,7 +75,7 @@ class EventLoop {
         tls_listener_(tls_listener),
         hooks_(hooks),
         stop_(stop),
-        settings_(source.config_path, source.section_title, source.inject_rules) {
+        settings_(source.config_path, source.section_title, source.inject_rules, source.reread) {
     if (hooks_ && hooks_->trace != TraceMode::kOff) {
       trace_ = std::make_unique<RequestTrace>(hooks_->trace);
     }
@@ -245,7 +245,7 @@ bool EventLoop::accept_one(int listener, int64_t now) {
   c->stats = hooks_ ? hooks_->stats : nullptr;
   c->trace = trace_.get();
   if (!c->bufs->settings.mfk_present) {
-    diag("Socket %d has no MFK; commands that need one will fail.\n", fd);
+    diag("Socket %d has no MFK: %s.\n", fd, settings_.no_mfk_reason());
   }
   c->idle_since_ms = now;
   c->idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
