@@ -380,6 +380,9 @@ TEST(Program, TlsPortInTheStartUpLineAndABadKeyExitsWithTwo) {
     std::ofstream(d + "/tls.conf") << "tls_certificate = \"" << d << "/server.pem\"\n"
                                    << "tls_private_key = \"" << d << "/" << key << "\"\n";
     int tls_port = free_port();
+    Program check(
+        {"--check-config", "--tls-port", std::to_string(tls_port), "--config", d + "/tls.conf"});
+    EXPECT_EQ(check.wait_exit(), std::string(key) == "server.key" ? 0 : 2) << check.output();
     Program p({"--headless", "--quiet", "--port", "0", "--tls-port", std::to_string(tls_port),
                "--config", d + "/tls.conf"});
     if (std::string(key) == "server.key") {
