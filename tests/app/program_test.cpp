@@ -369,6 +369,45 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
   }
 }
 
+// Write calls the process has made so far.
+long write_calls(pid_t pid) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  long value = -1;
+  while (io >> key >> value && key != "syscw:") {
+  }
+  return value;
+}
+
+// Standard output that refuses writes (/dev/full, a file at the size limit):
+// the program keeps serving, is not killed by SIGXFSZ, and sleeps when idle
+// instead of retrying the output.
+TEST(Program, StandardOutputThatRefusesWritesDoesNotStopServing) {
+  for (bool size_limit : {false, true}) {
+    char path[] = "/tmp/palisim-limited-XXXXXX";
+    int out = size_limit ? mkstemp(path) : open("/dev/full", O_WRONLY);
+    int port = free_port();
+    Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
+              binary(), out);
+    close(out);
+    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rlimit limit{4096, RLIM_INFINITY};
+    ASSERT_TRUE(!size_limit || prlimit(p.pid(), RLIMIT_FSIZE, &limit, nullptr) == 0);
+    for (int i = 0; i < 200; ++i) {
+      TestClient c(port);
+      ASSERT_TRUE(echoes(c)) << i;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    long before = write_calls(p.pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(write_calls(p.pid()) - before, 3) << size_limit;
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0) << size_limit;
+    if (size_limit) unlink(path);
+  }
+}
+
 TEST(Program, PortInUseExitsWithThree) {
   BusyPort busy;
   ASSERT_NE(busy.port(), 0);
