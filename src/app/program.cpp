@@ -36,7 +36,7 @@ void prepare_process() {
 
 }  // namespace
 
-int run_program(int argc, char** argv, WindowProgram window) {
+int run_program(int argc, char** argv, WindowProgram window, X11Greeting greet) {
   prepare_process();
   ProgramOptions options;
   std::string error;
@@ -54,7 +54,7 @@ int run_program(int argc, char** argv, WindowProgram window) {
     diag("Built without the control window; serving headless.\n");
     return run_headless(options);
   }
-  if (std::string why; !probe_display(why)) {
+  if (std::string why; !probe_display(why, greet)) {
     diag("%s; running headless.\n", why.c_str());
     return run_headless(options);
   }

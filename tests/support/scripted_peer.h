@@ -1,6 +1,7 @@
-// A loopback listener that plays a script to the one client it accepts:
-// chunks of bytes, each after a pause, then holds the connection until the
-// client leaves. Stands for a hostile, slow or silent server.
+// A loopback listener that plays a script to each client it accepts, one
+// after another: chunks of bytes, each after a pause, then it holds the
+// connection until the client leaves. Stands for a hostile, slow or silent
+// server.
 #pragma once
 
 #include <arpa/inet.h>
@@ -19,8 +20,10 @@ namespace palisim::testing {
 
 class ScriptedPeer {
  public:
+  // A pause that lasts until the client has sent something (a request).
+  static constexpr int kOnRequest = -1;
   struct Step {
-    int pause_ms;  // before the bytes are sent
+    int pause_ms;  // before the bytes are sent, or kOnRequest
     std::string bytes;
   };
 
@@ -48,8 +51,8 @@ class ScriptedPeer {
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
   int port() const { return port_; }
-  bool accepted() const { return accepted_; }
-  // The client closed its end after the script (or while it played).
+  int accepted() const { return accepted_; }
+  // The client last accepted closed its end.
   bool client_left() const { return client_left_; }
 
  private:
@@ -63,23 +66,27 @@ class ScriptedPeer {
     return poll(p, 2, 10000) > 0 && !(p[0].revents & POLLIN);
   }
   void play(const std::vector<Step>& script) {
-    if (!readable(listen_fd_)) return;
-    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    accepted_ = fd >= 0;
-    for (const Step& step : script) {
-      if (stopped(step.pause_ms)) break;
-      (void)!send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
+    while (readable(listen_fd_)) {
+      int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      client_left_ = false;
+      ++accepted_;
+      char buf[4096];
+      for (const Step& step : script) {
+        if (step.pause_ms == kOnRequest ? !readable(fd) || read(fd, buf, sizeof buf) <= 0
+                                        : stopped(step.pause_ms))
+          break;
+        (void)!send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
+      }
+      for (ssize_t n = 1; n > 0 && readable(fd);)
+        client_left_ = (n = read(fd, buf, sizeof buf)) <= 0;
+      close(fd);
     }
-    char buf[4096];
-    for (ssize_t n = 1; n > 0 && readable(fd);)
-      client_left_ = (n = read(fd, buf, sizeof buf)) <= 0;
-    close(fd);
   }
 
   int listen_fd_ = -1;
   int stop_[2] = {-1, -1};
   int port_ = 0;
-  std::atomic<bool> accepted_{false};
+  std::atomic<int> accepted_{0};
   std::atomic<bool> client_left_{false};
   std::thread thread_;
 };
