@@ -1,93 +1,63 @@
-// A loopback listener that plays a script to each client it accepts, one
-// after another: chunks of bytes, each after a pause, then it holds the
-// connection until the client leaves. Stands for a hostile, slow or silent
-// server.
+// A loopback listener that answers each client it accepts, one after
+// another, once the client has sent something: chunks of bytes, each after a
+// pause in ms; then it reads until the client leaves. Stands for a hostile,
+// slow or silent server.
 #pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "free_port.h"
 
 namespace palisim::testing {
 
 class ScriptedPeer {
  public:
-  // A pause that lasts until the client has sent something (a request).
-  static constexpr int kOnRequest = -1;
-  struct Step {
-    int pause_ms;  // before the bytes are sent, or kOnRequest
-    std::string bytes;
-  };
-
-  explicit ScriptedPeer(std::vector<Step> script) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (pipe2(stop_, O_CLOEXEC) != 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), len) ||
-        listen(listen_fd_, 1) || getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len))
-      return;
-    port_ = ntohs(sa.sin_port);
-    thread_ = std::thread([this, script = std::move(script)] { play(script); });
-  }
+  using Script = std::vector<std::pair<int, std::string>>;
+  explicit ScriptedPeer(Script script)
+      : listener_(INADDR_LOOPBACK), thread_([this, script = std::move(script)] { play(script); }) {}
   ~ScriptedPeer() {
-    if (thread_.joinable()) {
-      (void)!write(stop_[1], "x", 1);
-      thread_.join();
-    }
-    for (int fd : {listen_fd_, stop_[0], stop_[1]})
-      close(fd);
+    stop_ = true;
+    shutdown(listener_.fd(), SHUT_RDWR);  // ends a waiting accept
+    thread_.join();
   }
-  ScriptedPeer(const ScriptedPeer&) = delete;
-  ScriptedPeer& operator=(const ScriptedPeer&) = delete;
-
-  int port() const { return port_; }
+  int port() const { return listener_.port(); }
   int accepted() const { return accepted_; }
-  // The client last accepted closed its end.
-  bool client_left() const { return client_left_; }
+  bool client_left() const { return client_left_; }  // the client last accepted
 
  private:
-  bool stopped(int ms) {
-    pollfd p{stop_[0], POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
-  }
-  // Within 10 seconds, and unless the owner stops it.
-  bool readable(int fd) {
-    pollfd p[2] = {{stop_[0], POLLIN, 0}, {fd, POLLIN, 0}};
-    return poll(p, 2, 10000) > 0 && !(p[0].revents & POLLIN);
-  }
-  void play(const std::vector<Step>& script) {
-    while (readable(listen_fd_)) {
-      int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      client_left_ = false;
+  void play(const Script& script) {
+    // Each read waits up to 50 ms: bytes read, 0 once the client left, -1 for none yet.
+    auto take = [buf = std::string(4096, '\0')](int fd) mutable {
+      ssize_t n = read(fd, buf.data(), buf.size());
+      return n < 0 && errno != EAGAIN ? 0 : n;
+    };
+    for (int fd; (fd = accept(listener_.fd(), nullptr, nullptr)) >= 0; close(fd)) {
       ++accepted_;
-      char buf[4096];
-      for (const Step& step : script) {
-        if (step.pause_ms == kOnRequest ? !readable(fd) || read(fd, buf, sizeof buf) <= 0
-                                        : stopped(step.pause_ms))
-          break;
-        (void)!send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
+      client_left_ = false;
+      timeval tick{0, 50000};
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+      ssize_t n = -1;
+      while (!stop_ && (n = take(fd)) < 0) {
       }
-      for (ssize_t n = 1; n > 0 && readable(fd);)
-        client_left_ = (n = read(fd, buf, sizeof buf)) <= 0;
-      close(fd);
+      for (const auto& [pause_ms, bytes] : script) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      }
+      while (!stop_ && n != 0)
+        n = take(fd);
+      client_left_ = !stop_;
     }
   }
 
-  int listen_fd_ = -1;
-  int stop_[2] = {-1, -1};
-  int port_ = 0;
+  BusyPort listener_;
+  std::atomic<bool> stop_{false}, client_left_{false};
   std::atomic<int> accepted_{0};
-  std::atomic<bool> client_left_{false};
   std::thread thread_;
 };
 
