@@ -29,8 +29,4 @@ std::span<const CommandRow> command_table();
 size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
                         ReplyBuffer& r);
 
-// The same without a connection: every key block is opened afresh, and the
-// keys are wiped when the request has its reply.
-size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r);
-
 }  // namespace palisim

@@ -33,9 +33,4 @@ size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t t
   return index;
 }
 
-size_t dispatch_request(const Settings& s, char* text, int32_t text_len, ReplyBuffer& r) {
-  KeyCache keys;
-  return dispatch_request(s, keys, text, text_len, r);
-}
-
 }  // namespace palisim

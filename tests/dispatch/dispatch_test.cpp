@@ -18,11 +18,9 @@ namespace {
 std::string run(std::string request, const Settings& s = Settings{}, KeyCache* keys = nullptr) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  if (keys != nullptr) {
-    dispatch_request(s, *keys, request.data(), static_cast<int32_t>(request.size()), r);
-  } else {
-    dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
-  }
+  KeyCache fresh;
+  dispatch_request(s, keys ? *keys : fresh, request.data(), static_cast<int32_t>(request.size()),
+                   r);
   return std::string(r.view());
 }
 
@@ -63,6 +61,7 @@ TEST(Dispatch, UnknownCodesAndCaseOfCodes) {
 // Each catalogue row answers its code in upper case, refuses a request one
 // field short with its minimum, and command_of_request finds the same row.
 TEST(Dispatch, CatalogueRowsAnswerTheirCodes) {
+  KeyCache keys;
   for (size_t i = 0; i < kCommandCount; ++i) {
     const CommandInfo& row = kCommandCatalog[i];
     std::string request = "<" + std::string(written_code(row.code).view()) + "#";
@@ -71,7 +70,8 @@ TEST(Dispatch, CatalogueRowsAnswerTheirCodes) {
     char reply[64];
     ReplyBuffer r{reply, 0};
     std::string copy = request;
-    EXPECT_EQ(dispatch_request(Settings{}, copy.data(), static_cast<int32_t>(copy.size()), r), i);
+    EXPECT_EQ(dispatch_request(Settings{}, keys, copy.data(), static_cast<int32_t>(copy.size()), r),
+              i);
     char expected[16];
     std::snprintf(expected, sizeof expected, "<00#04%02d35#>\r\n", row.min_fields);
     EXPECT_EQ(r.view(), expected);
@@ -81,8 +81,9 @@ TEST(Dispatch, CatalogueRowsAnswerTheirCodes) {
     EXPECT_EQ(command_of_request(request), kCommandCount) << request;
     char reply[64];
     ReplyBuffer r{reply, 0};
-    EXPECT_EQ(dispatch_request(Settings{}, request.data(), static_cast<int32_t>(request.size()), r),
-              kCommandCount);
+    EXPECT_EQ(
+        dispatch_request(Settings{}, keys, request.data(), static_cast<int32_t>(request.size()), r),
+        kCommandCount);
   }
 }
 

@@ -1,0 +1,236 @@
+#include "server/event_loop.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+#include "server/diag.h"
+#include "server/fault_injection.h"
+#include "server/request_trace.h"
+#include "server/stop_signal.h"
+
+namespace palisim {
+
+namespace {
+
+int64_t monotonic_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A TLS client has this long, or its idle limit when shorter, to complete
+// its handshake.
+constexpr int64_t kHandshakeLimitMs = 10'000;
+
+void take_earlier(int64_t& deadline, int64_t due) {
+  if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
+}
+
+// The message a close reports the socket's pending error with; none when
+// the connection closed of its own accord.
+const char* close_message(CloseCause cause) {
+  switch (cause) {
+    case CloseCause::kSocketError:
+      return "General socket error";
+    case CloseCause::kPeerClosed:
+    case CloseCause::kReadFailed:
+    case CloseCause::kOverlong:
+      return "Read error";
+    case CloseCause::kWriteFailed:
+      return "Write error";
+    case CloseCause::kNone:
+    case CloseCause::kInjected:
+    case CloseCause::kIdle:
+    case CloseCause::kStopped:
+    case CloseCause::kTlsRefused:
+    case CloseCause::kTlsStalled:
+    case CloseCause::kWrongPort:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+EventLoop::EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
+                     SettingsSource source)
+    : listener_(listener),
+      tls_listener_(tls_listener >= 0 ? std::make_unique<Listener>(tls_listener) : nullptr),
+      hooks_(hooks),
+      stop_(stop),
+      settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
+      random_state_(static_cast<uint64_t>(monotonic_ms())) {
+  if (hooks_ && hooks_->trace != TraceMode::kOff) {
+    trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+  }
+}
+
+EventLoop::~EventLoop() = default;
+
+int EventLoop::build_poll_set() {
+  int n = 0;
+  fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
+  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  deadline_ms_ = listener_.deadline_ms();
+  if (tls_listener_) {
+    fds_[n++] = {tls_listener_->fd(), tls_listener_->poll_events(), 0};
+    take_earlier(deadline_ms_, tls_listener_->deadline_ms());
+  }
+  first_connection_ = n;
+  input_waiting_ = false;
+  for (Connection& c : table_) {
+    if (!c.in_use()) continue;
+    take_earlier(deadline_ms_, c.deadline_ms());
+    input_waiting_ = input_waiting_ || c.input_waiting();
+    owners_[n] = &c;
+    fds_[n++] = {c.fd(), c.poll_events(), 0};
+  }
+  return n;
+}
+
+bool EventLoop::run() {
+  bool asked = false;
+  for (;;) {
+    int n = build_poll_set();
+    // Without a deadline the loop sleeps until something happens.
+    int timeout = -1;
+    if (deadline_ms_ != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    }
+    // After Redis's tls.c: records OpenSSL already holds are served without
+    // sleeping in poll.
+    if (input_waiting_) timeout = 0;
+    trace("preparing to select()...\n");
+    diag_flush();
+    if (int out = diag_waiting_fd(); out >= 0) {
+      owners_[n] = nullptr;
+      fds_[n++] = {out, POLLOUT, 0};
+    }
+    int ready = poll(fds_.data(), static_cast<nfds_t>(n), timeout);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      report_socket_error("select() failed", errno);
+      break;
+    }
+    trace("select() returned...\n");
+    if (stop_ && (fds_[1].revents & POLLIN)) {
+      asked = true;
+      break;
+    }
+    int64_t now = monotonic_ms();
+    if (!serve_listener(listener_, fds_[0].revents, false, now)) break;
+    if (tls_listener_ &&
+        !serve_listener(*tls_listener_, fds_[first_connection_ - 1].revents, true, now)) {
+      break;
+    }
+    for (int i = first_connection_; i < n; ++i) {
+      Connection* c = owners_[i];
+      if (!c) continue;
+      short revents = fds_[i].revents;
+      if (!revents && c->input_waiting()) revents = POLLIN;
+      if (revents) serve(*c, revents, now);
+    }
+    if (deadline_ms_ != 0 && now >= deadline_ms_) {
+      for (Connection& c : table_) {
+        if (c.in_use() && c.on_deadline(now) == Verdict::kClose) {
+          close_connection(c, c.close_cause());
+        }
+      }
+    }
+  }
+  for (Connection& c : table_) {
+    if (c.in_use()) {
+      if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+      c.close(CloseCause::kStopped);
+    }
+  }
+  return asked;
+}
+
+bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms) {
+  listener.on_deadline(now_ms);
+  if (revents & POLLIN) {
+    diag("Listening socket signalled...\n");
+    int fd = -1;
+    sockaddr_in peer{};
+    Listener::Outcome got = listener.accept(now_ms, fd, peer);
+    if (got == Listener::Outcome::kFailed) return false;
+    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, tls, now_ms);
+  } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    report_socket_error("Exception on listening socket", pending_error(listener.fd()));
+    return false;
+  }
+  return true;
+}
+
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms) {
+  settings_.refresh();
+  Connection* c = nullptr;
+  for (Connection& slot : table_) {
+    if (!slot.in_use()) {
+      c = &slot;
+      break;
+    }
+  }
+  if (!c) {
+    diag("dumping connection; too many or can't init processor...\n");
+    close(fd);
+    return;
+  }
+  char addr[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+  char name[24];
+  std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
+  ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
+  setup.now_ms = now_ms;
+  setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  if (tls) {
+    setup.tls = hooks_->tls_context;
+    setup.handshake_limit_ms = setup.idle_limit_ms != 0
+                                   ? std::min(kHandshakeLimitMs, setup.idle_limit_ms)
+                                   : kHandshakeLimitMs;
+  }
+  if (settings_.inject_rules().count != 0) {
+    setup.inject = &settings_.inject_rules();
+    setup.random_state = next_random(random_state_);
+  }
+  c->open(fd, settings_.settings(), setup);
+  if (!settings_.settings().mfk_present) {
+    diag("Socket %d has no MFK: %s.\n", fd, settings_.no_mfk_reason());
+  }
+  prepare_accepted_socket(fd);
+  if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
+}
+
+void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
+  Verdict verdict;
+  if (revents & (POLLERR | POLLNVAL)) {
+    close_connection(c, CloseCause::kSocketError);
+    return;
+  }
+  if (revents & (POLLIN | POLLHUP)) {
+    trace("Socket %d became readable; handling it.\n", c.fd());
+    verdict = c.on_readable(now_ms);
+  } else if (revents & POLLOUT) {
+    trace("Socket %d became writable; handling it.\n", c.fd());
+    verdict = c.on_writable(now_ms);
+  } else {
+    return;
+  }
+  if (verdict == Verdict::kClose) close_connection(c, c.close_cause());
+}
+
+void EventLoop::close_connection(Connection& c, CloseCause cause) {
+  int err = pending_error(c.fd());
+  const char* message = close_message(cause);
+  if (err != 0 && message) report_socket_error(message, err);
+  if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+  c.close(cause);
+}
+
+}  // namespace palisim

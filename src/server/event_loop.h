@@ -1,0 +1,57 @@
+// The server's one thread of work: polls the listener, the stop signal and
+// every connection, accepts, and tells each connection what is ready.
+#pragma once
+
+#include <poll.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "config/settings_cache.h"
+#include "server/connection.h"
+#include "server/listener.h"
+#include "server/server.h"
+
+namespace palisim {
+
+class RequestTrace;
+class StopSignal;
+
+class EventLoop {
+ public:
+  // tls_listener is -1 without TLS.
+  EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
+            SettingsSource source);
+  ~EventLoop();
+
+  // Serves until stopped; false when the loop ended without being asked to.
+  bool run();
+
+ private:
+  int build_poll_set();
+  // Accepts from a ready listener; false when accepting failed for good.
+  bool serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms);
+  void accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms);
+  void serve(Connection& c, short revents, int64_t now_ms);
+  void close_connection(Connection& c, CloseCause cause);
+
+  Listener listener_;
+  std::unique_ptr<Listener> tls_listener_;  // null without TLS
+  ServerHooks* hooks_;
+  const StopSignal* stop_;
+  SettingsCache settings_;   // what each accepted connection starts with
+  int64_t deadline_ms_ = 0;  // the earliest deadline of the listener or a connection; 0 when none
+  uint64_t
+      random_state_;  // each connection with inject rules starts its generator from the next value
+  std::array<Connection, kMaxConnections> table_;
+  std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
+  int first_connection_ = 0;             // poll entry of the first connection
+  bool input_waiting_ = false;           // a connection holds TLS records no poll announces
+  // Poll entries: the listener, the stop signal, the TLS listener, one per
+  // connection open, then standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 4> fds_{};
+  std::array<Connection*, kMaxConnections + 4> owners_{};
+};
+
+}  // namespace palisim
