@@ -75,7 +75,7 @@ short Connection::poll_events() const {
   short wanted = tls_wants_write_ ? POLLOUT : POLLIN;
   if (state_ == State::kHandshaking) return wanted;
   if (has_output()) return POLLOUT;
-  return in_len_ < kInputCapacity ? wanted : 0;
+  return in_len_ < kInputCapacity ? wanted : short{0};
 }
 
 bool Connection::input_waiting() const {

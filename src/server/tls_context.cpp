@@ -18,7 +18,7 @@ namespace palisim {
 namespace {
 
 // A PEM key is a few kilobytes; anything far larger is not one.
-constexpr size_t kMaxKeyFileSize = 64 * 1024;
+constexpr size_t kMaxKeyFileSize = size_t{64} * 1024;
 
 struct BioFree {
   void operator()(BIO* bio) const { BIO_free(bio); }

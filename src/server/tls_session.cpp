@@ -130,9 +130,10 @@ void TlsSession::describe(std::span<char> out) const {
   // else of the certificate is shown.
   BIO* bio = BIO_new(BIO_s_mem());
   if (!bio) return;
-  X509_NAME_print_ex(bio, X509_get_subject_name(peer), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  // Control and non-ASCII bytes come escaped, so the line stays one line of text.
+  X509_NAME_print_ex(bio, X509_get_subject_name(peer), 0, XN_FLAG_RFC2253);
   int got = BIO_read(bio, out.data() + len, static_cast<int>(out.size()) - len - 1);
-  out[static_cast<size_t>(len + (got > 0 ? got : 0))] = '\0';
+  out[static_cast<size_t>(len) + static_cast<size_t>(got > 0 ? got : 0)] = '\0';
   BIO_free(bio);
 }
 
