@@ -4,12 +4,12 @@
 #   --headless  only what the build without the control window needs (no Qt, no X)
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev libedit-dev
-  help2man)
+packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev openssl libgtest-dev libgmock-dev
+  libedit-dev help2man)
 if [ "${1:-}" = "--headless" ]; then
   shift
 else
-  packages+=(qt6-base-dev xvfb xauth x11-utils)
+  packages+=(qt6-base-dev libxcb1-dev xvfb xauth x11-utils)
 fi
 packages+=("$@")
 missing=()

@@ -61,11 +61,18 @@ FileSummary summarise_file(cfg_t* cfg) {
   return summary;
 }
 
-void print_banner(int listening_fd, const char* config_path, TraceMode trace,
+void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,
                   int32_t command_line_rules) {
   sockaddr_in bound{};
   socklen_t len = sizeof bound;
   getsockname(listening_fd, reinterpret_cast<sockaddr*>(&bound), &len);
+  char tls[24] = "";
+  if (tls_listening_fd >= 0) {
+    sockaddr_in tls_bound{};
+    len = sizeof tls_bound;
+    getsockname(tls_listening_fd, reinterpret_cast<sockaddr*>(&tls_bound), &len);
+    std::snprintf(tls, sizeof tls, " tls_port=%d", ntohs(tls_bound.sin_port));
+  }
   char address[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &bound.sin_addr, address, sizeof address);
 
@@ -79,9 +86,9 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace,
   char inject[24] = "";
   if (active != 0) std::snprintf(inject, sizeof inject, " inject=%d", active);
   diag(
-      "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s%s "
+      "Palisim002 ready: version=%s interface=%s port=%d%s mfk=%s commands=%zu trace=%s%s "
       "config_loaded=%s config=%s\n",
-      PALISIM_VERSION, address, ntohs(bound.sin_port), file.mfk.data(), kCommandCount,
+      PALISIM_VERSION, address, ntohs(bound.sin_port), tls, file.mfk.data(), kCommandCount,
       trace_name(trace), inject, cfg ? "yes" : "no", escape_control_bytes(config_path).c_str());
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");

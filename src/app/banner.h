@@ -6,6 +6,7 @@
 //   trace=off config_loaded=yes config=atalla.conf
 //
 // With inject rules, `inject=N` follows `trace`, and a line of its own says so.
+// With a TLS listener, `tls_port=N` follows `port`.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +38,8 @@ std::string escape_control_bytes(const char* text);
 // (its check value only) and inject rules, and prints the banner as one
 // diagnostic line; with the trace full, or with inject rules (the file's and
 // `command_line_rules` more), a further line says so.
-void print_banner(int listening_fd, const char* config_path, TraceMode trace,
+// `tls_listening_fd` is the TLS listener, or -1 for none.
+void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,
                   int32_t command_line_rules);
 
 }  // namespace palisim

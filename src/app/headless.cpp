@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "app/banner.h"
 #include "app/server_thread.h"
 #include "config/config.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
+#include "server/tls_context.h"
 
 namespace palisim {
 
@@ -24,6 +26,9 @@ const char kNoConfigurationMessage[] =
 
 // How long the last lines may wait for a slow reader of the output.
 constexpr int kLastLinesWaitMs = 1000;
+
+// As for a bad command line: the start is refused before serving.
+constexpr int kBadTlsSetup = 2;
 
 }  // namespace
 
@@ -47,6 +52,18 @@ int run_headless(const ProgramOptions& options) {
     diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
   }
   ListenAddress address = listen_address(options, loaded ? &params : nullptr);
+  if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
+  // The certificate and key are checked before anything listens.
+  TlsContext tls;
+  if (params.tls.port != 0) {
+    std::string error;
+    tls = load_tls_context(params.tls, error);
+    if (!tls) {
+      diag("%s\n", error.c_str());
+      diag_flush_within(kLastLinesWaitMs);
+      return kBadTlsSetup;
+    }
+  }
 
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
@@ -66,6 +83,7 @@ int run_headless(const ProgramOptions& options) {
   server.configure(address.interface_name, address.port, path);
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
+  if (tls) server.set_tls(std::move(tls), params.tls.port);
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush_within(kLastLinesWaitMs);

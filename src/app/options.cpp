@@ -8,8 +8,8 @@
 namespace palisim {
 
 const char kProgramUsage[] =
-    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost]\n"
-    "                  [--quiet] [--trace[=full]] [--inject RULE]...\n"
+    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N]\n"
+    "                  [--interface any|localhost] [--quiet] [--trace[=full]] [--inject RULE]...\n"
     "       Palisim002 --check-config [--config PATH]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --check-config      parse the configuration file as the server would, print each\n"
@@ -20,6 +20,9 @@ const char kProgramUsage[] =
     "                      with exit status 2\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
     "                      0 binds a free port, which the start-up line shows\n"
+    "  --tls-port N        TCP port 1 to 65535 for TLS, beside the plain port (default: the\n"
+    "                      file's tls_port); 0 turns TLS off. Needs tls_certificate and\n"
+    "                      tls_private_key in the file\n"
     "  --interface NAME    any or localhost (default: the file's interface, else any)\n"
     "  --quiet             leave out the per-event loop lines\n"
     "  --trace             print each request and its reply, PINs, clear data and account\n"
@@ -30,8 +33,8 @@ const char kProgramUsage[] =
     "                      31:latency_ms=200,probability=0.1 or '*:reply=<00#060235#>';\n"
     "                      repeatable (up to 16), tried before the file's rules\n"
     "  --help              print this text\n"
-    "PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE stand for --config, --port and\n"
-    "--interface; the command line wins.\n"
+    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE stand for\n"
+    "--config, --port, --tls-port and --interface; the command line wins.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
     "served by command, as the end of the run does. SIGHUP has the next connection read the\n"
     "configuration file afresh.\n";
@@ -60,6 +63,17 @@ bool set_port(const char* v, ProgramOptions& out, std::string& error) {
     return false;
   }
   out.port = static_cast<int>(port);
+  return true;
+}
+
+bool set_tls_port(const char* v, ProgramOptions& out, std::string& error) {
+  char* end = nullptr;
+  long port = std::strtol(v, &end, 10);
+  if (!*v || *end || port < 0 || port > 65535) {
+    error = std::string("invalid TLS port '") + v + "' (1 to 65535, or 0 for none)";
+    return false;
+  }
+  out.tls_port = static_cast<int>(port);
   return true;
 }
 
@@ -100,6 +114,7 @@ struct ValueOption {
 constexpr ValueOption kValueOptions[] = {
     {"--config", "PALISIM_CONFIG", set_config_path},
     {"--port", "PALISIM_PORT", set_port},
+    {"--tls-port", "PALISIM_TLS_PORT", set_tls_port},
     {"--interface", "PALISIM_INTERFACE", set_interface},
     {"--inject", nullptr, add_inject_rule},
 };

@@ -24,12 +24,13 @@ struct ProgramOptions {
   std::string config_path = kDefaultConfigurationPath;  // --config PATH
   bool config_named = false;       // by --config or PALISIM_CONFIG; then it must load
   int port = -1;                   // --port N, 0 for a free port; -1 keeps the configured port
+  int tls_port = -1;               // --tls-port N, 0 for none; -1 keeps the file's tls_port
   std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
   InjectRules inject;              // --inject RULE, each in turn
 };
 
-// Takes PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE from the
+// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE from the
 // environment, then argv, which wins. On a bad value or command line returns
 // false with a message in `error`.
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error);

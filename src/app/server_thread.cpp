@@ -39,8 +39,16 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
   ended_.reset();
 }
 
+void ServerThread::set_tls(TlsContext context, uint16_t port) {
+  tls_ = std::move(context);
+  hooks_.tls_context = tls_.get();
+  hooks_.tls_port = port;
+  hooks_.tls_listening = &ServerThread::on_tls_listening;
+}
+
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
+  tls_listening_fd_ = -1;
   return run_server(
       interface_name_, port_, &hooks_,
       SettingsSource{
@@ -68,8 +76,13 @@ int ServerThread::stop() {
 
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
-  print_banner(fd, owner.config_path_, hooks->trace, owner.inject_rules_.count);
+  print_banner(fd, owner.tls_listening_fd_, owner.config_path_, hooks->trace,
+               owner.inject_rules_.count);
   owner.listening_fd_.store(fd, std::memory_order_release);
+}
+
+void ServerThread::on_tls_listening(ServerHooks* hooks, int fd) {
+  owner_of(hooks).tls_listening_fd_ = fd;
 }
 
 void ServerThread::on_accepted(ServerHooks* hooks, int, const sockaddr_in&) {

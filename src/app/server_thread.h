@@ -12,6 +12,7 @@
 #include "server/command_stats.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
+#include "server/tls_context.h"
 #include "server/trace_mode.h"
 
 namespace palisim {
@@ -26,6 +27,8 @@ class ServerThread : public WorkerThread {
   void set_trace(TraceMode trace) { hooks_.trace = trace; }
   // Set before start(); every connection applies them before the file's.
   void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
+  // Set before start(): a TLS listener on port beside the plain one.
+  void set_tls(TlsContext context, uint16_t port);
 
   int run() override;
   void release() override;
@@ -48,6 +51,7 @@ class ServerThread : public WorkerThread {
 
  private:
   static void on_listening(ServerHooks* hooks, int fd);
+  static void on_tls_listening(ServerHooks* hooks, int fd);
   static void on_accepted(ServerHooks* hooks, int fd, const sockaddr_in& peer);
   static void on_closed(ServerHooks* hooks, int fd);
 
@@ -59,6 +63,8 @@ class ServerThread : public WorkerThread {
   InjectRules inject_rules_;           // --inject rules; none unless set
   std::atomic<bool> reread_{false};    // set on SIGHUP, cleared by the next accept
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
+  TlsContext tls_;                     // the TLS listener's context; null without one
+  int tls_listening_fd_ = -1;          // set by its hook, on the server thread
   std::atomic<int> connections_{0};    // connected clients
   CommandStats stats_;                 // counted by the server, kept across runs
   ServerHooks hooks_;

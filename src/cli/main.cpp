@@ -10,7 +10,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    R"(usage: palisim-cli [--host H] [--port P] [--explain] [REQUEST...]
+    R"(usage: palisim-cli [--host H] [--port P] [--explain]
+                   [--tls [--cacert FILE] [--cert FILE --key FILE]] [REQUEST...]
        palisim-cli [--config PATH | --mfk HEX] key wrap [--kcv] HEADER CLEARKEY
        palisim-cli [--config PATH | --mfk HEX] key form HEADER COMPONENT COMPONENT [COMPONENT]
        palisim-cli [--config PATH | --mfk HEX] key open BLOCK
@@ -22,6 +23,9 @@ Requests go to a server of the protocol, by default localhost port 7000:
   no REQUEST       a prompt with line editing and history when standard input is
                    a terminal, every reply explained; else one request per line
   --explain        print under each reply its fields by name, or the error
+  --tls            over TLS; the server's certificate must chain to --cacert FILE
+                   (default: the system's CAs) and name the host connected to;
+                   --cert FILE --key FILE present a client certificate
 The tools work offline, under the MFK of the simulator's configuration:
   --config PATH    its configuration file, section default (default atalla.conf
                    in the working directory, else /etc/palisim/atalla.conf)

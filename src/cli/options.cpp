@@ -15,7 +15,7 @@ struct OptionRow {
   bool CliOptions::*flag;               // nullptr for an option with a value
 };
 
-constexpr std::array<OptionRow, 13> kOptions = {{
+constexpr std::array<OptionRow, 16> kOptions = {{
     {"--host", kOptHost, &CliOptions::host, nullptr},
     {"--port", kOptPort, nullptr, nullptr},
     {"--explain", kOptExplain, nullptr, &CliOptions::explain},
@@ -29,6 +29,9 @@ constexpr std::array<OptionRow, 13> kOptions = {{
     {"--bdk", kOptBdk, &CliOptions::bdk, nullptr},
     {"--ksn", kOptKsn, &CliOptions::ksn, nullptr},
     {"--single", kOptSingle, nullptr, &CliOptions::single},
+    {"--tls", kOptTls, nullptr, &CliOptions::tls},
+    {"--cacert", kOptCacert, &CliOptions::cacert, nullptr},
+    {"--cert", kOptCert, &CliOptions::cert, nullptr},
 }};
 
 bool parse_port(std::string_view text, int& port) {

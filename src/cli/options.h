@@ -27,6 +27,9 @@ enum OptionBit : unsigned {
   kOptBdk = 1u << 10,
   kOptKsn = 1u << 11,
   kOptSingle = 1u << 12,
+  kOptTls = 1u << 13,
+  kOptCacert = 1u << 14,
+  kOptCert = 1u << 15,
 };
 
 // Values point into argv, so key material given on the command line is not
@@ -45,6 +48,9 @@ struct CliOptions {
   std::string_view bdk;
   std::string_view ksn;
   bool single = false;
+  bool tls = false;         // --tls: requests go over TLS
+  std::string_view cacert;  // --cacert FILE: the CA the server's certificate chains to
+  std::string_view cert;    // --cert FILE: a client certificate, its key in --key
   bool help = false;
   unsigned given = 0;                   // OptionBit of every option on the line
   std::vector<std::string_view> words;  // everything that is not an option

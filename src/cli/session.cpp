@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "client/explain.h"
 #include "client/request_text.h"
+#include "protocol/escaped_text.h"
 
 namespace palisim {
 
@@ -37,11 +39,30 @@ int run_pipe(Session& session) {
   return kExitOk;
 }
 
+// --cacert, --cert and --key belong to --tls, and a certificate to its key.
+bool tls_options(const CliOptions& o, ClientTlsOptions& tls, std::string& error) {
+  if (!o.tls && (o.given & (kOptCacert | kOptCert | kOptKey))) {
+    error = "--cacert, --cert and --key go with --tls";
+    return false;
+  }
+  if (o.cert.empty() != o.key.empty()) {
+    error = "--cert and --key go together";
+    return false;
+  }
+  tls.on = o.tls;
+  tls.cacert = o.cacert;
+  tls.cert = o.cert;
+  tls.key = o.key;
+  // A server gone mid-write must fail the write, not end the program.
+  if (tls.on) signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
 }  // namespace
 
-bool Session::connect(std::string_view host, int port) {
+bool Session::connect(std::string_view host, int port, const ClientTlsOptions& tls) {
   std::string error;
-  if (connection_.open(std::string(host).c_str(), port, error)) return true;
+  if (connection_.open(std::string(host).c_str(), port, error, tls)) return true;
   std::fprintf(stderr, "palisim-cli: %s\n", error.c_str());
   return false;
 }
@@ -49,8 +70,11 @@ bool Session::connect(std::string_view host, int port) {
 int Session::exchange(std::string_view line) {
   const std::vector<std::string_view> requests = requests_of_line(line);
   expected_ += static_cast<int>(requests.size());
-  if (!connection_.send_line(line)) return connection_lost("send failed", received_, expected_);
+  if (!connection_.send_line(line)) {
+    return connection_lost(("send failed: " + connection_.error()).c_str(), received_, expected_);
+  }
   std::string reply;
+  std::string shown;
   for (std::string_view request : requests) {
     switch (connection_.read_reply(reply, kReplyTimeoutMs)) {
       case ReadResult::kReply:
@@ -60,11 +84,19 @@ int Session::exchange(std::string_view line) {
       case ReadResult::kTimedOut:
         return connection_lost("no reply within 30 seconds", received_, expected_);
       case ReadResult::kFailed:
-        return connection_lost(std::strerror(errno), received_, expected_);
+        return connection_lost(connection_.error().c_str(), received_, expected_);
+      case ReadResult::kTooLong: {
+        char too_long[48];
+        std::snprintf(too_long, sizeof too_long, "reply longer than %zu bytes", kMaxReplyBytes);
+        return connection_lost(too_long, received_, expected_);
+      }
     }
     ++received_;
-    std::printf("%s\n", reply.c_str());
-    if (explain_) std::fputs(explain_reply(request, reply).c_str(), stdout);
+    // What the server sent reaches the terminal as text, never as control bytes.
+    shown.resize(4 * reply.size() + 1);
+    shown.resize(escape_bytes(reply, shown));
+    std::printf("%s\n", shown.c_str());
+    if (explain_) std::fputs(explain_reply(request, shown).c_str(), stdout);
     std::fflush(stdout);
   }
   return kExitOk;
@@ -72,9 +104,11 @@ int Session::exchange(std::string_view line) {
 
 int run_session(const CliOptions& o) {
   std::string error;
-  if (!check_options_used(o, kOptHost | kOptPort | kOptExplain, "sending requests", error)) {
-    return refuse_input(error);
-  }
+  const unsigned used =
+      kOptHost | kOptPort | kOptExplain | kOptTls | kOptCacert | kOptCert | kOptKey;
+  if (!check_options_used(o, used, "sending requests", error)) return refuse_input(error);
+  ClientTlsOptions tls;
+  if (!tls_options(o, tls, error)) return refuse_input(error);
   for (std::string_view word : o.words) {
     if (requests_of_line(word).empty()) {
       return refuse_input("'" + std::string(word) +
@@ -82,7 +116,7 @@ int run_session(const CliOptions& o) {
     }
   }
   Session session(o.explain);
-  if (!session.connect(o.host, o.port)) return kExitConnection;
+  if (!session.connect(o.host, o.port, tls)) return kExitConnection;
   for (std::string_view word : o.words) {
     if (int status = session.exchange(word); status != kExitOk) return status;
   }

@@ -15,8 +15,9 @@ class Session {
  public:
   explicit Session(bool explain) : explain_(explain) {}
 
-  // False, after one line on standard error, when the connection fails.
-  bool connect(std::string_view host, int port);
+  // False, after one line on standard error, when the connection or its
+  // TLS handshake fails.
+  bool connect(std::string_view host, int port, const ClientTlsOptions& tls = {});
 
   // Sends the line and prints the reply to each of its requests (explained
   // when asked). kExitOk, or kExitConnection after one line on standard

@@ -5,16 +5,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace palisim {
 
 ClientConnection::~ClientConnection() {
+  tls_.reset();
   if (fd_ >= 0) close(fd_);
 }
 
-bool ClientConnection::open(const char* host, int port, std::string& error) {
+bool ClientConnection::open(const char* host, int port, std::string& error,
+                            const ClientTlsOptions& tls) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -38,23 +43,34 @@ bool ClientConnection::open(const char* host, int port, std::string& error) {
   freeaddrinfo(found);
   if (fd_ < 0) {
     error = std::string("cannot connect to ") + host + ":" + service + ": " + strerror(last_errno);
+    return false;
   }
-  return fd_ >= 0;
+  if (!tls.on) return true;
+  tls_ = std::make_unique<TlsClient>();
+  if (tls_->connect(fd_, host, tls, error)) return true;
+  error = std::string(host) + ":" + service + ": " + error;
+  return false;
 }
 
 bool ClientConnection::send_line(std::string_view line) {
   std::string out(line);
   out += '\r';
   for (size_t done = 0; done < out.size();) {
-    ssize_t n = send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    ssize_t n = tls_ ? tls_->write({out.data() + done, out.size() - done})
+                     : send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && !tls_ && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = tls_ ? tls_->error() : std::string(strerror(errno));
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
   return true;
 }
 
 ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
+  // A server that sends a byte now and then must not hold the client longer.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     const size_t open = pending_.find('<');
     const size_t close = open == std::string::npos ? open : pending_.find('>', open);
@@ -63,16 +79,31 @@ ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
       pending_.erase(0, close + 1);
       return ReadResult::kReply;
     }
-    pollfd p{fd_, POLLIN, 0};
-    int ready = poll(&p, 1, timeout_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return ReadResult::kFailed;
-    if (ready == 0) return ReadResult::kTimedOut;
+    // Bounded, so the searches above stay cheap too.
+    if (pending_.size() - (open == std::string::npos ? 0 : open) > kMaxReplyBytes) {
+      return ReadResult::kTooLong;
+    }
+    if (!tls_ || !tls_->has_buffered_input()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      int ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) {
+        error_ = strerror(errno);
+        return ReadResult::kFailed;
+      }
+      if (ready == 0) return ReadResult::kTimedOut;
+    }
     char buf[4096];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = tls_ ? tls_->read(buf) : recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && !tls_ && errno == EINTR) continue;
     if (n == 0) return ReadResult::kClosed;
-    if (n < 0) return errno == ECONNRESET ? ReadResult::kClosed : ReadResult::kFailed;
+    if (n < 0 && !tls_ && errno == ECONNRESET) return ReadResult::kClosed;
+    if (n < 0) {
+      error_ = tls_ ? tls_->error() : std::string(strerror(errno));
+      return ReadResult::kFailed;
+    }
     pending_.append(buf, static_cast<size_t>(n));
   }
 }

@@ -2,12 +2,20 @@
 // requests goes out with its carriage return, replies come back one by one.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "client/tls_client.h"
+
 namespace palisim {
 
-enum class ReadResult { kReply, kClosed, kFailed, kTimedOut };
+enum class ReadResult { kReply, kClosed, kFailed, kTimedOut, kTooLong };
+
+// The longest reply read: a server of the protocol builds each reply in a
+// buffer of 5120 bytes, so more without a '>' is no such reply.
+inline constexpr size_t kMaxReplyBytes = 8192;
 
 class ClientConnection {
  public:
@@ -16,20 +24,27 @@ class ClientConnection {
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
 
-  // False, with the reason in words in error, when the host does not resolve
-  // or no address of it accepts the connection.
-  bool open(const char* host, int port, std::string& error);
+  // False, with the reason in words in error, when the host does not resolve,
+  // no address of it accepts the connection, or the TLS handshake asked for
+  // fails.
+  bool open(const char* host, int port, std::string& error, const ClientTlsOptions& tls = {});
 
   // The line and a carriage return; false when the connection fails.
   bool send_line(std::string_view line);
 
   // The next reply, from its '<' to its '>', without what surrounds it (the
-  // CR LF, or nothing with opt23). Waits at most timeout_ms for each read.
+  // CR LF, or nothing with opt23). Waits at most timeout_ms for the whole
+  // reply; kTooLong once kMaxReplyBytes arrived without one.
   ReadResult read_reply(std::string& reply, int timeout_ms);
 
+  // Why the last send or read failed.
+  const std::string& error() const { return error_; }
+
  private:
-  int fd_ = -1;          // the socket, or -1 before open
-  std::string pending_;  // bytes received and not yet handed out as a reply
+  int fd_ = -1;                     // the socket, or -1 before open
+  std::string pending_;             // bytes received and not yet handed out as a reply
+  std::unique_ptr<TlsClient> tls_;  // the TLS on fd_; null for plain TCP
+  std::string error_;               // why the last send or read failed
 };
 
 }  // namespace palisim

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "config/defaults.h"
+#include "config/tls_parameters.h"
 #include "protocol/settings.h"
 
 struct cfg_t;
@@ -23,6 +24,7 @@ struct ServerParameters {
   uint16_t port = kDefaultPort;           // TCP port to listen on
   char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
   bool trace = false;                     // the request trace, masked, unless --trace says
+  TlsParameters tls;                      // the TLS listener; off unless tls_port is set
 };
 
 // Wipes the key texts of a parsed configuration and frees it.

@@ -18,6 +18,7 @@ void read_server_parameters(ServerParameters& params, cfg_t* cfg) {
   params.port = static_cast<uint16_t>(cfg_getint(cfg, "port"));
   copy_text(params.logfile, cfg_getstr(cfg, "logfile"));
   params.trace = cfg_getbool(cfg, "trace") == cfg_true;
+  read_tls_parameters(params.tls, cfg);
 }
 
 }  // namespace palisim

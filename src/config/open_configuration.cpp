@@ -19,6 +19,7 @@
 #include "config/config.h"
 #include "config/parser.h"
 #include "config/text_scan.h"
+#include "config/tls_parameters.h"
 #include "config/validation.h"
 #include "crypto/secure_zero.h"
 
@@ -228,6 +229,13 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_INT("idle_timeout", 0, CFGF_NONE),
+      CFG_INT("tls_port", 0, CFGF_NONE),
+      CFG_STR("tls_certificate", "", CFGF_NONE),
+      CFG_STR("tls_private_key", "", CFGF_NONE),
+      CFG_STR("tls_client_ca", "", CFGF_NONE),
+      // No default: unset means yes when a CA is set, no otherwise.
+      CFG_STR("tls_auth_clients", nullptr, CFGF_NODEFAULT),
+      CFG_STR("tls_protocols", kDefaultTlsProtocols, CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -239,6 +247,9 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_error_function(raw, print_library_message);
   cfg_set_validate_func(raw, "port", check_port);
   cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
+  cfg_set_validate_func(raw, "tls_port", check_tls_port);
+  cfg_set_validate_func(raw, "tls_auth_clients", check_tls_auth_clients);
+  cfg_set_validate_func(raw, "tls_protocols", check_tls_protocols);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);

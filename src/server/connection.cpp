@@ -52,6 +52,16 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   trace_ = setup.trace;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
+  tls_.reset();
+  tls_wants_write_ = tls_read_blocked_ = false;
+  first_read_ = true;
+  handshake_due_ms_ = 0;
+  if (setup.tls) {
+    // A session OpenSSL could not set up fails the first handshake step.
+    tls_ = TlsSession::open(setup.tls, fd);
+    state_ = State::kHandshaking;
+    handshake_due_ms_ = setup.now_ms + setup.handshake_limit_ms;
+  }
 }
 
 void Connection::close(CloseCause cause) {
@@ -63,7 +73,9 @@ void Connection::close(CloseCause cause) {
     int32_t from = unended_start(in);
     trace_->unended_input(*this, {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
+  if (tls_) tls_->notify_close();
   graceful_close(fd_);
+  tls_.reset();
   wipe_settings(bufs_->settings);
   bufs_->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
@@ -73,49 +85,148 @@ void Connection::close(CloseCause cause) {
 }
 
 short Connection::poll_events() const {
+  short wanted = tls_wants_write_ ? POLLOUT : POLLIN;
+  if (state_ == State::kHandshaking) return wanted;
   if (has_output()) return POLLOUT;
-  return in_len_ < kInputCapacity && !peer_closed_ ? POLLIN : 0;
+  return in_len_ < kInputCapacity && !peer_closed_ ? wanted : short{0};
+}
+
+bool Connection::input_waiting() const {
+  return tls_ && state_ == State::kReading && !tls_read_blocked_ && !has_output() &&
+         in_len_ < kInputCapacity && tls_->has_buffered_input();
 }
 
 int64_t Connection::deadline_ms() const {
   int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
+  if (state_ == State::kHandshaking && (due == 0 || handshake_due_ms_ < due)) {
+    due = handshake_due_ms_;
+  }
   return due;
 }
 
 ssize_t Connection::receive(std::span<char> into) {
-  return recv(fd_, into.data(), into.size(), 0);
+  if (!tls_) return recv(fd_, into.data(), into.size(), 0);
+  size_t moved = 0;
+  TlsResult r = tls_->read(into, moved);
+  tls_wants_write_ = r == TlsResult::kWantWrite;
+  tls_read_blocked_ = r == TlsResult::kWantRead;
+  switch (r) {
+    case TlsResult::kDone:
+      return static_cast<ssize_t>(moved);
+    case TlsResult::kWantRead:
+    case TlsResult::kWantWrite:
+      errno = EAGAIN;
+      return -1;
+    case TlsResult::kClosed:
+      return 0;
+    case TlsResult::kFailed:
+      break;
+  }
+  diag("Socket %d from %s: TLS read failed: %s\n", fd_, peer_, tls_->failure());
+  errno = EPROTO;
+  return -1;
 }
 
 ssize_t Connection::send(std::span<const char> bytes) {
-  return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  if (!tls_) return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  size_t moved = 0;
+  TlsResult r = tls_->write(bytes, moved);
+  if (r == TlsResult::kDone) return static_cast<ssize_t>(moved);
+  if (r == TlsResult::kWantRead || r == TlsResult::kWantWrite) {
+    errno = EAGAIN;
+    return -1;
+  }
+  if (r == TlsResult::kFailed) {
+    diag("Socket %d from %s: TLS write failed: %s\n", fd_, peer_, tls_->failure());
+  }
+  errno = EPIPE;
+  return -1;
+}
+
+Verdict Connection::step_handshake() {
+  if (!tls_) {
+    diag("Socket %d from %s: TLS could not be set up; closing it.\n", fd_, peer_);
+    return fail(CloseCause::kTlsRefused);
+  }
+  TlsResult step = tls_->handshake();
+  tls_wants_write_ = step == TlsResult::kWantWrite;
+  switch (step) {
+    case TlsResult::kDone: {
+      state_ = State::kReading;
+      handshake_due_ms_ = 0;
+      size_t len = std::strlen(peer_);
+      peer_[len] = ' ';
+      tls_->describe({peer_ + len + 1, sizeof peer_ - len - 1});
+      diag("Socket %d from %.*s: TLS established, %s\n", fd_, static_cast<int>(len), peer_,
+           peer_ + len + 1);
+      return Verdict::kKeep;
+    }
+    case TlsResult::kWantRead:
+    case TlsResult::kWantWrite:
+      return Verdict::kKeep;
+    case TlsResult::kClosed:
+      diag("Socket %d from %s: TLS handshake failed: the client closed the connection\n", fd_,
+           peer_);
+      break;
+    case TlsResult::kFailed:
+      if (tls_->plain_text()) {
+        diag("Socket %d from %s: plain text on the TLS port; closing it.\n", fd_, peer_);
+      } else {
+        diag("Socket %d from %s: TLS handshake failed: %s\n", fd_, peer_, tls_->failure());
+      }
+      break;
+  }
+  return fail(CloseCause::kTlsRefused);
 }
 
 Verdict Connection::on_readable(int64_t now_ms) {
-  ssize_t n = receive({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
-  if (n == 0) {
-    // Hung up after shutting its sending side: nothing can reach it any more.
-    if (peer_closed_) return fail(CloseCause::kPeerClosed);
-    diag("Socket %d  was closed by the client. Shutting down.\n", fd_);
-    // The replies to what it sent still go out; flush closes once none is owed.
-    peer_closed_ = true;
-    return flush(now_ms);
-  }
-  if (n < 0 && !would_block()) return fail(CloseCause::kReadFailed);
-  if (n > 0) {
+  if (state_ == State::kHandshaking) return step_handshake();
+  // TLS hands out at most a record per read, and a record may hold more than
+  // the input takes: read on while bytes come and there is room for them.
+  ssize_t n;
+  do {
+    n = receive({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
+    if (n == 0) {
+      // Hung up after shutting its sending side: nothing can reach it any more.
+      if (peer_closed_) return fail(CloseCause::kPeerClosed);
+      diag("Socket %d  was closed by the client. Shutting down.\n", fd_);
+      // The replies to what it sent still go out; flush closes once none is owed.
+      peer_closed_ = true;
+      return flush(now_ms);
+    }
+    if (n < 0 && !would_block()) return fail(CloseCause::kReadFailed);
+    if (n < 0) break;
+    if (first_read_ && !tls_) {
+      first_read_ = false;
+      if (classify_first_bytes({bufs_->input + in_len_, static_cast<size_t>(n)}) ==
+          FirstBytes::kTlsHandshake) {
+        diag("Socket %d from %s: a TLS handshake on the plain port; closing it.\n", fd_, peer_);
+        return fail(CloseCause::kWrongPort);
+      }
+    }
     in_len_ += static_cast<int32_t>(n);
     if (process_input(now_ms) == Verdict::kClose) return Verdict::kClose;
-  }
+  } while (tls_ && state_ == State::kReading && in_len_ < kInputCapacity &&
+           tls_->has_buffered_input());
   // What the read produced leaves at once rather than in another pass.
   return flush(now_ms);
 }
 
 Verdict Connection::on_writable(int64_t now_ms) {
+  if (state_ == State::kHandshaking) return step_handshake();
+  // A TLS read that waited for writability goes on.
+  if (tls_wants_write_ && !has_output()) return on_readable(now_ms);
   return flush(now_ms);
 }
 
 Verdict Connection::on_deadline(int64_t now_ms) {
+  if (state_ == State::kHandshaking && now_ms >= handshake_due_ms_) {
+    diag("Socket %d from %s: TLS handshake not completed within %d seconds; closing it.\n", fd_,
+         peer_, static_cast<int>((handshake_due_ms_ - idle_since_ms_) / 1000));
+    return fail(CloseCause::kTlsStalled);
+  }
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && now_ms >= due_ms_) {
     state_ = state_ == State::kReplyDelayed ? State::kReplyHeld : State::kClosing;

@@ -16,6 +16,7 @@
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
 #include "server/fault_injection.h"
+#include "server/tls_session.h"
 
 namespace palisim {
 
@@ -68,6 +69,9 @@ enum class CloseCause : uint8_t {
   kInjected,     // an inject rule closed it
   kIdle,         // no complete request within the idle limit
   kStopped,      // the server stopped
+  kTlsRefused,   // its TLS handshake failed, or plain text came to the TLS port
+  kTlsStalled,   // its TLS handshake did not complete within the limit
+  kWrongPort,    // a TLS handshake came to the plain port
 };
 
 // What the listener knows of a new connection and gives it.
@@ -79,6 +83,9 @@ struct ConnectionSetup {
   uint64_t random_state = 0;            // where the inject rules' generator starts
   int64_t now_ms = 0;                   // when it was accepted (steady clock)
   int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
+  SSL_CTX* tls = nullptr;     // a connection to the TLS port: its handshake comes first
+  int64_t handshake_limit_ms =
+      0;  // with tls: closed after this long unless the handshake completed
 };
 
 class Connection {
@@ -109,8 +116,12 @@ class Connection {
   Verdict on_readable(int64_t now_ms);
   // The socket is writable: send, and answer what a held reply kept waiting.
   Verdict on_writable(int64_t now_ms);
-  // A deadline may have come: an inject rule's delay ends, or the idle limit passes.
+  // A deadline may have come: an inject rule's delay ends, the idle limit or
+  // the TLS handshake's limit passes.
   Verdict on_deadline(int64_t now_ms);
+  // Whole TLS records read ahead wait to be read, which no poll announces:
+  // the loop calls on_readable without waiting.
+  bool input_waiting() const;
 
   // Bytes that reached the connection other than through its socket (at most
   // input_room()), answered as received ones are; for tests and benchmarks.
@@ -127,6 +138,7 @@ class Connection {
 
  private:
   enum class State : uint8_t {
+    kHandshaking,   // a TLS connection before its handshake and certificate check completed
     kReading,       // requests are answered as their lines arrive
     kReplyHeld,     // a reply waits in the reply buffer for room in the output
     kReplyDelayed,  // a reply waits in the reply buffer until due_ms_
@@ -138,6 +150,8 @@ class Connection {
   // bytes moved, 0 when the peer closed (receive only), or -1 with errno.
   ssize_t receive(std::span<char> into);
   ssize_t send(std::span<const char> bytes);
+  // One step of the TLS handshake; prints why when it fails.
+  Verdict step_handshake();
 
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
@@ -153,7 +167,9 @@ class Connection {
   // held_len_ bytes), or when the connection closes before.
   void write_held_line(bool sent);
   // The connection still owes its client a reply: one waits, or output is unsent.
-  bool owes_reply() const { return state_ != State::kReading || has_output(); }
+  bool owes_reply() const {
+    return (state_ != State::kReading && state_ != State::kHandshaking) || has_output();
+  }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
   Verdict release_held_reply(int64_t now_ms);
   // Sends until the socket takes no more; closes once an inject rule's close
@@ -180,7 +196,14 @@ class Connection {
   // The client shut its sending side; the replies it is owed still go out.
   bool peer_closed_ = false;
   uint64_t random_state_ = 0;
-  char peer_[24] = "";
+  // address:port, then for TLS the protocol and the client certificate's subject.
+  char peer_[160] = "";
+  std::unique_ptr<TlsSession>
+      tls_;                       // the TLS of a connection to the TLS port; null on the plain port
+  int64_t handshake_due_ms_ = 0;  // kHandshaking: closed then
+  bool tls_wants_write_ = false;  // the last TLS step waits for writability
+  bool tls_read_blocked_ = false;  // the last TLS read waited for the socket
+  bool first_read_ = true;         // the first bytes are yet to be looked at
   CommandStats* stats_ = nullptr;
   RequestTrace* trace_ = nullptr;
   // When accepted, last sent a complete request or was last sent what it was

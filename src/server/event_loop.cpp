@@ -23,6 +23,10 @@ int64_t monotonic_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// A TLS client has this long, or its idle limit when shorter, to complete
+// its handshake.
+constexpr int64_t kHandshakeLimitMs = 10'000;
+
 void take_earlier(int64_t& deadline, int64_t due) {
   if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
 }
@@ -43,6 +47,9 @@ const char* close_message(CloseCause cause) {
     case CloseCause::kInjected:
     case CloseCause::kIdle:
     case CloseCause::kStopped:
+    case CloseCause::kTlsRefused:
+    case CloseCause::kTlsStalled:
+    case CloseCause::kWrongPort:
       break;
   }
   return nullptr;
@@ -50,9 +57,10 @@ const char* close_message(CloseCause cause) {
 
 }  // namespace
 
-EventLoop::EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop,
+EventLoop::EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
                      SettingsSource source)
     : listener_(listener),
+      tls_listener_(tls_listener >= 0 ? std::make_unique<Listener>(tls_listener) : nullptr),
       hooks_(hooks),
       stop_(stop),
       settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
@@ -69,9 +77,16 @@ int EventLoop::build_poll_set() {
   fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
   deadline_ms_ = listener_.deadline_ms();
+  if (tls_listener_) {
+    fds_[n++] = {tls_listener_->fd(), tls_listener_->poll_events(), 0};
+    take_earlier(deadline_ms_, tls_listener_->deadline_ms());
+  }
+  first_connection_ = n;
+  input_waiting_ = false;
   for (Connection& c : table_) {
     if (!c.in_use()) continue;
     take_earlier(deadline_ms_, c.deadline_ms());
+    input_waiting_ = input_waiting_ || c.input_waiting();
     owners_[n] = &c;
     fds_[n++] = {c.fd(), c.poll_events(), 0};
   }
@@ -87,6 +102,9 @@ bool EventLoop::run() {
     if (deadline_ms_ != 0) {
       timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
     }
+    // After Redis's tls.c: records OpenSSL already holds are served without
+    // sleeping in poll.
+    if (input_waiting_) timeout = 0;
     trace("preparing to select()...\n");
     diag_flush();
     if (int out = diag_waiting_fd(); out >= 0) {
@@ -105,21 +123,17 @@ bool EventLoop::run() {
       break;
     }
     int64_t now = monotonic_ms();
-    listener_.on_deadline(now);
-    short lrev = fds_[0].revents;
-    if (lrev & POLLIN) {
-      diag("Listening socket signalled...\n");
-      int fd = -1;
-      sockaddr_in peer{};
-      Listener::Outcome got = listener_.accept(now, fd, peer);
-      if (got == Listener::Outcome::kFailed) break;
-      if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, now);
-    } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
-      report_socket_error("Exception on listening socket", pending_error(listener_.fd()));
+    if (!serve_listener(listener_, fds_[0].revents, false, now)) break;
+    if (tls_listener_ &&
+        !serve_listener(*tls_listener_, fds_[first_connection_ - 1].revents, true, now)) {
       break;
     }
-    for (int i = stop_ ? 2 : 1; i < n; ++i) {
-      if (fds_[i].revents && owners_[i]) serve(*owners_[i], fds_[i].revents, now);
+    for (int i = first_connection_; i < n; ++i) {
+      Connection* c = owners_[i];
+      if (!c) continue;
+      short revents = fds_[i].revents;
+      if (!revents && c->input_waiting()) revents = POLLIN;
+      if (revents) serve(*c, revents, now);
     }
     if (deadline_ms_ != 0 && now >= deadline_ms_) {
       for (Connection& c : table_) {
@@ -138,7 +152,23 @@ bool EventLoop::run() {
   return asked;
 }
 
-void EventLoop::accept_one(int fd, const sockaddr_in& peer, int64_t now_ms) {
+bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms) {
+  listener.on_deadline(now_ms);
+  if (revents & POLLIN) {
+    diag("Listening socket signalled...\n");
+    int fd = -1;
+    sockaddr_in peer{};
+    Listener::Outcome got = listener.accept(now_ms, fd, peer);
+    if (got == Listener::Outcome::kFailed) return false;
+    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, tls, now_ms);
+  } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    report_socket_error("Exception on listening socket", pending_error(listener.fd()));
+    return false;
+  }
+  return true;
+}
+
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms) {
   settings_.refresh();
   Connection* c = nullptr;
   for (Connection& slot : table_) {
@@ -159,6 +189,12 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, int64_t now_ms) {
   ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  if (tls) {
+    setup.tls = hooks_->tls_context;
+    setup.handshake_limit_ms = setup.idle_limit_ms != 0
+                                   ? std::min(kHandshakeLimitMs, setup.idle_limit_ms)
+                                   : kHandshakeLimitMs;
+  }
   if (settings_.inject_rules().count != 0) {
     setup.inject = &settings_.inject_rules();
     setup.random_state = next_random(random_state_);

@@ -20,7 +20,9 @@ class StopSignal;
 
 class EventLoop {
  public:
-  EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source);
+  // tls_listener is -1 without TLS.
+  EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
+            SettingsSource source);
   ~EventLoop();
 
   // Serves until stopped; false when the loop ended without being asked to.
@@ -28,11 +30,14 @@ class EventLoop {
 
  private:
   int build_poll_set();
-  void accept_one(int fd, const sockaddr_in& peer, int64_t now_ms);
+  // Accepts from a ready listener; false when accepting failed for good.
+  bool serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms);
+  void accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms);
   void serve(Connection& c, short revents, int64_t now_ms);
   void close_connection(Connection& c, CloseCause cause);
 
   Listener listener_;
+  std::unique_ptr<Listener> tls_listener_;  // null without TLS
   ServerHooks* hooks_;
   const StopSignal* stop_;
   SettingsCache settings_;   // what each accepted connection starts with
@@ -41,10 +46,12 @@ class EventLoop {
       random_state_;  // each connection with inject rules starts its generator from the next value
   std::array<Connection, kMaxConnections> table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
-  // Poll entries: the listener, the stop signal, one per connection open,
-  // then standard output while diagnostics wait for room in it.
-  std::array<pollfd, kMaxConnections + 3> fds_{};
-  std::array<Connection*, kMaxConnections + 3> owners_{};
+  int first_connection_ = 0;             // poll entry of the first connection
+  bool input_waiting_ = false;           // a connection holds TLS records no poll announces
+  // Poll entries: the listener, the stop signal, the TLS listener, one per
+  // connection open, then standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 4> fds_{};
+  std::array<Connection*, kMaxConnections + 4> owners_{};
 };
 
 }  // namespace palisim

@@ -20,15 +20,27 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
     diag_flush();
     return kListenerFailed;
   }
+  int tls_listener = -1;
+  if (hooks && hooks->tls_context) {
+    tls_listener = setup_listener(interface_name, hooks->tls_port);
+    if (tls_listener < 0) {
+      report_socket_error("failed to SetupListener() for TLS", errno);
+      close(listener);
+      diag_flush();
+      return kListenerFailed;
+    }
+    if (hooks->tls_listening) hooks->tls_listening(hooks, tls_listener);
+  }
   diag("Waiting for connections...\n");
   if (hooks && hooks->listening) hooks->listening(hooks, listener);
   bool asked;
   {
     // The connection table is large; keep it off the thread's stack.
-    auto loop = std::make_unique<EventLoop>(listener, hooks, stop, settings);
+    auto loop = std::make_unique<EventLoop>(listener, tls_listener, hooks, stop, settings);
     asked = loop->run();
   }
   close(listener);
+  if (tls_listener >= 0) close(tls_listener);
   // The trace line's text is fixed: log readers and tests look for it.
   diag("Acceptor restarting...\n");
   if (hooks && hooks->stopped) hooks->stopped(hooks);

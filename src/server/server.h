@@ -3,6 +3,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <openssl/types.h>
 
 #include <cstdint>
 
@@ -24,6 +25,11 @@ struct ServerHooks {
   void* owner = nullptr;              // for the owner's use inside the hooks
   CommandStats* stats = nullptr;      // counts every request when set; outlives the run
   TraceMode trace = TraceMode::kOff;  // the request trace
+  // When set, a second listener on tls_port (0 for a free one) whose
+  // connections speak TLS with this context; the same loop serves both.
+  SSL_CTX* tls_context = nullptr;
+  uint16_t tls_port = 0;
+  void (*tls_listening)(ServerHooks* hooks, int tls_listening_fd) = nullptr;  // before listening
 };
 
 inline constexpr int kListenerFailed = 3;

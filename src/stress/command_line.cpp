@@ -65,6 +65,9 @@ enum class Option {
   kCheck,
   kJson,
   kCsv,
+  kCacert,
+  kCert,
+  kKey,
 };
 
 struct OptionName {
@@ -88,6 +91,9 @@ constexpr OptionName kOptions[] = {
     {"--check", Option::kCheck, nullptr},
     {"--json", Option::kJson, nullptr},
     {"--csv", Option::kCsv, nullptr},
+    {"--cacert", Option::kCacert, "missing CA file\n"},
+    {"--cert", Option::kCert, "missing certificate file\n"},
+    {"--key", Option::kKey, "missing key file\n"},
 };
 
 // A whole argument read as a number within [low, high]; prints why not.
@@ -166,6 +172,10 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       print_help();
       return {false, 2};
     }
+    if (strcasecmp(arg, "--tls") == 0) {
+      params.tls.on = true;
+      continue;
+    }
     const OptionName* o = find_option(arg);
     if (!o) {
       std::printf("unrecognized command '%s', try --help\n", arg);
@@ -203,10 +213,31 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       case Option::kAlg:
         set_algorithm(params, value);
         break;
+      case Option::kCacert:
+        params.tls.cacert = value;
+        break;
+      case Option::kCert:
+        params.tls.cert = value;
+        break;
+      case Option::kKey:
+        params.tls.key = value;
+        break;
       default:
         if (!set_load_option(params.load, *o, value)) return {false, 1};
         break;
     }
+  }
+  if (!params.tls.on && (params.tls.cacert || params.tls.cert || params.tls.key)) {
+    std::fputs("--cacert, --cert and --key go with --tls\n", stdout);
+    return {false, 1};
+  }
+  if (!params.tls.cert != !params.tls.key) {
+    std::fputs("--cert and --key go together\n", stdout);
+    return {false, 1};
+  }
+  if (params.tls.on && params.load.used) {
+    std::fputs("--tls runs over one connection, without the load options\n", stdout);
+    return {false, 1};
   }
   return {true, 0};
 }

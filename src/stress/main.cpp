@@ -1,6 +1,8 @@
 // palisimstress: sends one command repeatedly over one connection and prints
 // the amortised time per command and the rate; with any load option, drives
 // many connections and prints counts and latency percentiles instead.
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -62,12 +64,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  Link link(conn.fd);
+  // OpenSSL writes to the socket without MSG_NOSIGNAL.
+  if (params.tls.on) signal(SIGPIPE, SIG_IGN);
+  if (params.tls.on && !link.start_tls(params.tls, params.host)) {
+    close_gracefully(conn.fd);
+    return 1;
+  }
+
   auto count = static_cast<uint32_t>(params.count);
   const char* command = params.command.data();
   auto start = std::chrono::steady_clock::now();
   RunOutcome outcome = params.algorithm == Algorithm::kPipelined
-                           ? run_pipelined(conn.fd, command, params.command_len, count)
-                           : run_ping_pong(conn.fd, command, params.command_len, count);
+                           ? run_pipelined(link, command, params.command_len, count)
+                           : run_ping_pong(link, command, params.command_len, count);
   auto end = std::chrono::steady_clock::now();
 
   int status = 0;
@@ -77,6 +87,7 @@ int main(int argc, char** argv) {
     print_stop(outcome, count);
     status = 1;
   }
+  link.notify_close();
   close_gracefully(conn.fd);
   return status;
 }

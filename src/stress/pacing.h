@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stress/link.h"
+
 namespace palisim::stress {
 
 enum class RunStop {
@@ -22,11 +24,11 @@ struct RunOutcome {
 
 // Sends the command with one send call, then receives until a chunk holds a
 // carriage return; count times.
-RunOutcome run_ping_pong(int fd, const char* command, size_t command_len, uint32_t count);
+RunOutcome run_ping_pong(Link& link, const char* command, size_t command_len, uint32_t count);
 
 // Keeps sending copies while the socket takes them and counts the '>' of the
 // replies until there are count of them.
-RunOutcome run_pipelined(int fd, const char* command, size_t command_len, uint32_t count);
+RunOutcome run_pipelined(Link& link, const char* command, size_t command_len, uint32_t count);
 
 // EAGAIN and EINTR only mean "try again" on the non-blocking socket.
 inline bool would_block(int err) {

@@ -1,5 +1,3 @@
-#include <sys/socket.h>
-
 #include <algorithm>
 
 #include "stress/pacing.h"
@@ -16,11 +14,11 @@ struct SendState {
 
 // Offers copies until the socket stops taking them or all count are out.
 // Returns false on a send error, leaving state as it was before the call.
-bool send_copies(int fd, const char* command, size_t command_len, uint32_t count,
+bool send_copies(Link& link, const char* command, size_t command_len, uint32_t count,
                  SendState& state) {
   SendState next = state;
   while (next.sent < count) {
-    ssize_t n = send(fd, command + next.offset, command_len - next.offset, MSG_NOSIGNAL);
+    ssize_t n = link.send(command + next.offset, command_len - next.offset);
     if (n < 0) {
       if (would_block(errno)) break;
       return false;
@@ -36,15 +34,15 @@ bool send_copies(int fd, const char* command, size_t command_len, uint32_t count
 
 }  // namespace
 
-RunOutcome run_pipelined(int fd, const char* command, size_t command_len, uint32_t count) {
+RunOutcome run_pipelined(Link& link, const char* command, size_t command_len, uint32_t count) {
   SendState state;
   uint32_t replies = 0;
   char chunk[1024];
   while (replies < count) {
-    if (state.sent < count && !send_copies(fd, command, command_len, count, state)) {
+    if (state.sent < count && !send_copies(link, command, command_len, count, state)) {
       return {RunStop::kSendFailed, state.sent};
     }
-    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    ssize_t n = link.recv(chunk, sizeof chunk);
     if (n > 0) {
       // Every reply holds exactly one '>', wherever the chunks cut them.
       replies += static_cast<uint32_t>(std::count(chunk, chunk + n, '>'));

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stress/link.h"
+
 namespace palisim::stress {
 
 enum class Algorithm : int {
@@ -46,6 +48,7 @@ struct RunParameters {
   std::array<char, kMaxCommandTextLen + 2> command{};  // the text to send, CR LF included
   size_t command_len = 0;                              // bytes of command in use
   LoadOptions load;
+  TlsOptions tls;  // --tls and its files
 };
 
 }  // namespace palisim::stress

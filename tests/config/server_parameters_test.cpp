@@ -46,6 +46,23 @@ TEST_F(ServerParametersTest, ValuesComeFromTheFile) {
   EXPECT_EQ(output_.take(), "");
 }
 
+TEST_F(ServerParametersTest, TlsValuesComeFromTheFileAndClientAuthFollowsTheCa) {
+  ASSERT_TRUE(
+      load("tls_port = 7443\ntls_certificate = \"s.pem\"\ntls_private_key = \"s.key\"\n"
+           "tls_client_ca = \"ca.pem\"\ntls_protocols = \"TLSv1.3\"\n"));
+  EXPECT_EQ(params_.tls.port, 7443);
+  EXPECT_STREQ(params_.tls.certificate, "s.pem");
+  EXPECT_STREQ(params_.tls.private_key, "s.key");
+  EXPECT_EQ(params_.tls.protocols, kTls13);
+  EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kYes);
+  ASSERT_TRUE(load("tls_client_ca = \"ca.pem\"\ntls_auth_clients = \"optional\"\n"));
+  EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kOptional);
+  EXPECT_EQ(params_.tls.protocols, kTls12 | kTls13);
+  ASSERT_TRUE(load("port = 7001\n"));
+  EXPECT_EQ(params_.tls.port, 0);
+  EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kNo);
+}
+
 TEST_F(ServerParametersTest, KeysTheFileLeavesOutTakeTheirDefaults) {
   ASSERT_TRUE(load("atalla default { opt21 = true }\n"));
   EXPECT_STREQ(params_.interface_name, "any");

@@ -98,7 +98,13 @@ class TestClient {
 // run_server on an ephemeral loopback port, on a thread of its own.
 class TestServer {
  public:
-  explicit TestServer(const char* config_path = "no-such-file.conf") {
+  // With tls_context, a TLS listener on a free port too (tls_port()).
+  explicit TestServer(const char* config_path = "no-such-file.conf",
+                      SSL_CTX* tls_context = nullptr) {
+    hooks_.tls_context = tls_context;
+    hooks_.tls_listening = [](ServerHooks* h, int fd) {
+      static_cast<TestServer*>(h->owner)->tls_port_ = bound_port(fd);
+    };
     hooks_.listening = [](ServerHooks* h, int fd) {
       static_cast<TestServer*>(h->owner)->listen_fd_.store(fd);
     };
@@ -119,12 +125,7 @@ class TestServer {
     for (int i = 0; i < 1000 && listen_fd_.load() < 0 && !done_.load(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (listen_fd_.load() >= 0 &&
-        getsockname(listen_fd_.load(), reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-      port_ = ntohs(sa.sin_port);
-    }
+    if (listen_fd_.load() >= 0) port_ = bound_port(listen_fd_.load());
   }
   ~TestServer() { stop(); }
 
@@ -145,6 +146,7 @@ class TestServer {
   }
 
   int port() const { return port_; }
+  int tls_port() const { return tls_port_; }
   int accepted() const { return accepted_.load(); }
   int closed() const { return closed_.load(); }
   bool stopped() const { return stopped_.load(); }
@@ -160,6 +162,13 @@ class TestServer {
   std::atomic<bool> done_{false};
   int result_ = -1;
   int port_ = 0;
+  int tls_port_ = 0;  // written before listen_fd_, read after it
+
+  static int bound_port(int fd) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    return getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 ? ntohs(sa.sin_port) : 0;
+  }
 };
 
 // Captures the server's diagnostic lines, the configuration's messages among

@@ -1,0 +1,121 @@
+#include "client/tls_client.h"
+
+#include <arpa/inet.h>
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace palisim {
+
+namespace {
+
+std::string earliest_reason() {
+  unsigned long first = ERR_get_error();
+  ERR_clear_error();
+  if (first == 0) return "unknown reason";
+  if (ERR_GET_LIB(first) == ERR_LIB_SYS) return std::strerror(ERR_GET_REASON(first));
+  const char* reason = ERR_reason_error_string(first);
+  return reason ? reason : "unknown reason";
+}
+
+bool is_address(const char* host) {
+  unsigned char buf[sizeof(in6_addr)];
+  return inet_pton(AF_INET, host, buf) == 1 || inet_pton(AF_INET6, host, buf) == 1;
+}
+
+}  // namespace
+
+TlsClient::~TlsClient() {
+  if (ssl_) SSL_shutdown(ssl_.get());
+}
+
+bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& options,
+                        std::string& error) {
+  ERR_clear_error();
+  ctx_.reset(SSL_CTX_new(TLS_client_method()));
+  if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION) != 1) {
+    error = "TLS: " + earliest_reason();
+    return false;
+  }
+  bool trusted = options.cacert.empty() ? SSL_CTX_set_default_verify_paths(ctx_.get()) == 1
+                                        : SSL_CTX_load_verify_locations(
+                                              ctx_.get(), options.cacert.c_str(), nullptr) == 1;
+  if (!trusted) {
+    error = "--cacert " + options.cacert + ": " + earliest_reason();
+    return false;
+  }
+  SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
+  if (!options.cert.empty()) {
+    if (SSL_CTX_use_certificate_chain_file(ctx_.get(), options.cert.c_str()) != 1) {
+      error = "--cert " + options.cert + ": " + earliest_reason();
+      return false;
+    }
+    if (SSL_CTX_use_PrivateKey_file(ctx_.get(), options.key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(ctx_.get()) != 1) {
+      error = "--key " + options.key + ": " + earliest_reason();
+      return false;
+    }
+  }
+  ssl_.reset(SSL_new(ctx_.get()));
+  if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1) {
+    error = "TLS: " + earliest_reason();
+    return false;
+  }
+  // The server's certificate must name what was connected to.
+  if (is_address(host)) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host);
+  } else {
+    SSL_set_tlsext_host_name(ssl_.get(), host);
+    SSL_set1_host(ssl_.get(), host);
+  }
+  int ret = SSL_connect(ssl_.get());
+  if (ret != 1) {
+    error = "TLS handshake failed: " + failure(ret);
+    ssl_.reset();
+    return false;
+  }
+  return true;
+}
+
+long TlsClient::read(std::span<char> buf) {
+  size_t moved = 0;
+  ERR_clear_error();
+  errno = 0;
+  int ret = SSL_read_ex(ssl_.get(), buf.data(), buf.size(), &moved);
+  if (ret == 1) return static_cast<long>(moved);
+  int err = SSL_get_error(ssl_.get(), ret);
+  if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && errno == 0)) return 0;
+  error_ = failure(ret);
+  return -1;
+}
+
+long TlsClient::write(std::span<const char> data) {
+  size_t moved = 0;
+  ERR_clear_error();
+  errno = 0;
+  if (SSL_write_ex(ssl_.get(), data.data(), data.size(), &moved) == 1) {
+    return static_cast<long>(moved);
+  }
+  error_ = failure(0);
+  return -1;
+}
+
+bool TlsClient::has_buffered_input() const {
+  return SSL_has_pending(ssl_.get()) == 1;
+}
+
+std::string TlsClient::failure(int ret) {
+  int err = SSL_get_error(ssl_.get(), ret);
+  if (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    return errno ? std::strerror(errno) : "the server closed the connection";
+  }
+  std::string reason = earliest_reason();
+  long verify = SSL_get_verify_result(ssl_.get());
+  if (verify != X509_V_OK) reason += std::string(": ") + X509_verify_cert_error_string(verify);
+  return reason;
+}
+
+}  // namespace palisim

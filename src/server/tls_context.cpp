@@ -1,0 +1,160 @@
+#include "server/tls_context.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "crypto/secure_zero.h"
+
+namespace palisim {
+
+namespace {
+
+// A PEM key is a few kilobytes; anything far larger is not one.
+constexpr size_t kMaxKeyFileSize = size_t{64} * 1024;
+
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct PkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+// A key protected by a passphrase is refused rather than prompted for: the
+// server may run without a terminal.
+int refuse_passphrase(char*, int, int, void*) {
+  return 0;
+}
+
+std::string about(const char* option, const char* path, const std::string& reason) {
+  return std::string(option) + " '" + path + "': " + reason;
+}
+
+// Reads the key file into a buffer that is wiped however this returns.
+EVP_PKEY* read_private_key(const char* path, std::string& reason) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<size_t>(st.st_size) > kMaxKeyFileSize) {
+    close(fd);
+    reason = "not a regular file of at most 64 KiB";
+    return nullptr;
+  }
+  Wiped<std::array<char, kMaxKeyFileSize>> text;
+  size_t len = 0;
+  ssize_t n;
+  do {
+    n = read(fd, text.value.data() + len, text.value.size() - len);
+    if (n > 0) len += static_cast<size_t>(n);
+  } while ((n > 0 && len < text.value.size()) || (n < 0 && errno == EINTR));
+  int read_errno = errno;
+  close(fd);
+  if (n < 0) {
+    reason = std::strerror(read_errno);
+    return nullptr;
+  }
+  std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(text.value.data(), static_cast<int>(len)));
+  EVP_PKEY* key =
+      bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, refuse_passphrase, nullptr) : nullptr;
+  if (!key) reason = take_openssl_reason();
+  return key;
+}
+
+bool use_protocols(SSL_CTX* ctx, uint8_t protocols) {
+  int lowest = (protocols & kTls12) ? TLS1_2_VERSION : TLS1_3_VERSION;
+  int highest = (protocols & kTls13) ? TLS1_3_VERSION : TLS1_2_VERSION;
+  return SSL_CTX_set_min_proto_version(ctx, lowest) == 1 &&
+         SSL_CTX_set_max_proto_version(ctx, highest) == 1;
+}
+
+bool use_client_ca(SSL_CTX* ctx, const TlsParameters& tls, std::string& error) {
+  TlsClientAuth auth = tls.effective_auth();
+  if (auth == TlsClientAuth::kNo) return true;
+  if (!tls.client_ca[0]) {
+    error = auth == TlsClientAuth::kYes ? "tls_auth_clients yes needs tls_client_ca"
+                                        : "tls_auth_clients optional needs tls_client_ca";
+    return false;
+  }
+  if (SSL_CTX_load_verify_locations(ctx, tls.client_ca, nullptr) != 1) {
+    error = about("tls_client_ca", tls.client_ca, take_openssl_reason());
+    return false;
+  }
+  // The CA names the server sends, so a client with several certificates picks the right one.
+  STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(tls.client_ca);
+  if (!names) {
+    error = about("tls_client_ca", tls.client_ca, take_openssl_reason());
+    return false;
+  }
+  SSL_CTX_set_client_CA_list(ctx, names);
+  int mode = SSL_VERIFY_PEER;
+  if (auth == TlsClientAuth::kYes) mode |= SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
+  SSL_CTX_set_verify(ctx, mode, nullptr);
+  return true;
+}
+
+}  // namespace
+
+std::string take_openssl_reason() {
+  unsigned long first = ERR_get_error();
+  ERR_clear_error();
+  if (first == 0) return "unknown reason";
+  if (ERR_GET_LIB(first) == ERR_LIB_SYS) return std::strerror(ERR_GET_REASON(first));
+  const char* reason = ERR_reason_error_string(first);
+  return reason ? reason : "unknown reason";
+}
+
+TlsContext load_tls_context(const TlsParameters& tls, std::string& error) {
+  if (!tls.certificate[0] || !tls.private_key[0]) {
+    error = "tls_port " + std::to_string(tls.port) + " needs tls_certificate and tls_private_key";
+    return nullptr;
+  }
+  ERR_clear_error();
+  TlsContext ctx(SSL_CTX_new(TLS_server_method()));
+  if (!ctx || !use_protocols(ctx.get(), tls.protocols)) {
+    error = "TLS: " + take_openssl_reason();
+    return nullptr;
+  }
+  if (SSL_CTX_use_certificate_chain_file(ctx.get(), tls.certificate) != 1) {
+    error = about("tls_certificate", tls.certificate, take_openssl_reason());
+    return nullptr;
+  }
+  std::string reason;
+  std::unique_ptr<EVP_PKEY, PkeyFree> key(read_private_key(tls.private_key, reason));
+  if (!key) {
+    error = about("tls_private_key", tls.private_key, reason);
+    return nullptr;
+  }
+  if (SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 ||
+      SSL_CTX_check_private_key(ctx.get()) != 1) {
+    error = std::string("tls_private_key '") + tls.private_key +
+            "' does not match tls_certificate '" + tls.certificate + "': " + take_openssl_reason();
+    return nullptr;
+  }
+  if (!use_client_ca(ctx.get(), tls, error)) return nullptr;
+  // Sessions resumed with a client certificate need a context to belong to.
+  static constexpr unsigned char kSessionContext[] = "palisim";
+  SSL_CTX_set_session_id_context(ctx.get(), kSessionContext, sizeof kSessionContext - 1);
+  // A client that closes without the close alert has ended its session as
+  // it does over plain TCP.
+  SSL_CTX_set_options(ctx.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
+  // Writes go out of the connection's output buffer, which moves its unsent
+  // bytes to the front between tries, and may take part of it, as send does.
+  SSL_CTX_set_mode(ctx.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
+  // Reads take what the socket holds, not a record header and then its
+  // body: a pipelining client's many small records cost one read between them.
+  SSL_CTX_set_read_ahead(ctx.get(), 1);
+  return ctx;
+}
+
+}  // namespace palisim

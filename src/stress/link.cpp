@@ -1,0 +1,160 @@
+#include "stress/link.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace palisim::stress {
+
+namespace {
+
+// A handshake that has not completed in this long will not.
+constexpr int kHandshakeTimeoutMs = 10'000;
+
+void print_failure(const char* what, const char* file) {
+  unsigned long e = ERR_get_error();
+  ERR_clear_error();
+  const char* reason = e ? ERR_reason_error_string(e) : nullptr;
+  std::printf("TLS: %s%s%s: %s\n", what, file ? " " : "", file ? file : "",
+              reason ? reason : "unknown reason");
+}
+
+}  // namespace
+
+Link::~Link() {
+  if (ssl_) SSL_free(ssl_);
+  if (ctx_) SSL_CTX_free(ctx_);
+}
+
+void Link::notify_close() {
+  if (!ssl_) return;
+  flush();
+  SSL_shutdown(ssl_);
+  ERR_clear_error();
+}
+
+bool Link::start_tls(const TlsOptions& options, const char* host) {
+  ctx_ = SSL_CTX_new(TLS_client_method());
+  if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION) != 1) {
+    print_failure("no context", nullptr);
+    return false;
+  }
+  if ((options.cacert ? SSL_CTX_load_verify_locations(ctx_, options.cacert, nullptr)
+                      : SSL_CTX_set_default_verify_paths(ctx_)) != 1) {
+    print_failure("--cacert", options.cacert);
+    return false;
+  }
+  SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+  if (options.cert && SSL_CTX_use_certificate_chain_file(ctx_, options.cert) != 1) {
+    print_failure("--cert", options.cert);
+    return false;
+  }
+  if (options.key && (SSL_CTX_use_PrivateKey_file(ctx_, options.key, SSL_FILETYPE_PEM) != 1 ||
+                      SSL_CTX_check_private_key(ctx_) != 1)) {
+    print_failure("--key", options.key);
+    return false;
+  }
+  // Sends may take part of a copy and are retried from the rest, as on TCP.
+  SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Replies come in many small records: read what the socket holds at once.
+  SSL_CTX_set_read_ahead(ctx_, 1);
+  ssl_ = SSL_new(ctx_);
+  if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
+    print_failure("no connection", nullptr);
+    return false;
+  }
+  in_addr addr{};
+  if (inet_pton(AF_INET, host, &addr) == 1) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host);
+  } else {
+    SSL_set_tlsext_host_name(ssl_, host);
+    SSL_set1_host(ssl_, host);
+  }
+  for (;;) {
+    int ret = SSL_connect(ssl_);
+    if (ret == 1) return true;
+    int err = SSL_get_error(ssl_, ret);
+    pollfd p{fd_, static_cast<short>(err == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) ||
+        poll(&p, 1, kHandshakeTimeoutMs) != 1) {
+      long verify = SSL_get_verify_result(ssl_);
+      if (verify != X509_V_OK) {
+        std::printf("TLS: handshake failed: %s\n", X509_verify_cert_error_string(verify));
+      } else {
+        print_failure("handshake failed", nullptr);
+      }
+      return false;
+    }
+  }
+}
+
+ssize_t Link::send(const char* data, size_t len) {
+  if (!ssl_) return ::send(fd_, data, len, MSG_NOSIGNAL);
+  if ((out_len_ == out_.size() || retry_len_ != 0) && !flush()) return -1;
+  // A write waiting for the socket is retried with the same bytes, so none are added.
+  if (out_len_ == out_.size() || retry_len_ != 0) {
+    errno = EAGAIN;
+    return -1;
+  }
+  size_t take = std::min(len, out_.size() - out_len_);
+  std::memcpy(out_.data() + out_len_, data, take);
+  out_len_ += take;
+  return static_cast<ssize_t>(take);
+}
+
+bool Link::flush() {
+  if (out_len_ == 0) return true;
+  size_t len = retry_len_ != 0 ? retry_len_ : out_len_;
+  size_t moved = 0;
+  ERR_clear_error();
+  errno = 0;
+  int ret = SSL_write_ex(ssl_, out_.data(), len, &moved);
+  ssize_t n = result(ret, moved);
+  if (n < 0) {
+    retry_len_ = len;
+    return errno == EAGAIN;
+  }
+  retry_len_ = 0;
+  out_len_ -= moved;
+  std::memmove(out_.data(), out_.data() + moved, out_len_);
+  return true;
+}
+
+ssize_t Link::recv(char* buf, size_t len) {
+  if (!ssl_) return ::recv(fd_, buf, len, 0);
+  if (!flush()) return -1;
+  size_t moved = 0;
+  ERR_clear_error();
+  errno = 0;
+  int ret = SSL_read_ex(ssl_, buf, len, &moved);
+  return result(ret, moved);
+}
+
+ssize_t Link::result(int ret, size_t moved) {
+  if (ret == 1) return static_cast<ssize_t>(moved);
+  switch (SSL_get_error(ssl_, ret)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      errno = EAGAIN;
+      return -1;
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_SYSCALL:
+      if (errno == 0) return 0;
+      return -1;
+    default:
+      ERR_clear_error();
+      errno = EPROTO;
+      return -1;
+  }
+}
+
+}  // namespace palisim::stress

@@ -1,0 +1,58 @@
+// The run's byte stream: the connected socket itself, or TLS over it. Sends
+// and receives behave as send(2) and recv(2) on the non-blocking socket do,
+// EAGAIN included, so the pacing algorithms are the same for both.
+//
+// Over TLS, sends are gathered into records of up to 16 KiB, written when
+// one is full or before the next receive: TCP merges a pipelining client's
+// small sends into full segments, while every TLS record costs the server a
+// decryption of its own.
+#pragma once
+
+#include <openssl/ssl.h>
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+
+namespace palisim::stress {
+
+struct TlsOptions {
+  bool on = false;  // --tls
+  const char* cacert =
+      nullptr;  // --cacert FILE: CA the server's certificate chains to; null: the system's
+  const char* cert = nullptr;  // --cert FILE: a client certificate
+  const char* key = nullptr;   // --key FILE: its key
+};
+
+class Link {
+ public:
+  explicit Link(int fd) : fd_(fd) {}
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // The TLS handshake as the client of host, before the timed run; false
+  // after printing why it failed.
+  bool start_tls(const TlsOptions& options, const char* host);
+
+  // Tells the server the run ended (TLS close alert); never waits.
+  void notify_close();
+
+  ssize_t send(const char* data, size_t len);
+  ssize_t recv(char* buf, size_t len);
+  int fd() const { return fd_; }
+
+ private:
+  ssize_t result(int ret, size_t moved);
+  // Writes gathered bytes; false, with errno, when the connection failed.
+  bool flush();
+
+  int fd_;
+  SSL_CTX* ctx_ = nullptr;
+  SSL* ssl_ = nullptr;           // null for plain TCP
+  std::array<char, 16384> out_;  // gathered bytes of the next record
+  size_t out_len_ = 0;           // bytes gathered
+  size_t retry_len_ = 0;  // a write that waited for the socket: retried with this length; 0 if none
+};
+
+}  // namespace palisim::stress
