@@ -51,8 +51,7 @@ TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
   Clock::time_point sent = Clock::now();
   for (TestClient* c : {&delayed, &half_closed})
     ASSERT_TRUE(c->send_all("<30#><00#after#>\r"));
-  // The idle clock waits for the delayed reply; a client that shut its
-  // sending side still gets every reply.
+  // The idle clock waits for the delay; a half-closed client still gets every reply.
   shutdown(half_closed.fd(), SHUT_WR);
   for (TestClient* other : {&first, &second}) {
     ASSERT_TRUE(other->send_all("<00#x#>\r"));

@@ -26,6 +26,7 @@
 #include "server/connection.h"
 #include "trace_capture.h"
 
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // g++ 12 misreads the pair below
 // Every allocation goes through malloc and free here, so that the bytes of
 // one watched block can be copied out as they are when it is freed.
 namespace {
