@@ -34,6 +34,11 @@ trap cleanup EXIT
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "./$server" >/dev/null
 
+# The metrics endpoint's libraries come with the package.
+for lib in libprometheus-cpp-core libprometheus-cpp-pull; do
+  grep -q "$lib" <<<"$(dpkg-deb --field "$server" Depends)" || fail "palisim does not depend on $lib"
+done
+
 # No Qt among the package's dependencies, nor loaded by anything it installs.
 dependencies=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
   --no-breaks --no-replaces --no-enhances palisim)
@@ -68,7 +73,7 @@ fi
 # The unit's own command line, on a free port, answers an echo.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 read -ra command <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
-(cd /etc/palisim && exec "${command[@]}" --port "$port") >"$work/out.txt" 2>&1 &
+(cd /etc/palisim && exec "${command[@]}" --port "$port" --metrics 127.0.0.1:0) >"$work/out.txt" 2>&1 &
 pid=$!
 for _ in $(seq 100); do
   grep -q "Waiting for connections" "$work/out.txt" && break
@@ -79,6 +84,10 @@ printf '<00#installed#>\r' >&3
 IFS= read -r -t 5 reply <&3
 exec 3>&-
 cli_reply=$(/usr/bin/palisim-cli --port "$port" '<00#from-cli#>') || fail "palisim-cli failed"
+metrics=$(sed -n 's/.* metrics=\([^ ]*\).*/\1/p' "$work/out.txt")
+scrape=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1]).read().decode())' \
+  "http://$metrics/metrics") || fail "no scrape from http://$metrics/metrics"
+grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" || fail "the scrape does not count two echoes"
 kill -TERM "$pid"
 wait "$pid"
 pid=""

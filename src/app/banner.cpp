@@ -30,7 +30,7 @@ const char* trace_name(TraceMode trace) {
 }  // namespace
 
 void print_banner(int listening_fd, const char* config_path, TraceMode trace,
-                  int32_t command_line_rules) {
+                  int32_t command_line_rules, const char* metrics) {
   sockaddr_in bound{};
   socklen_t len = sizeof bound;
   getsockname(listening_fd, reinterpret_cast<sockaddr*>(&bound), &len);
@@ -53,10 +53,11 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace,
   char inject[24] = "";
   if (active != 0) std::snprintf(inject, sizeof inject, " inject=%d", active);
   diag(
-      "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s%s "
+      "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s%s%s%s "
       "config_loaded=%s config=%s\n",
       PALISIM_VERSION, address, ntohs(bound.sin_port), mfk.data(), command_table().size(),
-      trace_name(trace), inject, cfg ? "yes" : "no", config_path);
+      trace_name(trace), inject, *metrics ? " metrics=" : "", metrics, cfg ? "yes" : "no",
+      config_path);
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");
   }

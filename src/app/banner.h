@@ -5,7 +5,8 @@
 // Palisim002 ready: version=0.1.0 interface=0.0.0.0 port=7000 mfk=3FD5 commands=16
 //   trace=off config_loaded=yes config=atalla.conf
 //
-// With inject rules, `inject=N` follows `trace`, and a line of its own says so.
+// With inject rules, `inject=N` follows `trace`, and a line of its own says so;
+// with the metrics endpoint on, `metrics=ADDRESS:PORT` follows them.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,8 @@ namespace palisim {
 // (its check value only) and inject rules, and prints the banner as one
 // diagnostic line; with the trace full, or with inject rules (the file's and
 // `command_line_rules` more), a further line says so.
+// `metrics` is the endpoint's address, "" when it is off.
 void print_banner(int listening_fd, const char* config_path, TraceMode trace,
-                  int32_t command_line_rules);
+                  int32_t command_line_rules, const char* metrics);
 
 }  // namespace palisim

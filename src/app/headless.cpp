@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
 #include "config/config.h"
 #include "server/command_stats.h"
@@ -60,6 +61,19 @@ int run_headless(const ProgramOptions& options) {
   server.configure(interface_name, port, options.config_path.c_str());
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
+  // Started after the signals are blocked, so its threads never take them.
+  MetricsEndpoint metrics;
+  std::string metrics_address = options.metrics.empty() ? params.metrics : options.metrics;
+  if (!metrics_address.empty()) {
+    std::string why;
+    if (!metrics.start(metrics_address, server.counters(), why)) {
+      diag("Could not serve metrics on %s: %s\n", metrics_address.c_str(), why.c_str());
+      diag_flush_within(kLastLinesWaitMs);
+      close(sfd);
+      return kListenerFailed;
+    }
+    server.count_for_metrics(metrics.address());
+  }
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush_within(kLastLinesWaitMs);

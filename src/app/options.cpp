@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/validation.h"
+
 namespace palisim {
 
 const char kProgramUsage[] =
     "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost]\n"
-    "                  [--quiet] [--trace[=full]] [--inject RULE]...\n"
+    "                  [--quiet] [--trace[=full]] [--inject RULE]... [--metrics ADDRESS:PORT]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --config PATH       configuration file (default atalla.conf in the working directory)\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
@@ -23,9 +25,12 @@ const char kProgramUsage[] =
     "                      the file: CODE:NAME=VALUE,... with CODE a command code or *, e.g.\n"
     "                      31:latency_ms=200,probability=0.1 or '*:reply=<00#060235#>';\n"
     "                      repeatable (up to 16), tried before the file's rules\n"
+    "  --metrics ADDR:PORT serve Prometheus metrics at http://ADDR:PORT/metrics, e.g.\n"
+    "                      127.0.0.1:9464 (also metrics = \"...\" in the file); headless, port\n"
+    "                      0 binds a free one, which the start-up line shows\n"
     "  --help              print this text\n"
-    "PALISIM_CONFIG, PALISIM_PORT and PALISIM_INTERFACE stand for --config, --port and\n"
-    "--interface; the command line wins.\n"
+    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_INTERFACE and PALISIM_METRICS stand for --config,\n"
+    "--port, --interface and --metrics; the command line wins.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
     "served by command, as the end of the run does.\n";
 
@@ -65,6 +70,15 @@ bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
+bool set_metrics(const char* v, ProgramOptions& out, std::string& error) {
+  if (!is_listen_address(v, 0)) {
+    error = std::string("invalid metrics address '") + v + "' (ADDRESS:PORT)";
+    return false;
+  }
+  out.metrics = v;
+  return true;
+}
+
 bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
   if (strcasecmp(v, "any") == 0) {
     out.interface_name = "any";
@@ -86,10 +100,9 @@ struct ValueOption {
 };
 
 constexpr ValueOption kValueOptions[] = {
-    {"--config", "PALISIM_CONFIG", set_config_path},
-    {"--port", "PALISIM_PORT", set_port},
-    {"--interface", "PALISIM_INTERFACE", set_interface},
-    {"--inject", nullptr, add_inject_rule},
+    {"--config", "PALISIM_CONFIG", set_config_path},     {"--port", "PALISIM_PORT", set_port},
+    {"--interface", "PALISIM_INTERFACE", set_interface}, {"--inject", nullptr, add_inject_rule},
+    {"--metrics", "PALISIM_METRICS", set_metrics},
 };
 
 }  // namespace

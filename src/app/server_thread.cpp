@@ -34,6 +34,11 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
   ended_.reset();
 }
 
+void ServerThread::count_for_metrics(const std::string& address) {
+  metrics_address_ = address;
+  hooks_.counters = &counters_;
+}
+
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
   return run_server(interface_name_, port_, &hooks_,
@@ -55,7 +60,8 @@ int ServerThread::stop() {
 
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
-  print_banner(fd, owner.config_path_, hooks->trace, owner.inject_rules_.count);
+  print_banner(fd, owner.config_path_, hooks->trace, owner.inject_rules_.count,
+               owner.metrics_address_.c_str());
   owner.listening_fd_.store(fd, std::memory_order_release);
 }
 

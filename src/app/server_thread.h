@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/worker_thread.h"
 #include "config/inject_rules.h"
 #include "server/command_stats.h"
+#include "server/counter_exchange.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
 #include "server/trace_mode.h"
@@ -26,6 +28,11 @@ class ServerThread : public WorkerThread {
   void set_trace(TraceMode trace) { hooks_.trace = trace; }
   // Set before start(); every connection applies them before the file's.
   void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
+  // Set before start(): the server keeps counters for the metrics endpoint
+  // at that address, which the start-up line shows.
+  void count_for_metrics(const std::string& address);
+  // What the metrics endpoint reads the counters through.
+  CounterExchange& counters() { return counters_; }
 
   int run() override;
   void release() override;
@@ -54,6 +61,8 @@ class ServerThread : public WorkerThread {
   uint16_t port_;
   char config_path_[1024];
   InjectRules inject_rules_;           // --inject rules; none unless set
+  std::string metrics_address_;        // of the metrics endpoint; empty when off
+  CounterExchange counters_;           // the server's counters, when metrics are on
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients
   CommandStats stats_;                 // counted by the server, kept across runs

@@ -23,6 +23,7 @@ struct ServerParameters {
   uint16_t port = kDefaultPort;           // TCP port to listen on
   char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
   bool trace = false;                     // the request trace, masked, unless --trace says
+  char metrics[64] = "";                  // ADDRESS:PORT of the metrics endpoint; "" for none
 };
 
 // Wipes the key texts of a parsed configuration and frees it.
@@ -41,6 +42,16 @@ struct FileVersion {
   bool operator==(const FileVersion&) const = default;
 };
 FileVersion file_version(const struct stat& st);
+
+// Parses of the file since the program started, by result: valid, read but
+// refused, or not there to read.
+struct ConfigurationParses {
+  uint64_t loaded = 0;
+  uint64_t refused = 0;
+  uint64_t missing = 0;
+};
+// Safe to call from any thread.
+ConfigurationParses configuration_parses();
 
 // Parses the file at path afresh. Returns none, after printing why, when the
 // file cannot be read, is over 1 MiB, holds a NUL byte or is invalid.

@@ -13,6 +13,7 @@ bool load_server_parameters(ServerParameters& params, const char* path) {
   params.port = static_cast<uint16_t>(cfg_getint(cfg.get(), "port"));
   copy_text(params.logfile, cfg_getstr(cfg.get(), "logfile"));
   params.trace = cfg_getbool(cfg.get(), "trace") == cfg_true;
+  copy_text(params.metrics, cfg_getstr(cfg.get(), "metrics"));
   return true;
 }
 

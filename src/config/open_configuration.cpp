@@ -126,6 +126,9 @@ void wipe_text(char* text) {
   if (text) secure_zero(text, strlen(text));
 }
 
+// Guarded by parser_mutex().
+ConfigurationParses parses;
+
 }  // namespace
 
 std::mutex& parser_mutex() {
@@ -139,6 +142,11 @@ void set_configuration_output(FILE* out) {
 
 void set_configuration_message_sink(ConfigurationMessageSink sink) {
   message_sink.store(sink);
+}
+
+ConfigurationParses configuration_parses() {
+  std::lock_guard lock(parser_mutex());
+  return parses;
 }
 
 FILE* configuration_output() {
@@ -169,6 +177,10 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   // The parser reads the bytes checked, whatever happens to the file now.
   File file(read ? fmemopen(text.bytes.get(), text.len, "r") : nullptr);
   if (!file) {
+    {
+      std::lock_guard lock(parser_mutex());
+      ++(read_version ? parses.refused : parses.missing);
+    }
     print_message("warning: configuration file '%s' could not be read\n", path);
     return nullptr;
   }
@@ -183,6 +195,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_INT("idle_timeout", 0, CFGF_NONE),
+      CFG_STR("metrics", "", CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -194,6 +207,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_error_function(raw, print_library_message);
   cfg_set_validate_func(raw, "port", check_port);
   cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
+  cfg_set_validate_func(raw, "metrics", check_metrics_address);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);
@@ -201,6 +215,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "atalla|opta2", check_second_pin_indicator);
   set_inject_checks(raw, "atalla|inject");
   int result = cfg_parse_fp(raw, file.get());
+  ++(result == CFG_SUCCESS ? parses.loaded : parses.refused);
   lock.unlock();
 
   Configuration cfg(raw);

@@ -25,6 +25,7 @@ void SettingsCache::refresh() {
   idle_timeout_s_ = 0;
   inject_rules_ = command_line_rules_;
   Configuration cfg = open_configuration(path_, &version_);
+  loaded_ = cfg != nullptr;
   if (!cfg) return;
   // The check admits 0 to 86400 only.
   idle_timeout_s_ = static_cast<uint32_t>(cfg_getint(cfg.get(), "idle_timeout"));

@@ -32,6 +32,8 @@ class SettingsCache {
   uint32_t idle_timeout_s() const { return idle_timeout_s_; }
   // The command line's inject rules, then the section's.
   const InjectRules& inject_rules() const { return inject_rules_; }
+  // The last parse of the file succeeded.
+  bool loaded() const { return loaded_; }
 
  private:
   const char* path_;
@@ -41,6 +43,7 @@ class SettingsCache {
   Settings settings_;
   uint32_t idle_timeout_s_ = 0;
   InjectRules inject_rules_;
+  bool loaded_ = false;
 };
 
 }  // namespace palisim

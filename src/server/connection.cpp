@@ -13,6 +13,7 @@
 #include "server/command_stats.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
+#include "server/loop_counters.h"
 #include "server/request_trace.h"
 
 namespace palisim {
@@ -97,6 +98,7 @@ void process_counted_request(Connection& c, char* request, int32_t request_len,
     c.stats->record(command, r.error != nullptr, spent);
     if (inj.rule) c.stats->record_injection(command);
   }
+  if (c.counters) c.counters->count_request(command, r.error, spent, inj.rule, inj.delay_ms);
   bool queued = deliver_reply(c, r.len, inj, done);
   if (!c.trace) return;
   // A queued reply has left the reply buffer for the end of the output.
@@ -109,7 +111,7 @@ void process_counted_request(Connection& c, char* request, int32_t request_len,
 }
 
 void process_request(Connection& c, char* request, int32_t request_len, Clock::time_point& mark) {
-  if (c.stats || c.trace || c.bufs->inject.count != 0) {
+  if (c.stats || c.counters || c.trace || c.bufs->inject.count != 0) {
     process_counted_request(c, request, request_len, mark);
     return;
   }
@@ -159,6 +161,7 @@ Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings&
     c.peer[0] = '\0';
     c.stats = nullptr;
     c.trace = nullptr;
+    c.counters = nullptr;
     c.bufs->settings = settings;
     return &c;
   }
@@ -205,6 +208,7 @@ IoResult read_from_connection(Connection& c) {
   }
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
   c.in_len += static_cast<int32_t>(n);
+  if (c.counters) c.counters->bytes_received += static_cast<uint64_t>(n);
   process_input_lines(c);
   return c.overlong ? kClose : kKeep;
 }
@@ -213,6 +217,7 @@ IoResult write_to_connection(Connection& c) {
   ssize_t n = send(c.fd, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start),
                    MSG_NOSIGNAL);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
+  if (c.counters) c.counters->bytes_sent += static_cast<uint64_t>(n);
   // Sent replies may carry clear PINs; they need not stay once sent.
   secure_zero(c.bufs->output + c.out_start, static_cast<size_t>(n));
   c.out_start += static_cast<int32_t>(n);
@@ -235,7 +240,7 @@ void release_delayed_reply(Connection& c) {
 void process_input_lines(Connection& c) {
   char* in = c.bufs->input;
   int32_t consumed = 0;
-  bool timed = c.stats || c.trace || c.bufs->inject.count != 0;
+  bool timed = c.stats || c.counters || c.trace || c.bufs->inject.count != 0;
   Clock::time_point mark = timed ? Clock::now() : Clock::time_point();
   while (!c.holding()) {
     auto* cr = static_cast<char*>(

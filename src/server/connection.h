@@ -14,6 +14,7 @@ namespace palisim {
 
 class CommandStats;
 class RequestTrace;
+struct LoopCounters;
 
 inline constexpr int kMaxConnections = 64;
 inline constexpr int32_t kInputCapacity = 5120;
@@ -48,11 +49,12 @@ struct Connection {
   bool overlong = false;      // input filled up without a carriage return
   bool mid_line = false;      // input begins inside a line a held reply cut
   char peer[24] = "";         // the client's address:port, for the trace
-  CommandStats* stats = nullptr;  // where requests are counted; null counts nothing
-  RequestTrace* trace = nullptr;  // the request trace; null when it is off
-  bool requested = false;         // a complete request was dispatched since the loop last looked
-  int64_t idle_since_ms = 0;      // when accepted or when it last sent a complete request
-  int64_t idle_limit_ms = 0;      // closed after this long without a complete request; 0 = never
+  CommandStats* stats = nullptr;     // where requests are counted; null counts nothing
+  RequestTrace* trace = nullptr;     // the request trace; null when it is off
+  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
+  bool requested = false;            // a complete request was dispatched since the loop last looked
+  int64_t idle_since_ms = 0;         // when accepted or when it last sent a complete request
+  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
 
   bool has_output() const { return out_len > out_start; }
   // No request is dispatched while a reply or a close waits.

@@ -19,6 +19,7 @@
 
 #include "config/settings_cache.h"
 #include "server/connection.h"
+#include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
 #include "server/request_trace.h"
@@ -80,7 +81,10 @@ class EventLoop {
   void shed_pending_connection(int error);
   void serve(Connection& c, short revents);
   void send_output(Connection& c);
-  void close_connection(Connection& c, const char* message);
+  void close_connection(Connection& c, const char* message, CloseCause cause);
+  void count_close(Connection& c, CloseCause cause);
+  void note_settings();
+  void publish_counters();
   void release_due_replies(int64_t now);
   void close_idle_connections(int64_t now);
   void close_all_connections();
@@ -95,17 +99,23 @@ class EventLoop {
   // Each connection with inject rules starts its generator from the next value.
   uint64_t random_state_ = static_cast<uint64_t>(monotonic_ms());
   ConnectionTable table_;
-  std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
-  // Poll entries: the listener, the stop signal, one per slot in use, then
-  // standard output while diagnostics wait for room in it.
-  std::array<pollfd, kMaxConnections + 3> fds_{};
-  std::array<Connection*, kMaxConnections + 3> owners_{};
+  std::unique_ptr<RequestTrace> trace_;                              // null when the trace is off
+  CounterExchange* exchange_ = hooks_ ? hooks_->counters : nullptr;  // null: nothing is counted
+  LoopCounters counters_;       // published to exchange_ when a reader asks
+  bool settings_read_ = false;  // settings_ has been refreshed once
+  int first_connection_ = 0;    // index of the first connection's poll entry
+  // Poll entries: the listener, the stop signal, a reader of the counters,
+  // one per slot in use, then standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 4> fds_{};
+  std::array<Connection*, kMaxConnections + 4> owners_{};
 };
 
 int EventLoop::build_poll_set() {
   int n = 0;
   fds_[n++] = {listener_, static_cast<short>(accept_resume_ms_ ? 0 : POLLIN), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  if (exchange_) fds_[n++] = {exchange_->request_fd(), POLLIN, 0};
+  first_connection_ = n;
   deadline_ms_ = accept_resume_ms_;
   for (Connection& c : table_) {
     if (!c.in_use) continue;
@@ -130,6 +140,7 @@ int EventLoop::build_poll_set() {
 
 bool EventLoop::run() {
   bool asked = false;
+  if (exchange_) exchange_->set_serving(true);
   for (;;) {
     int n = build_poll_set();
     // Without a deadline the loop sleeps until something happens.
@@ -164,7 +175,8 @@ bool EventLoop::run() {
       report_socket_error("Exception on listening socket", pending_error(listener_));
       break;
     }
-    for (int i = stop_ ? 2 : 1; i < n; ++i) {
+    if (exchange_ && (fds_[first_connection_ - 1].revents & POLLIN)) publish_counters();
+    for (int i = first_connection_; i < n; ++i) {
       Connection* c = owners_[i];
       if (!fds_[i].revents || !c) continue;
       serve(*c, fds_[i].revents);
@@ -179,6 +191,10 @@ bool EventLoop::run() {
     }
   }
   close_all_connections();
+  if (exchange_) {
+    publish_counters();
+    exchange_->set_serving(false);
+  }
   return asked;
 }
 
@@ -203,11 +219,20 @@ bool EventLoop::accept_one(int64_t now) {
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
   diag("Accepted connection from %s:%d, socket %d.\n", addr, ntohs(peer.sin_port), fd);
   settings_.refresh();
+  if (exchange_) {
+    ++counters_.accepted;
+    note_settings();
+  }
   Connection* c = open_connection_slot(table_, fd, settings_.settings());
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
+    if (exchange_) ++counters_.closed[kShedAllSlotsInUse];
     return true;
+  }
+  if (exchange_) {
+    c->counters = &counters_;
+    ++counters_.open;
   }
   std::snprintf(c->peer, sizeof c->peer, "%s:%d", addr, ntohs(peer.sin_port));
   c->stats = hooks_ ? hooks_->stats : nullptr;
@@ -238,6 +263,10 @@ void EventLoop::shed_pending_connection(int error) {
   int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
   if (fd >= 0) {
     close(fd);
+    if (exchange_) {
+      ++counters_.accepted;
+      ++counters_.closed[kShedNoDescriptors];
+    }
     char addr[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
     char message[96];
@@ -253,13 +282,13 @@ void EventLoop::shed_pending_connection(int error) {
 
 void EventLoop::serve(Connection& c, short revents) {
   if (revents & (POLLERR | POLLNVAL)) {
-    close_connection(c, "General socket error");
+    close_connection(c, "General socket error", kClosedOnError);
     return;
   }
   if (revents & (POLLIN | POLLHUP)) {
     trace("Socket %d became readable; handling it.\n", c.fd);
     if (read_from_connection(c) == kClose) {
-      close_connection(c, "Read error");
+      close_connection(c, "Read error", c.overlong ? kClosedOverlongLine : kClosedByClient);
       return;
     }
   } else if (revents & POLLOUT) {
@@ -278,14 +307,14 @@ void EventLoop::send_output(Connection& c) {
     int32_t before = c.out_start;
     int32_t before_len = c.out_len;
     if (write_to_connection(c) == kClose) {
-      close_connection(c, "Write error");
+      close_connection(c, "Write error", kClosedOnError);
       return;
     }
     if (c.resume) {
       c.resume = false;
       process_input_lines(c);
       if (c.overlong) {
-        close_connection(c, "Read error");
+        close_connection(c, "Read error", kClosedOverlongLine);
         return;
       }
     }
@@ -294,13 +323,15 @@ void EventLoop::send_output(Connection& c) {
   }
   if (c.closing_now()) {
     diag("Socket %d closed by an inject rule.\n", c.fd);
-    close_connection(c, nullptr);
+    close_connection(c, nullptr, kClosedByInjectRule);
   }
 }
 
-void EventLoop::close_connection(Connection& c, const char* message) {
+void EventLoop::close_connection(Connection& c, const char* message, CloseCause cause) {
   int err = pending_error(c.fd);
   if (err != 0 && message) report_socket_error(message, err);
+  // A client that ended with an error (a reset) did not simply close.
+  count_close(c, err != 0 && cause == kClosedByClient ? kClosedOnError : cause);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
   close_connection_slot(c);
 }
@@ -324,16 +355,49 @@ void EventLoop::close_idle_connections(int64_t now) {
     if (!c.in_use || c.idle_limit_ms == 0 || now - c.idle_since_ms < c.idle_limit_ms) continue;
     diag("Socket %d sent no complete request in %d seconds; closing it.\n", c.fd,
          static_cast<int>(c.idle_limit_ms / 1000));
-    close_connection(c, nullptr);
+    close_connection(c, nullptr, kClosedIdle);
   }
 }
 
 void EventLoop::close_all_connections() {
   for (Connection& c : table_) {
     if (!c.in_use) continue;
+    count_close(c, kClosedAtStop);
     if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd);
     close_connection_slot(c);
   }
+}
+
+void EventLoop::count_close(Connection& c, CloseCause cause) {
+  if (!exchange_) return;
+  ++counters_.closed[cause];
+  --counters_.open;
+  counters_.key_cache_hits += c.bufs->keys.hits();
+  counters_.key_cache_misses += c.bufs->keys.misses();
+}
+
+// What the file gave the connections accepted last.
+void EventLoop::note_settings() {
+  settings_read_ = true;
+  counters_.config_loaded = settings_.loaded();
+  counters_.mfk_check = {'n', 'o', 'n', 'e'};
+  const Settings& s = settings_.settings();
+  if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
+}
+
+// The counters with the key caches of open connections added.
+void EventLoop::publish_counters() {
+  if (!settings_read_) {
+    settings_.refresh();
+    note_settings();
+  }
+  LoopCounters now = counters_;
+  for (Connection& c : table_) {
+    if (!c.in_use) continue;
+    now.key_cache_hits += c.bufs->keys.hits();
+    now.key_cache_misses += c.bufs->keys.misses();
+  }
+  exchange_->publish(now);
 }
 
 }  // namespace

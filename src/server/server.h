@@ -12,6 +12,7 @@
 namespace palisim {
 
 class CommandStats;
+class CounterExchange;
 class StopSignal;
 
 // Told of the server's progress by the owner of the server; every member is
@@ -21,9 +22,10 @@ struct ServerHooks {
   void (*accepted)(ServerHooks* hooks, int fd, const sockaddr_in& peer) = nullptr;
   void (*closed)(ServerHooks* hooks, int fd) = nullptr;
   void (*stopped)(ServerHooks* hooks) = nullptr;
-  void* owner = nullptr;              // for the owner's use inside the hooks
-  CommandStats* stats = nullptr;      // counts every request when set; outlives the run
-  TraceMode trace = TraceMode::kOff;  // the request trace
+  void* owner = nullptr;                // for the owner's use inside the hooks
+  CommandStats* stats = nullptr;        // counts every request when set; outlives the run
+  TraceMode trace = TraceMode::kOff;    // the request trace
+  CounterExchange* counters = nullptr;  // the loop counts for monitoring when set; outlives the run
 };
 
 inline constexpr int kListenerFailed = 3;
