@@ -62,11 +62,17 @@ void add_command_families(const LoopCounters& n, std::vector<MetricFamily>& out)
     const CommandCounts& c = n.commands[row];
     std::string command = command_label(row);
     add(requests, as_double(c.requests), {{"command", command}});
+    // The other series of a command appear with their first count, as a
+    // client library's labelled series do: most pairs never occur, and a
+    // scrape costs the server's core in proportion to its lines.
+    if (c.requests == 0) continue;
     for (const ErrorKind& kind : kErrorKinds) {
+      if (c.errors[kind.id] == 0) continue;
       add(errors, as_double(c.errors[kind.id]),
           {{"command", command}, {"kind", std::string(kind.text)}});
     }
     for (size_t a = 0; a < kInjectActionCount; ++a) {
+      if (c.injected[a] == 0) continue;
       add(injected, as_double(c.injected[a]),
           {{"action", kInjectActionNames[a]}, {"command", command}});
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Palisim002 with its metrics endpoint on, its scrapes read by prometheus_client's
-parser: known counts after a scripted run, a metrics port already taken, and every
+parser: known counts after a scripted run (echoes, refusals, an idle close, a close by
+an inject rule), a metrics port already taken, and every
 metric name the Grafana dashboard's queries use.
 
 usage: metrics_test.py PALISIM002 SOURCE_DIR
@@ -64,7 +65,7 @@ with tempfile.TemporaryDirectory() as work:
         conf = re.sub(r"(?m)^idle_timeout = 0", "idle_timeout = 1", shipped.read())
     with open(os.path.join(work, "atalla.conf"), "w") as f:
         f.write(conf)
-    proc, out = start(work, "--metrics", "127.0.0.1:0")
+    proc, out = start(work, "--metrics", "127.0.0.1:0", "--inject", "98:close")
     ready = wait_for(lambda: banner(out), "no start-up line")
     metrics, port = ready["metrics"], int(ready["port"])
 
@@ -83,6 +84,12 @@ with tempfile.TemporaryDirectory() as work:
     idle.settimeout(5)
     expect(idle.recv(16), b"", "the idle client's connection")
     idle.close()
+    # A third whose command 98 an inject rule answers by closing the connection.
+    closing = socket.create_connection(("127.0.0.1", port))
+    closing.settimeout(5)
+    closing.sendall(b"<98#>\r")
+    expect(closing.recv(16), b"", "the connection an inject rule closes")
+    closing.close()
 
     closed = lambda s: value(s, "palisim_connections_closed_total", cause="client") == 1
     samples = wait_for(lambda: (lambda s: closed(s) and s)(scrape(metrics)), "no close counted")
@@ -102,11 +109,13 @@ with tempfile.TemporaryDirectory() as work:
     expect(buckets[-1], (float("inf"), ECHOES), "the +Inf bucket")
     expect(value(samples, "palisim_handler_duration_seconds_count", command="00"), ECHOES,
            "timed echoes")
-    expect(value(samples, "palisim_connections_accepted_total"), 2, "accepted connections")
-    expect(value(samples, "palisim_connections_closed_total", cause="idle_timeout"), 1,
-           "idle closes")
+    expect(value(samples, "palisim_connections_accepted_total"), 3, "accepted connections")
+    for cause in ("idle_timeout", "inject_close"):
+        expect(value(samples, "palisim_connections_closed_total", cause=cause), 1, cause)
+    expect(value(samples, "palisim_injected_actions_total", command="98", action="close"), 1,
+           "closes by the inject rule")
     expect(value(samples, "palisim_connections_open"), 0, "open connections")
-    expect(value(samples, "palisim_received_bytes_total"), sent, "bytes received")
+    expect(value(samples, "palisim_received_bytes_total"), sent + 6, "bytes received")
     expect(value(samples, "palisim_sent_bytes_total"), received, "bytes sent")
     expect(value(samples, "palisim_config_loaded"), 1, "configuration loaded")
     expect(value(samples, "palisim_mfk_info", check_value=ready["mfk"]), 1, "MFK check value")
