@@ -123,8 +123,10 @@ with tempfile.TemporaryDirectory() as work:
     started = value(samples, "palisim_start_time_seconds")
     expect(0 < time.time() - started < 60, True, "start time %r" % started)
 
-    # A second simulator cannot have the same metrics port: exit 3 and one line.
-    taken, taken_out = start(work, env={"PALISIM_METRICS": metrics})
+    # A second simulator, its file naming the same metrics port: exit 3 and one line.
+    with open(os.path.join(work, "taken.conf"), "w") as f:
+        f.write('metrics = "%s"\n' % metrics)
+    taken, taken_out = start(work, "--config", "taken.conf")
     expect(taken.wait(10), 3, "exit status with the metrics port taken")
     taken_out.seek(0)
     lines = taken_out.read().splitlines()
