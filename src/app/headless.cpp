@@ -66,13 +66,13 @@ int run_headless(const ProgramOptions& options) {
   std::string metrics_address = options.metrics.empty() ? params.metrics : options.metrics;
   if (!metrics_address.empty()) {
     std::string why;
-    if (!metrics.start(metrics_address, server.counters(), why)) {
+    if (!metrics.start(metrics_address, server.keep_counters(), why)) {
       diag("Could not serve metrics on %s: %s\n", metrics_address.c_str(), why.c_str());
       diag_flush_within(kLastLinesWaitMs);
       close(sfd);
       return kListenerFailed;
     }
-    server.count_for_metrics(metrics.address());
+    server.set_metrics_address(metrics.address());
   }
   if (!server.start()) {
     diag("Could not open TCP port\n");

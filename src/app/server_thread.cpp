@@ -34,9 +34,10 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
   ended_.reset();
 }
 
-void ServerThread::count_for_metrics(const std::string& address) {
-  metrics_address_ = address;
-  hooks_.counters = &counters_;
+CounterExchange& ServerThread::keep_counters() {
+  if (!counters_) counters_ = std::make_unique<CounterExchange>();
+  hooks_.counters = counters_.get();
+  return *counters_;
 }
 
 int ServerThread::run() {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/worker_thread.h"
@@ -28,11 +29,11 @@ class ServerThread : public WorkerThread {
   void set_trace(TraceMode trace) { hooks_.trace = trace; }
   // Set before start(); every connection applies them before the file's.
   void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
-  // Set before start(): the server keeps counters for the metrics endpoint
-  // at that address, which the start-up line shows.
-  void count_for_metrics(const std::string& address);
-  // What the metrics endpoint reads the counters through.
-  CounterExchange& counters() { return counters_; }
+  // Before start(): the server keeps counters for a metrics endpoint, which
+  // reads them through the exchange returned.
+  CounterExchange& keep_counters();
+  // Before start(): the metrics endpoint's address, for the start-up line.
+  void set_metrics_address(const std::string& address) { metrics_address_ = address; }
 
   int run() override;
   void release() override;
@@ -60,9 +61,10 @@ class ServerThread : public WorkerThread {
   char interface_name_[128];
   uint16_t port_;
   char config_path_[1024];
-  InjectRules inject_rules_;           // --inject rules; none unless set
-  std::string metrics_address_;        // of the metrics endpoint; empty when off
-  CounterExchange counters_;           // the server's counters, when metrics are on
+  InjectRules inject_rules_;     // --inject rules; none unless set
+  std::string metrics_address_;  // of the metrics endpoint; empty when off
+  // The server's counters; only with metrics on, as its descriptor is one more.
+  std::unique_ptr<CounterExchange> counters_;
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients
   CommandStats stats_;                 // counted by the server, kept across runs
