@@ -40,23 +40,20 @@ void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace
   }
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
-  ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], Settings{});
-  c->stats = stats;
-  c->trace = trace;
-  c->counters = counters;
+  auto c = std::make_unique<Connection>();
+  ConnectionSetup setup{"", stats, trace};
+  setup.counters = counters;
+  c->open(pair[0], Settings{}, setup);
   size_t before = allocation_count();
   for (auto _ : state) {
-    std::memcpy(c->bufs->input, lines.data(), lines.size());
-    c->in_len = static_cast<int32_t>(lines.size());
-    process_input_lines(*c);
-    benchmark::DoNotOptimize(c->out_len);
-    c->out_start = c->out_len = 0;
+    c->on_received(lines, 0);
+    benchmark::DoNotOptimize(c->pending_output().size());
+    c->discard_output();
   }
   state.counters["allocs_per_request"] = static_cast<double>(allocation_count() - before) /
                                          static_cast<double>(state.iterations() * per_buffer);
   state.SetItemsProcessed(state.iterations() * per_buffer);
-  close_connection_slot(*c);
+  c->close(CloseCause::kPeerClosed);
   close(pair[1]);
 }
 

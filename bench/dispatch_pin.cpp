@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "alloc_counter.h"
@@ -115,9 +116,10 @@ BENCHMARK(BM_DecipherPin);
 void BM_FramingTranslatePinLines(benchmark::State& state) {
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
-  ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], pin_settings());
-  const std::string line = translate_type1(c->bufs->settings) + "\r\n";
+  const Settings s = pin_settings();
+  auto c = std::make_unique<Connection>();
+  c->open(pair[0], s, {});
+  const std::string line = translate_type1(s) + "\r\n";
   std::string lines;
   int per_buffer = 0;
   while (lines.size() + line.size() <= static_cast<size_t>(kInputCapacity)) {
@@ -126,17 +128,15 @@ void BM_FramingTranslatePinLines(benchmark::State& state) {
   }
   size_t before = allocation_count();
   for (auto _ : state) {
-    std::memcpy(c->bufs->input, lines.data(), lines.size());
-    c->in_len = static_cast<int32_t>(lines.size());
-    process_input_lines(*c);
-    benchmark::DoNotOptimize(c->out_len);
-    c->out_start = c->out_len = 0;
+    c->on_received(lines, 0);
+    benchmark::DoNotOptimize(c->pending_output().size());
+    c->discard_output();
   }
   state.counters["allocs_per_request"] = static_cast<double>(allocation_count() - before) /
                                          static_cast<double>(state.iterations() * per_buffer);
   state.SetItemsProcessed(state.iterations() * per_buffer);
   close(pair[1]);  // closing the slot waits for the peer's end of the stream
-  close_connection_slot(*c);
+  c->close(CloseCause::kPeerClosed);
 }
 BENCHMARK(BM_FramingTranslatePinLines);
 

@@ -24,14 +24,14 @@ void time_requests(benchmark::State& state, const Settings& s, std::string_view 
   const auto len = static_cast<int32_t>(request.size());
   std::memcpy(text, request.data(), request.size());
   ReplyBuffer check{reply, 0};
-  dispatch_request(s, text, len, check);
+  KeyCache keys;
+  dispatch_request(s, keys, text, len, check);
   // Error replies are "<00#TTFF35#" with a type TT that is never 00.
   if (check.len < 6 ||
       (std::memcmp(reply, "<00#", 4) == 0 && std::memcmp(reply, "<00#00", 6) != 0)) {
     state.SkipWithError("request refused");
     return;
   }
-  KeyCache keys;
   size_t before = allocation_count();
   for (auto _ : state) {
     std::memcpy(text, request.data(), request.size());  // dispatch splits in place
@@ -39,7 +39,8 @@ void time_requests(benchmark::State& state, const Settings& s, std::string_view 
     if (cached) {
       dispatch_request(s, keys, text, len, r);
     } else {
-      dispatch_request(s, text, len, r);
+      KeyCache fresh;
+      dispatch_request(s, fresh, text, len, r);
     }
     benchmark::DoNotOptimize(r.len);
   }

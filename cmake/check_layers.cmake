@@ -2,13 +2,14 @@
 #   cmake -DSOURCE_DIR=<top of the tree> -P cmake/check_layers.cmake
 # The simulator's layers, bottom to top; each may include only itself and
 # those below.
-set(layers crypto protocol commands dispatch config server app gui)
+set(layers crypto payments protocol commands dispatch config server app gui)
 # Folders beside the layers, each with what it may include besides itself:
 # the protocol client library, the command-line tool (which never runs a
-# server), and the stress client, which includes nothing of the simulator.
+# server, and takes only the key field table from the handlers' folder), and
+# the stress client, which includes nothing of the simulator.
 set(beside client cli stress)
 set(uses_client crypto protocol)
-set(uses_cli crypto protocol commands dispatch config client)
+set(uses_cli crypto payments protocol commands config client)
 set(uses_stress "")
 set(all_folders ${layers} ${beside})
 

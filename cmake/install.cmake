@@ -17,6 +17,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/protocol.md
               ${CMAKE_SOURCE_DIR}/contrib/grafana-dashboard.json
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT server)
 
+include(${CMAKE_CURRENT_LIST_DIR}/man_pages.cmake)
+
 set(CPACK_COMPONENTS_ALL server)
 if(PALISIM_GUI)
   # The windowed build under a name of its own: /usr/bin/Palisim002, which the

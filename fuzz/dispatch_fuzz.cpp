@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "crypto/hex.h"
-#include "fuzz_check.h"
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
+#include "fuzz_check.h"
 #include "server/connection.h"
 
 namespace {
@@ -48,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char reply[palisim::kReplyCapacity + 1];
   reply[palisim::kReplyCapacity] = 0x5A;
   palisim::ReplyBuffer r{std::span<char>(reply, palisim::kReplyCapacity), 0};
-  palisim::dispatch_request(s, request, static_cast<int32_t>(len), r);
+  palisim::KeyCache keys;
+  palisim::dispatch_request(s, keys, request, static_cast<int32_t>(len), r);
 
   FUZZ_CHECK(reply[palisim::kReplyCapacity] == 0x5A);
   FUZZ_CHECK(r.len > 0 && r.len <= palisim::kReplyCapacity);

@@ -7,7 +7,7 @@ set -euo pipefail
 # prometheus-cpp-dev: the metrics endpoint (its pull exposer); python3-prometheus-client:
 # the tests read the endpoint's output with its parser.
 packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgmock-dev libedit-dev
-  prometheus-cpp-dev python3-prometheus-client)
+  help2man prometheus-cpp-dev python3-prometheus-client)
 if [ "${1:-}" = "--headless" ]; then
   shift
 else

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh dpkg-dev file python3 systemd
+scripts/deps.sh dpkg-dev file python3 systemd man-db
 cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=Release -DPALISIM_TESTS=OFF >/dev/null
 cmake --build build-pkg -j"$(nproc)"
 rm -f build-pkg/*.deb
@@ -95,6 +95,19 @@ pid=""
 [ "$cli_reply" = '<00#000035#from-cli#>' ] || fail "unexpected palisim-cli reply: $cli_reply"
 /usr/bin/palisimstress --help >/dev/null || [ $? -eq 2 ]
 echo "installed package answers: ${reply%$'\r'}"
+
+# The manual pages, made from the --help texts, where man finds them.
+for page in Palisim002 palisim-cli palisimstress; do
+  file=$(man -w "$page") || fail "man finds no page for $page"
+  grep -q "^/usr/share/man/man1/" <<<"$file" || fail "man $page reads $file, not the package's"
+done
+man palisim-cli 2>/dev/null | grep -q -- "--config" || fail "man palisim-cli does not show --config"
+echo "man pages: $(man -w Palisim002 palisim-cli palisimstress | tr '\n' ' ')"
+
+# Outside a folder with an atalla.conf, the key tools read the installed one and say so.
+(cd "$work" && /usr/bin/palisim-cli key wrap 1PUNE000 0123456789ABCDEFFEDCBA9876543210) \
+  >/dev/null 2>"$work/err.txt" || fail "palisim-cli key wrap outside /etc/palisim: $(cat "$work/err.txt")"
+grep -q "using /etc/palisim/atalla.conf" "$work/err.txt" || fail "palisim-cli did not say which file"
 
 # The desktop package adds the windowed program beside the Qt-free one.
 apt-get install -y -qq "./$desktop" >/dev/null

@@ -8,12 +8,10 @@
 #include "config/config.h"
 #include "config/inject_rules.h"
 #include "crypto/check_value.h"
-#include "dispatch/command_table.h"
+#include "protocol/command_catalog.h"
 #include "server/diag.h"
 
 namespace palisim {
-
-namespace {
 
 const char* trace_name(TraceMode trace) {
   switch (trace) {
@@ -27,7 +25,41 @@ const char* trace_name(TraceMode trace) {
   return "off";
 }
 
-}  // namespace
+std::string escape_control_bytes(const char* text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte != 0x7F && byte != '\\') {
+      out += *p;
+    } else if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else {
+      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return out;
+}
+
+FileSummary summarise_file(cfg_t* cfg) {
+  FileSummary summary;
+  Settings s;
+  apply_default_settings(s);
+  if (read_settings(s, cfg, kDefaultSectionTitle) && s.mfk_present) {
+    key_check_value(s.mfk.data(), s.mfk_len, summary.mfk, false);
+  }
+  wipe_settings(s);
+  InjectRules rules;
+  read_inject_rules(rules, cfg, kDefaultSectionTitle);
+  summary.inject_rules = rules.count;
+  return summary;
+}
 
 void print_banner(int listening_fd, const char* config_path, TraceMode trace,
                   int32_t command_line_rules, const char* metrics) {
@@ -37,27 +69,21 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace,
   char address[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &bound.sin_addr, address, sizeof address);
 
-  Configuration cfg = open_configuration(config_path);
-  CheckValueText mfk = {'n', 'o', 'n', 'e'};
-  InjectRules rules;
-  if (cfg) {
-    Settings s;
-    apply_default_settings(s);
-    if (read_settings(s, cfg.get(), kDefaultSectionTitle) && s.mfk_present) {
-      key_check_value(s.mfk.data(), s.mfk_len, mfk, false);
-    }
-    wipe_settings(s);
-    read_inject_rules(rules, cfg.get(), kDefaultSectionTitle);
-  }
-  int32_t active = rules.count + command_line_rules;
+  // The program has said what the file holds wrong, once.
+  ParseReport quietly;
+  quietly.quiet = true;
+  Configuration cfg = open_configuration(config_path, nullptr, &quietly);
+  FileSummary file;
+  if (cfg) file = summarise_file(cfg.get());
+  int32_t active = file.inject_rules + command_line_rules;
   char inject[24] = "";
   if (active != 0) std::snprintf(inject, sizeof inject, " inject=%d", active);
   diag(
       "Palisim002 ready: version=%s interface=%s port=%d mfk=%s commands=%zu trace=%s%s%s%s "
       "config_loaded=%s config=%s\n",
-      PALISIM_VERSION, address, ntohs(bound.sin_port), mfk.data(), command_table().size(),
+      PALISIM_VERSION, address, ntohs(bound.sin_port), file.mfk.data(), kCommandCount,
       trace_name(trace), inject, *metrics ? " metrics=" : "", metrics, cfg ? "yes" : "no",
-      config_path);
+      escape_control_bytes(config_path).c_str());
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");
   }
@@ -65,7 +91,7 @@ void print_banner(int listening_fd, const char* config_path, TraceMode trace,
     diag(
         "Fault injection is on: %d inject rules (%d from the file, %d from --inject) may delay, "
         "replace or approve replies, or close connections.\n",
-        active, rules.count, command_line_rules);
+        active, file.inject_rules, command_line_rules);
   }
 }
 

@@ -10,10 +10,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "crypto/check_value.h"
 #include "server/trace_mode.h"
 
+struct cfg_t;
+
 namespace palisim {
+
+// What a parsed file gives new connections: the check value of the default
+// section's MFK ("none" without one) and the number of its inject rules.
+struct FileSummary {
+  CheckValueText mfk = {'n', 'o', 'n', 'e'};
+  int32_t inject_rules = 0;
+};
+FileSummary summarise_file(cfg_t* cfg);
+
+// "off", "masked" or "full".
+const char* trace_name(TraceMode trace);
+
+// The text with control bytes and backslashes escaped as the trace shows
+// them (\n, \x1B, \\), so that it prints as part of one line.
+std::string escape_control_bytes(const char* text);
 
 // Reads the address the socket is bound to and the configuration file's MFK
 // (its check value only) and inject rules, and prints the banner as one

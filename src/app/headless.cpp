@@ -2,13 +2,13 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
+#include "app/banner.h"
 #include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
 #include "config/config.h"
@@ -31,18 +31,23 @@ constexpr int kLastLinesWaitMs = 1000;
 int run_headless(const ProgramOptions& options) {
   set_diag_quiet(options.quiet);
 
-  // The window's rules: any interface but "any" means the local machine only.
-  const char* interface_name = "any";
-  uint16_t port = kDefaultPort;
+  const char* path = options.config_path.c_str();
   ServerParameters params;
-  if (load_server_parameters(params, options.config_path.c_str())) {
-    interface_name = strcasecmp(params.interface_name, "any") == 0 ? "any" : "localhost";
-    port = params.port;
-  } else {
-    diag("%s", kNoConfigurationMessage);
+  ParseReport report;
+  bool loaded = load_server_parameters(params, path, &report);
+  if (!loaded && options.config_named) {
+    // A file asked for by name is meant: serving on the defaults would hide
+    // the fault from whoever started the program.
+    diag("Palisim002 not started: the configuration file %s.\n",
+         report.unreadable ? "could not be read" : "was refused");
+    diag_flush_within(kLastLinesWaitMs);
+    return kRefusedConfiguration;
   }
-  if (!options.interface_name.empty()) interface_name = options.interface_name.c_str();
-  if (options.port >= 0) port = static_cast<uint16_t>(options.port);
+  if (!loaded && report.unreadable) diag("%s", kNoConfigurationMessage);
+  if (!loaded && !report.unreadable) {
+    diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
+  }
+  ListenAddress address = listen_address(options, loaded ? &params : nullptr);
 
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
@@ -50,6 +55,7 @@ int run_headless(const ProgramOptions& options) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
   if (sfd < 0) {
@@ -58,12 +64,14 @@ int run_headless(const ProgramOptions& options) {
   }
 
   ServerThread server;
-  server.configure(interface_name, port, options.config_path.c_str());
+  server.configure(address.interface_name, address.port, path);
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
-  std::string metrics_address = options.metrics.empty() ? params.metrics : options.metrics;
+  std::string metrics_address = !options.metrics.empty() ? options.metrics
+                                : loaded                 ? params.metrics
+                                                         : "";
   if (!metrics_address.empty()) {
     std::string why;
     if (!metrics.start(metrics_address, server.keep_counters(), why)) {
@@ -88,6 +96,10 @@ int run_headless(const ProgramOptions& options) {
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info;
       if (read(sfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+      if (info.ssi_signo == SIGHUP) {
+        server.request_reread();
+        continue;
+      }
       if (info.ssi_signo != SIGUSR1) break;
       server.stats().print();
       diag_flush();

@@ -1,10 +1,10 @@
 #include "app/metrics_collector.h"
 
-#include <cctype>
 #include <limits>
 #include <string>
 
 #include "config/config.h"
+#include "protocol/command_catalog.h"
 #include "server/diag.h"
 
 namespace palisim {
@@ -18,14 +18,11 @@ using prometheus::MetricType;
 // How long a scrape waits for a busy loop to hand over its counters.
 constexpr int kSnapshotWaitMs = 1000;
 
-// A command's label: its code as the protocol writes it (1A, 5D, 11B), or
-// "other" for requests that matched no command.
+// A command's label: its catalogue code as the protocol writes it (1A, 5D,
+// 11B), or "other" for requests that matched no command.
 std::string command_label(size_t row) {
   if (row >= kCommandCount) return "other";
-  std::string code(command_table()[row].code);
-  for (char& c : code)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return code;
+  return written_code(kCommandCatalog[row].code).text.data();
 }
 
 MetricFamily family(const char* name, const char* help, MetricType type) {
@@ -93,6 +90,20 @@ void add_command_families(const LoopCounters& n, std::vector<MetricFamily>& out)
     out.push_back(std::move(*f));
 }
 
+// The catalogue's words for each code, to join on the command label.
+void add_catalogue_family(std::vector<MetricFamily>& out) {
+  MetricFamily info =
+      family("palisim_command_info",
+             "Each command's reply code and what it does, from the catalogue.", MetricType::Gauge);
+  for (size_t row = 0; row < kCommandCount; ++row) {
+    add(info, 1,
+        {{"command", command_label(row)},
+         {"name", std::string(kCommandCatalog[row].action)},
+         {"reply_code", std::string(kCommandCatalog[row].reply_code)}});
+  }
+  out.push_back(std::move(info));
+}
+
 void add_connection_families(const LoopCounters& n, std::vector<MetricFamily>& out) {
   MetricFamily open =
       family("palisim_connections_open", "Connections holding a slot.", MetricType::Gauge);
@@ -103,8 +114,11 @@ void add_connection_families(const LoopCounters& n, std::vector<MetricFamily>& o
   add(accepted, as_double(n.accepted));
   MetricFamily closed = family("palisim_connections_closed_total", "Connections closed, by cause.",
                                MetricType::Counter);
-  for (size_t cause = 0; cause < kCloseCauseCount; ++cause)
-    add(closed, as_double(n.closed[cause]), {{"cause", kCloseCauseNames[cause]}});
+  for (size_t cause = 0; cause < kCloseCauseCount; ++cause) {
+    if (kCloseCauseNames[cause]) {
+      add(closed, as_double(n.closed[cause]), {{"cause", kCloseCauseNames[cause]}});
+    }
+  }
   for (MetricFamily* f : {&open, &accepted, &closed})
     out.push_back(std::move(*f));
 }
@@ -164,6 +178,7 @@ std::vector<MetricFamily> MetricsCollector::Collect() const {
              MetricType::Gauge);
   add(start, start_time_s_);
   out.push_back(std::move(start));
+  add_catalogue_family(out);
   add_command_families(n, out);
   add_connection_families(n, out);
   add_traffic_families(n, out);

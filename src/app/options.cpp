@@ -12,8 +12,14 @@ namespace palisim {
 const char kProgramUsage[] =
     "usage: Palisim002 [--headless] [--config PATH] [--port N] [--interface any|localhost]\n"
     "                  [--quiet] [--trace[=full]] [--inject RULE]... [--metrics ADDRESS:PORT]\n"
+    "       Palisim002 --check-config [--config PATH]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
-    "  --config PATH       configuration file (default atalla.conf in the working directory)\n"
+    "  --check-config      parse the configuration file as the server would, print each\n"
+    "                      problem as PATH:LINE: message and a summary line, and exit: 0 when\n"
+    "                      the file would load, 2 when not; serves nothing\n"
+    "  --config PATH       configuration file (default atalla.conf in the working directory);\n"
+    "                      headless, a named file that is missing or refused stops the start\n"
+    "                      with exit status 2\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
     "                      0 binds a free port, which the start-up line shows\n"
     "  --interface NAME    any or localhost (default: the file's interface, else any)\n"
@@ -32,7 +38,8 @@ const char kProgramUsage[] =
     "PALISIM_CONFIG, PALISIM_PORT, PALISIM_INTERFACE and PALISIM_METRICS stand for --config,\n"
     "--port, --interface and --metrics; the command line wins.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
-    "served by command, as the end of the run does.\n";
+    "served by command, as the end of the run does. SIGHUP has the next connection read the\n"
+    "configuration file afresh.\n";
 
 namespace {
 
@@ -41,7 +48,12 @@ bool set_config_path(const char* v, ProgramOptions& out, std::string& error) {
     error = "empty configuration path";
     return false;
   }
+  if (std::strlen(v) > kMaxConfigPathLen) {
+    error = "configuration path longer than " + std::to_string(kMaxConfigPathLen) + " bytes";
+    return false;
+  }
   out.config_path = v;
+  out.config_named = true;
   return true;
 }
 
@@ -129,6 +141,8 @@ bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::stri
       if (!with_value->set(argv[++i], out, error)) return false;
     } else if (std::strcmp(arg, "--headless") == 0) {
       out.headless = true;
+    } else if (std::strcmp(arg, "--check-config") == 0) {
+      out.check_config = true;
     } else if (std::strcmp(arg, "--quiet") == 0) {
       out.quiet = true;
     } else if (std::strcmp(arg, "--trace") == 0) {
@@ -143,6 +157,17 @@ bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::stri
     }
   }
   return true;
+}
+
+ListenAddress listen_address(const ProgramOptions& options, const ServerParameters* file) {
+  ListenAddress address{"any", kDefaultPort};
+  if (file) {
+    address.interface_name = strcasecmp(file->interface_name, "any") == 0 ? "any" : "localhost";
+    address.port = file->port;
+  }
+  if (!options.interface_name.empty()) address.interface_name = options.interface_name.c_str();
+  if (options.port >= 0) address.port = static_cast<uint16_t>(options.port);
+  return address;
 }
 
 }  // namespace palisim

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/check_config.h"
 #include "app/display_probe.h"
 #include "app/headless.h"
 #include "config/config.h"
@@ -46,6 +47,7 @@ int run_program(int argc, char** argv, WindowProgram window) {
     std::fputs(kProgramUsage, stdout);
     return 0;
   }
+  if (options.check_config) return check_configuration(options);
   if (options.headless) return run_headless(options);
   if (!window) {
     diag("Built without the control window; serving headless.\n");

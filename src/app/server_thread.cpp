@@ -1,9 +1,12 @@
 #include "app/server_thread.h"
 
+#include <cassert>
 #include <cstdio>
+#include <cstring>
 
 #include "app/banner.h"
 #include "config/defaults.h"
+#include "server/diag.h"
 
 namespace palisim {
 
@@ -27,6 +30,8 @@ ServerThread::ServerThread() {
 void ServerThread::configure(const char* interface_name, uint16_t port, const char* config_path) {
   std::snprintf(interface_name_, sizeof interface_name_, "%s", interface_name);
   port_ = port;
+  // The command line refuses longer paths: a cut one would name another file.
+  assert(std::strlen(config_path) < sizeof config_path_);
   std::snprintf(config_path_, sizeof config_path_, "%s", config_path);
   connections_.store(0, std::memory_order_release);
   listening_fd_.store(-1, std::memory_order_release);
@@ -42,9 +47,17 @@ CounterExchange& ServerThread::keep_counters() {
 
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
-  return run_server(interface_name_, port_, &hooks_,
-                    SettingsSource{.config_path = config_path_, .inject_rules = &inject_rules_},
-                    &stop_);
+  return run_server(
+      interface_name_, port_, &hooks_,
+      SettingsSource{
+          .config_path = config_path_, .inject_rules = &inject_rules_, .reread = &reread_},
+      &stop_);
+}
+
+void ServerThread::request_reread() {
+  reread_.store(true);
+  diag("SIGHUP: the next connection reads the configuration file afresh.\n");
+  diag_flush();
 }
 
 void ServerThread::release() {

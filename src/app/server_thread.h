@@ -38,6 +38,9 @@ class ServerThread : public WorkerThread {
   int run() override;
   void release() override;
 
+  // Has the next accepted connection read the configuration file afresh,
+  // and says so in one line (on SIGHUP).
+  void request_reread();
   // Asks the server to end: safe at any moment, also before it listens.
   void request_stop() { stop_.signal(); }
   // Stops the server and waits until it has ended; returns its result.
@@ -61,8 +64,9 @@ class ServerThread : public WorkerThread {
   char interface_name_[128];
   uint16_t port_;
   char config_path_[1024];
-  InjectRules inject_rules_;     // --inject rules; none unless set
-  std::string metrics_address_;  // of the metrics endpoint; empty when off
+  InjectRules inject_rules_;         // --inject rules; none unless set
+  std::atomic<bool> reread_{false};  // set on SIGHUP, cleared by the next accept
+  std::string metrics_address_;      // of the metrics endpoint; empty when off
   // The server's counters; only with metrics on, as its descriptor is one more.
   std::unique_ptr<CounterExchange> counters_;
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before

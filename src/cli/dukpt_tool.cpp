@@ -5,9 +5,9 @@
 
 #include "cli/tool_input.h"
 #include "cli/tools.h"
-#include "commands/dukpt.h"
-#include "commands/pin_block.h"
 #include "crypto/hex.h"
+#include "payments/dukpt.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 

@@ -1,5 +1,5 @@
 // Which commands will take a key block with a given header, from the
-// simulator's own table of key fields.
+// key fields of the command catalogue.
 #pragma once
 
 #include <string>

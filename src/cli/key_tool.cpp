@@ -19,6 +19,7 @@ namespace {
 
 constexpr size_t kMinComponents = 2;
 constexpr size_t kMaxComponents = 3;
+constexpr int32_t kSingleKeyLen = 8;
 
 // The device settings of the tool, wiped when it ends.
 struct ToolSettings {
@@ -45,6 +46,12 @@ int wrap_and_print(std::string_view header, const Key& key, ToolSettings& t, con
   build_key_block(t.s.mfk.data(), kMfkWrappingLen, header, key.bytes.data(), key.len, block);
   std::printf("%s\n", block.data());
   if (!note.empty()) std::fprintf(stderr, "palisim-cli: note: %s\n", note.c_str());
+  if (key.len == kSingleKeyLen) {
+    std::fprintf(stderr,
+                 "palisim-cli: note: a single-length key: the commands refuse it unless opt6c "
+                 "is on (it is %s)\n",
+                 t.s.opt6c ? "on" : "off");
+  }
   return kExitOk;
 }
 

@@ -23,7 +23,8 @@ Requests go to a server of the protocol, by default localhost port 7000:
                    a terminal, every reply explained; else one request per line
   --explain        print under each reply its fields by name, or the error
 The tools work offline, under the MFK of the simulator's configuration:
-  --config PATH    its configuration file (default atalla.conf), section default
+  --config PATH    its configuration file, section default (default atalla.conf
+                   in the working directory, else /etc/palisim/atalla.conf)
   --mfk HEX        this MFK instead: 16, 32 or 48 hex digits
   key wrap         the key block of a clear key as requests carry it; --kcv adds
                    the key's check value

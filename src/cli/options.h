@@ -35,7 +35,7 @@ struct CliOptions {
   std::string_view host = "localhost";
   int port = 7000;
   bool explain = false;
-  std::string_view config = "atalla.conf";
+  std::string_view config;  // --config PATH; empty when not given
   std::string_view mfk;
   bool kcv = false;
   std::string_view pin;

@@ -5,15 +5,27 @@
 #include <cstdlib>
 #include <memory>
 
-#include "commands/pin_block.h"
+#include <unistd.h>
+
 #include "config/config.h"
 #include "crypto/hex.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 
 namespace {
 
 constexpr const char* kSection = "default";  // the section the simulator reads
+constexpr const char* kLocalConfig = "atalla.conf";
+constexpr const char* kInstalledConfig = "/etc/palisim/atalla.conf";  // the package's
+
+// --config, else the working directory's file, else the installed one.
+std::string tool_config_path(std::string_view given) {
+  if (!given.empty()) return std::string(given);
+  if (access(kLocalConfig, F_OK) == 0) return kLocalConfig;
+  std::fprintf(stderr, "palisim-cli: no %s here; using %s\n", kLocalConfig, kInstalledConfig);
+  return kInstalledConfig;
+}
 
 bool is_key_length(size_t digits) {
   return digits == 16 || digits == 32 || digits == 48;
@@ -93,7 +105,7 @@ bool load_tool_settings(std::string_view config, std::string_view mfk, Settings&
     s.mfk_present = 1;
     return true;
   }
-  const std::string path(config);
+  const std::string path = tool_config_path(config);
   CaughtMessages messages;
   if (!load_settings(s, path.c_str(), kSection)) {
     std::string why = messages.first_line();

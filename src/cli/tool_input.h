@@ -25,7 +25,9 @@ bool read_pin_argument(std::string_view text, std::string& error);
 bool read_pan_argument(std::string_view text, std::string_view& account, std::string& error);
 
 // The MFK and device options the simulator would use: --mfk (with every
-// option at its default), else the `default` section of --config.
+// option at its default), else the `default` section of --config, else of
+// atalla.conf in the working directory or, when there is none, of the
+// installed /etc/palisim/atalla.conf (saying so on standard error).
 bool load_tool_settings(std::string_view config, std::string_view mfk, Settings& s,
                         std::string& error);
 

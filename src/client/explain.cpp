@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "client/reply_fields.h"
-#include "client/request_text.h"
 #include "protocol/errors.h"
+#include "protocol/request_code.h"
 
 namespace palisim {
 
@@ -52,6 +52,12 @@ std::string explain_error(const ErrorReply& e) {
   return out + "\n";
 }
 
+// Three refusals concern the request as a whole and are reported against
+// field 00; every other one names the field it found at fault.
+bool reported_at_field_zero(ErrorId id) {
+  return id == kNoFields || id == kUnknownCommand || id == kNoMfk;
+}
+
 }  // namespace
 
 bool parse_error_reply(std::string_view reply, ErrorReply& error) {
@@ -72,7 +78,9 @@ std::string error_words(const ErrorReply& error) {
   }
   std::vector<std::string_view> texts;
   for (const ErrorKind& kind : kErrorKinds) {
-    if (kind.type == type) texts.push_back(kind.text);
+    if (kind.type == type && reported_at_field_zero(kind.id) == (error.field == 0)) {
+      texts.push_back(kind.text);
+    }
   }
   std::string out = texts.size() > 1 ? "one of " : "";
   for (size_t i = 0; i < texts.size(); ++i) {
@@ -88,13 +96,18 @@ std::string explain_reply(std::string_view request, std::string_view reply) {
   std::vector<std::string_view> f = reply_fields(reply);
   if (f.empty()) return "  not a reply of the protocol\n";
   std::string out = "  reply code: " + std::string(f[0]);
-  const CommandReplyRow* row = find_reply_row(request_code(request), f[0]);
-  if (row) out.append(" (command ").append(row->command).append(", ").append(row->action) += ')';
+  const CommandInfo* row = find_reply_row(request_code(request), f[0]);
+  if (row) {
+    out.append(" (command ")
+        .append(written_code(row->code).view())
+        .append(", ")
+        .append(row->action) += ')';
+  }
   out += '\n';
   const bool echo = f.size() > 1 && f.back().starts_with('^');
   const size_t named = echo ? f.size() - 1 : f.size();
   for (size_t i = 1; i < named; ++i) {
-    std::string_view name = row && i <= kMaxNamedReplyFields ? row->fields[i - 1] : "";
+    std::string_view name = row && i <= kMaxNamedReplyFields ? row->reply_fields[i - 1] : "";
     out += "  " + std::to_string(i) + ' ';
     out.append(name.empty() ? "field" : name).append(": ").append(f[i]) += '\n';
   }

@@ -15,10 +15,4 @@ std::vector<std::string_view> requests_of_line(std::string_view line) {
   return out;
 }
 
-std::string_view request_code(std::string_view request) {
-  const size_t end = request.find('#');
-  if (request.empty() || end == std::string_view::npos) return {};
-  return request.substr(1, end - 1);
-}
-
 }  // namespace palisim

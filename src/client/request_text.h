@@ -10,7 +10,4 @@ namespace palisim {
 // next '>'. Each gets one reply; a line without any gets none.
 std::vector<std::string_view> requests_of_line(std::string_view line);
 
-// Field 0 of a request "<CODE#...>", or empty when it has no '#'.
-std::string_view request_code(std::string_view request);
-
 }  // namespace palisim

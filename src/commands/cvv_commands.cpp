@@ -1,12 +1,13 @@
 // Commands 5D (generate) and 5E (verify) a card verification value.
 #include <string_view>
 
-#include "commands/cvv.h"
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
+#include "payments/cvv.h"
+#include "protocol/key_headers.h"
 
 namespace palisim {
 
@@ -18,50 +19,50 @@ constexpr size_t kGeneratedDigits = 8;
 // Field 1 passes as any single character or as text beginning with "3". A
 // refusal is reported against field 2 with detail 203, as the device does.
 // An empty field 1 before an empty field 2 is left to the key block check.
-bool check_algorithm_indicator(const Settings& s, const Fields& f, ReplyBuffer& r) {
-  std::string_view indicator = f[1];
+bool check_algorithm_indicator(RequestContext& c) {
+  std::string_view indicator = c[1];
   if (indicator.size() == 1 || indicator.starts_with('3')) return true;
-  if (indicator.empty() && f[2].empty()) return true;
-  return refuse(s, r, kValueRefused, 2);
+  if (indicator.empty() && c[2].empty()) return true;
+  return c.refuse(kValueRefused, 2);
 }
 
 // Check value, an empty closing field, the echo field and the end.
-void finish_card_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const ReadyKey& key) {
+void finish_card_reply(RequestContext& c, const ReadyKey& key) {
   CheckValueText check_value;
-  key.check_value(check_value, s.opt88);
-  append_field(r, check_value.data());
-  append_separator(r);
-  finish_success(s, r, f);
+  key.check_value(check_value, c.s.opt88);
+  append_field(c.r, check_value.data());
+  append_separator(c.r);
+  c.finish();
 }
 
 }  // namespace
 
-void handle_generate_cvv(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  if (!check_algorithm_indicator(s, f, r)) return;
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, keys, r, key, true)) return;
-  if (!check_decimal_field(s, f, r, 4, 1, kMaxCardDataLen)) return;
+void handle_generate_cvv(RequestContext& c) {
+  if (!check_algorithm_indicator(c)) return;
+  const ReadyKey* key = c.key_field(2, kCardKeyHeaders);
+  if (key == nullptr) return;
+  if (!c.decimal_field(4, 1, kMaxCardDataLen)) return;
   CardVerificationDigits digits;
-  card_verification_digits(f[4], key->key, digits);
-  begin_success(r, "6D");
-  append_field(r, {digits.data(), kGeneratedDigits});
-  finish_card_reply(s, r, f, *key);
+  card_verification_digits(c[4], key->key, digits);
+  c.begin("6D");
+  append_field(c.r, {digits.data(), kGeneratedDigits});
+  finish_card_reply(c, *key);
 }
 
-void handle_verify_cvv(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  if (!check_algorithm_indicator(s, f, r)) return;
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[2], 2, kCardKeyHeaders, s, keys, r, key, true)) return;
-  if (!check_decimal_field(s, f, r, 4, 1, kMaxCardDataLen)) return;
-  if (!check_decimal_field(s, f, r, 5, 1, kMaxValueLen)) return;
+void handle_verify_cvv(RequestContext& c) {
+  if (!check_algorithm_indicator(c)) return;
+  const ReadyKey* key = c.key_field(2, kCardKeyHeaders);
+  if (key == nullptr) return;
+  if (!c.decimal_field(4, 1, kMaxCardDataLen)) return;
+  if (!c.decimal_field(5, 1, kMaxValueLen)) return;
   CardVerificationDigits digits;
-  card_verification_digits(f[4], key->key, digits);
-  std::string_view value = f[5];
+  card_verification_digits(c[4], key->key, digits);
+  std::string_view value = c[5];
   bool match = constant_time_equal(reinterpret_cast<const uint8_t*>(value.data()),
                                    reinterpret_cast<const uint8_t*>(digits.data()), value.size());
-  begin_success(r, "6D");
-  append_field(r, match || r.approve ? "Y" : "N");
-  finish_card_reply(s, r, f, *key);
+  c.begin("6D");
+  append_field(c.r, match || c.r.approve ? "Y" : "N");
+  finish_card_reply(c, *key);
 }
 
 }  // namespace palisim

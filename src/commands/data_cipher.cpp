@@ -19,36 +19,36 @@ constexpr std::string_view kZeroChainingValue = "D";
 // Field 4: empty draws a fresh chaining value (enciphering only), "D" means
 // zeros, anything else is a chaining value block. `used` is what the reply
 // repeats as the chaining value field; `fresh` holds the text of a drawn one.
-bool read_chaining_value_field(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
-                               bool decipher, ChainingValue& cv, KeyBlockText& fresh,
-                               std::string_view& used) {
-  used = f[4];
+bool read_chaining_value_field(RequestContext& c, bool decipher, ChainingValue& cv,
+                               KeyBlockText& fresh, std::string_view& used) {
+  used = c[4];
   if (used == kZeroChainingValue) {
     zero_block(cv.bytes.data());
     return true;
   }
-  if (!used.empty()) return read_chaining_value_block(s, keys, f, r, 4, cv);
-  if (decipher) return refuse(s, r, kValueNotAccepted, 4);
+  if (!used.empty()) return read_chaining_value_block(c, 4, cv);
+  if (decipher) return c.refuse(kValueNotAccepted, 4);
   random_block(cv.bytes.data());
-  build_key_block(keys.mfk_contexts(s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8, fresh);
+  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8,
+                  fresh);
   used = {fresh.data(), kKeyBlockLen};
   return true;
 }
 
 }  // namespace
 
-void handle_data_cipher(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  if (!check_one_character_choice(s, f, r, 1, "DE")) return;
-  if (!check_one_character_choice(s, f, r, 2, "16")) return;
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[3], 3, kDataKeyHeaders, s, keys, r, key, true)) return;
-  const bool decipher = f[1][0] == 'D';
+void handle_data_cipher(RequestContext& c) {
+  if (!c.choice_field(1, "DE")) return;
+  if (!c.choice_field(2, "16")) return;
+  const ReadyKey* key = c.key_field(3, kDataKeyHeaders);
+  if (key == nullptr) return;
+  const bool decipher = c[1][0] == 'D';
   ChainingValue cv;
   KeyBlockText fresh;
   std::string_view cv_field;
-  if (!read_chaining_value_field(s, keys, f, r, decipher, cv, fresh, cv_field)) return;
+  if (!read_chaining_value_field(c, decipher, cv, fresh, cv_field)) return;
   DataField data;
-  if (!read_data_fields(s, f, r, DataRules{0, decipher}, data)) return;
+  if (!read_data_fields(c, DataRules{0, decipher}, data)) return;
 
   if (decipher) {
     key->cipher.cbc_decipher(cv.bytes.data(), data.bytes, data.bytes, data.len);
@@ -56,19 +56,19 @@ void handle_data_cipher(const Settings& s, KeyCache& keys, const Fields& f, Repl
     key->cipher.cbc_encipher(cv.bytes.data(), data.bytes, data.bytes, data.len);
   }
   CheckValueText check_value;
-  key->check_value(check_value, s.opt88);
+  key->check_value(check_value, c.s.opt88);
 
-  begin_success(r, "A7");
-  append_field(r, f[1]);
-  append_field(r, f[2]);
-  append_field(r, check_value.data());
-  append_field(r, cv_field);
-  append_chaining_value_block(s, keys, r, cv);
-  append_field(r, f[5]);
-  append_decimal(r, 2 * data.len);
-  append_separator(r);
-  append_hex_field(r, data.bytes, data.len);
-  finish_success(s, r, f);
+  c.begin("A7");
+  append_field(c.r, c[1]);
+  append_field(c.r, c[2]);
+  append_field(c.r, check_value.data());
+  append_field(c.r, cv_field);
+  append_chaining_value_block(c, cv);
+  append_field(c.r, c[5]);
+  append_decimal(c.r, 2 * data.len);
+  append_separator(c.r);
+  append_hex_field(c.r, data.bytes, data.len);
+  c.finish();
 }
 
 }  // namespace palisim

@@ -6,17 +6,16 @@
 #include <cstdint>
 #include <string_view>
 
+#include "commands/request_context.h"
 #include "crypto/key_cache.h"
 #include "crypto/secure_zero.h"
 #include "protocol/fields.h"
+#include "protocol/key_headers.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 
 namespace palisim {
 
-// Data keys (command 97).
-inline constexpr std::string_view kDataKeyHeaders = "1DDNE0001DDNN0001DDEE0001DDEN0001DDDE0001DDDN000";
-inline constexpr std::string_view kChainingValueHeaders = "1IDNE0001IDNN000";
 // The header under which a chaining value goes back to the host.
 inline constexpr std::string_view kChainingValueHeader = "1IDNE000";
 
@@ -46,22 +45,18 @@ struct DataRules {
 
 // Fields 5 (format "U"), 6 (length in characters) and 7 (hex data), checked
 // in that order with their error replies, then converted and padded.
-bool read_data_fields(const Settings& s, const Fields& f, ReplyBuffer& r, const DataRules& rules,
-                      DataField& data);
+bool read_data_fields(RequestContext& c, const DataRules& rules, DataField& data);
 
 // A chaining value held in a key block under the MFK: the block must carry a
 // chaining value header and an 8-byte value (else 6/F/35 detail 209).
-bool read_chaining_value_block(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
-                               int field, ChainingValue& cv);
+bool read_chaining_value_block(RequestContext& c, int field, ChainingValue& cv);
 
 // The MAC commands' chaining value: eight zero bytes when the field is empty,
 // a chaining value block otherwise.
-bool read_mac_chaining_value(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r,
-                             int field, ChainingValue& cv);
+bool read_mac_chaining_value(RequestContext& c, int field, ChainingValue& cv);
 
 // The chaining value as a key block under the MFK, then '#'.
-void append_chaining_value_block(const Settings& s, KeyCache& keys, ReplyBuffer& r,
-                                 const ChainingValue& cv);
+void append_chaining_value_block(RequestContext& c, const ChainingValue& cv);
 
 // Bytes as uppercase hex, then '#'.
 void append_hex_field(ReplyBuffer& r, const uint8_t* bytes, int32_t len);

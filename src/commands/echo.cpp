@@ -3,11 +3,11 @@
 
 namespace palisim {
 
-void handle_echo(const Settings& s, KeyCache&, const Fields& f, ReplyBuffer& r) {
-  begin_success(r, "00");
-  append_field(r, "000035");
-  append_field(r, f[1]);
-  finish_success(s, r, f);
+void handle_echo(RequestContext& c) {
+  c.begin("00");
+  append_field(c.r, "000035");
+  append_field(c.r, c[1]);
+  c.finish();
 }
 
 }  // namespace palisim

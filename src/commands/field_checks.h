@@ -1,6 +1,6 @@
 // Field checks that several commands share. Each writes the command's error
-// reply and returns false on failure, so a handler reads as a checklist:
-//   if (!check_x(s, f, r, 3)) return;
+// reply and returns false on failure. Handlers reach them through the readers
+// of their RequestContext (commands/request_context.h).
 #pragma once
 
 #include <cstddef>

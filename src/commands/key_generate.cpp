@@ -15,9 +15,9 @@ namespace {
 // Field 3, the key length letter: empty or "D" double length, "S" single,
 // "T" triple. More than one character gives 1/3, detail 3; another letter
 // (lower case included) 3/3, detail 200.
-bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r, int32_t& key_len) {
-  std::string_view letter = f[3];
-  if (letter.size() > 1) return refuse(s, r, kWrongLength, 3);
+bool check_key_length_letter(RequestContext& c, int32_t& key_len) {
+  std::string_view letter = c[3];
+  if (letter.size() > 1) return c.refuse(kWrongLength, 3);
   if (letter.empty() || letter == "D") {
     key_len = 16;
   } else if (letter == "S") {
@@ -25,42 +25,40 @@ bool check_key_length_letter(const Settings& s, const Fields& f, ReplyBuffer& r,
   } else if (letter == "T") {
     key_len = 24;
   } else {
-    return refuse(s, r, kValueNotAccepted, 3);
+    return c.refuse(kValueNotAccepted, 3);
   }
   return true;
 }
 
 }  // namespace
 
-void handle_generate_key(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  if (!check_field_length(s, f, r, 1, kKeyHeaderLen)) return;
-  const bool has_kek = !f[2].empty();
-  const ReadyKey* kek = nullptr;
-  if (has_kek && !read_key_block_field(f[2], 2, generate_kek_headers(s), s, keys, r, kek, true)) {
-    return;
-  }
+void handle_generate_key(RequestContext& c) {
+  if (!c.length_field(1, kKeyHeaderLen)) return;
+  const bool has_kek = !c[2].empty();
+  const ReadyKey* kek = has_kek ? c.key_field(2, generate_kek_headers(c.s)) : nullptr;
+  if (has_kek && kek == nullptr) return;
   Key key;
-  if (!check_key_length_letter(s, f, r, key.len)) return;
-  if (!check_key_fits(s, r, key.len, s.mfk_len, 3)) return;
-  if (has_kek && !check_key_fits(s, r, key.len, kek->key.len, 3)) return;
+  if (!check_key_length_letter(c, key.len)) return;
+  if (!check_key_fits(c, key.len, c.s.mfk_len, 3)) return;
+  if (has_kek && !check_key_fits(c, key.len, kek->key.len, 3)) return;
 
   for (int32_t at = 0; at < key.len; at += 8)
     random_block(key.bytes.data() + at);
   KeyBlockText under_mfk;
-  build_key_block(keys.mfk_contexts(s.mfk.data()), f[1], key.bytes.data(), key.len, under_mfk);
+  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), c[1], key.bytes.data(), key.len, under_mfk);
   KeyBlockText under_kek{};  // stays an empty reply field without a KEK
   if (has_kek) {
-    build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(f[1])),
+    build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(c[1])),
                     key.bytes.data(), key.len, under_kek);
   }
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
+  key_check_value(key.bytes.data(), key.len, check_value, c.s.opt88);
 
-  begin_success(r, "20");
-  append_field(r, under_mfk.data());
-  append_field(r, under_kek.data());
-  append_field(r, check_value.data());
-  finish_success(s, r, f);
+  c.begin("20");
+  append_field(c.r, under_mfk.data());
+  append_field(c.r, under_kek.data());
+  append_field(c.r, check_value.data());
+  c.finish();
 }
 
 }  // namespace palisim

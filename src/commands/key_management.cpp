@@ -59,27 +59,26 @@ KeyHeader counterpart_header(std::string_view header) {
   return out;
 }
 
-bool check_key_may_move(const Settings& s, ReplyBuffer& r, std::string_view block, int field,
+bool check_key_may_move(RequestContext& c, std::string_view block, int field,
                         const std::array<char, 32>& letters) {
   std::string_view allowed{letters.data(), strnlen(letters.data(), letters.size())};
   if (block[4] != 'N' && usage_letter_allowed(block, allowed)) return true;
-  return refuse(s, r, kHeaderNotAccepted, field);
+  return c.refuse(kHeaderNotAccepted, field);
 }
 
-bool check_key_fits(const Settings& s, ReplyBuffer& r, int32_t key_len, int32_t wrapping_key_len,
-                    int field) {
-  if (key_len > wrapping_key_len) return refuse(s, r, kKeyTooLong, field);
+bool check_key_fits(RequestContext& c, int32_t key_len, int32_t wrapping_key_len, int field) {
+  if (key_len > wrapping_key_len) return c.refuse(kKeyTooLong, field);
   return true;
 }
 
-void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f,
-                          std::string_view reply_code, const KeyBlockText& block, const Key& key) {
+void reply_with_key_block(RequestContext& c, std::string_view reply_code, const KeyBlockText& block,
+                          const Key& key) {
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, s.opt88);
-  begin_success(r, reply_code);
-  append_field(r, block.data());
-  append_field(r, check_value.data());
-  finish_success(s, r, f);
+  key_check_value(key.bytes.data(), key.len, check_value, c.s.opt88);
+  c.begin(reply_code);
+  append_field(c.r, block.data());
+  append_field(c.r, check_value.data());
+  c.finish();
 }
 
 }  // namespace palisim

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "commands/request_context.h"
 #include "crypto/key.h"
 #include "crypto/key_block.h"
 #include "protocol/fields.h"
@@ -42,16 +43,15 @@ KeyHeader counterpart_header(std::string_view header);
 // Refuses, with error 6/field, detail 620, a key block whose header marks the
 // key as never leaving its wrapping key ('N' at index 4) or whose usage letter
 // is not among letters (an opte0 or opte1 setting).
-bool check_key_may_move(const Settings& s, ReplyBuffer& r, std::string_view block, int field,
+bool check_key_may_move(RequestContext& c, std::string_view block, int field,
                         const std::array<char, 32>& letters);
 
 // Refuses, with error 7/field, detail 3, a key longer than the key that is
 // to wrap it.
-bool check_key_fits(const Settings& s, ReplyBuffer& r, int32_t key_len, int32_t wrapping_key_len,
-                    int field);
+bool check_key_fits(RequestContext& c, int32_t key_len, int32_t wrapping_key_len, int field);
 
 // "<code#block#check value#", the echo field and the end of the reply.
-void reply_with_key_block(const Settings& s, ReplyBuffer& r, const Fields& f,
-                          std::string_view reply_code, const KeyBlockText& block, const Key& key);
+void reply_with_key_block(RequestContext& c, std::string_view reply_code, const KeyBlockText& block,
+                          const Key& key);
 
 }  // namespace palisim

@@ -8,32 +8,32 @@
 
 namespace palisim {
 
-void handle_translate_to_kek(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  const ReadyKey* kek = nullptr;
-  if (!read_key_block_field(f[2], 2, translate_kek_headers(s), s, keys, r, kek, true)) return;
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[3], 3, "", s, keys, r, key, false)) return;
-  if (!check_key_may_move(s, r, f[3], 3, s.opte1)) return;
-  if (!check_key_fits(s, r, key->key.len, kek->key.len, 2)) return;
+void handle_translate_to_kek(RequestContext& c) {
+  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.s));
+  if (kek == nullptr) return;
+  const ReadyKey* key = c.key_field(3, "", false);
+  if (key == nullptr) return;
+  if (!check_key_may_move(c, c[3], 3, c.s.opte1)) return;
+  if (!check_key_fits(c, key->key.len, kek->key.len, 2)) return;
 
   KeyBlockText under_kek;
-  build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(f[3])),
+  build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(c[3])),
                   key->key.bytes.data(), key->key.len, under_kek);
-  reply_with_key_block(s, r, f, "21", under_kek, key->key);
+  reply_with_key_block(c, "21", under_kek, key->key);
 }
 
-void handle_translate_from_kek(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  const ReadyKey* kek = nullptr;
-  if (!read_key_block_field(f[2], 2, translate_kek_headers(s), s, keys, r, kek, true)) return;
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field_under_key(f[3], 3, "", s, keys, r, key, false, kek->key)) return;
-  if (!check_key_may_move(s, r, f[3], 3, s.opte0)) return;
-  if (!check_key_fits(s, r, key->key.len, s.mfk_len, 3)) return;
+void handle_translate_from_kek(RequestContext& c) {
+  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.s));
+  if (kek == nullptr) return;
+  const ReadyKey* key = c.key_field_under(3, "", kek->key, false);
+  if (key == nullptr) return;
+  if (!check_key_may_move(c, c[3], 3, c.s.opte0)) return;
+  if (!check_key_fits(c, key->key.len, c.s.mfk_len, 3)) return;
 
   KeyBlockText under_mfk;
-  build_key_block(keys.mfk_contexts(s.mfk.data()), view(counterpart_header(f[3])),
+  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), view(counterpart_header(c[3])),
                   key->key.bytes.data(), key->key.len, under_mfk);
-  reply_with_key_block(s, r, f, "23", under_mfk, key->key);
+  reply_with_key_block(c, "23", under_mfk, key->key);
 }
 
 }  // namespace palisim

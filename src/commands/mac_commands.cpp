@@ -5,10 +5,11 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/mac.h"
 #include "crypto/check_value.h"
 #include "crypto/constant_time.h"
 #include "crypto/hex.h"
+#include "payments/mac.h"
+#include "protocol/key_headers.h"
 
 namespace palisim {
 
@@ -29,20 +30,19 @@ constexpr DataRules kMacData{1, false};
 // The MAC to verify in field 8: empty for indicator 0; otherwise 2, 3 or 4
 // groups (9, 14 or 19 characters). How many bytes are compared follows the
 // field's length.
-bool read_mac_to_verify(const Settings& s, const Fields& f, ReplyBuffer& r, int32_t indicator,
-                        uint8_t mac[8], size_t& mac_len) {
-  std::string_view text = f[8];
+bool read_mac_to_verify(RequestContext& c, int32_t indicator, uint8_t mac[8], size_t& mac_len) {
+  std::string_view text = c[8];
   mac_len = 0;
   if (indicator == 0) {
-    if (!text.empty()) return refuse(s, r, kWrongLength, 8);
+    if (!text.empty()) return c.refuse(kWrongLength, 8);
     return true;
   }
   if (text.size() != 9 && text.size() != 14 && text.size() != 19) {
-    return refuse(s, r, kWrongLength, 8);
+    return c.refuse(kWrongLength, 8);
   }
   for (size_t at = 0; at < text.size(); at += kGroupStride) {
     // Converting a non-hex character would yield a byte the host never sent.
-    if (!all_hex_digits(text.substr(at, kGroupDigits))) return refuse(s, r, kBadCharacter, 8);
+    if (!all_hex_digits(text.substr(at, kGroupDigits))) return c.refuse(kBadCharacter, 8);
     hex_to_binary(mac + mac_len, text.data() + at, kGroupDigits);
     mac_len += 2;
   }
@@ -62,73 +62,72 @@ void append_mac_groups(ReplyBuffer& r, const uint8_t* mac, size_t mac_len) {
 }
 
 // Check value, the algorithm number for 6 and 7 only, the echo field, the end.
-void finish_mac_reply(const Settings& s, ReplyBuffer& r, const Fields& f, const ReadyKey& key,
-                      int32_t algorithm) {
+void finish_mac_reply(RequestContext& c, const ReadyKey& key, int32_t algorithm) {
   CheckValueText check_value;
-  key.check_value(check_value, s.opt88);
-  append_field(r, check_value.data());
+  key.check_value(check_value, c.s.opt88);
+  append_field(c.r, check_value.data());
   if (algorithm >= kFirstRepeatedAlgorithm) {
-    append_decimal(r, algorithm);
-    append_separator(r);
+    append_decimal(c.r, algorithm);
+    append_separator(c.r);
   }
-  finish_success(s, r, f);
+  c.finish();
 }
 
 }  // namespace
 
-void handle_generate_mac(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, keys, r, key, true)) return;
+void handle_generate_mac(RequestContext& c) {
+  const ReadyKey* key = c.key_field(1, kMacKeyHeaders);
+  if (key == nullptr) return;
   int32_t indicator = 0;
-  if (!check_not_empty(s, f, r, 2)) return;
-  if (!read_decimal_at_most(s, f, r, 2, kMaxMacIndicator, indicator)) return;
+  if (!c.not_empty(2)) return;
+  if (!c.decimal_value(2, kMaxMacIndicator, indicator)) return;
   int32_t algorithm = kDefaultMacAlgorithm;
-  if (!f[3].empty() && !read_decimal_at_most(s, f, r, 3, kMaxMacAlgorithm, algorithm)) return;
+  if (!c[3].empty() && !c.decimal_value(3, kMaxMacAlgorithm, algorithm)) return;
   ChainingValue cv;
-  if (!read_mac_chaining_value(s, keys, f, r, 4, cv)) return;
+  if (!read_mac_chaining_value(c, 4, cv)) return;
   DataField data;
-  if (!read_data_fields(s, f, r, kMacData, data)) return;
+  if (!read_data_fields(c, kMacData, data)) return;
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
-  begin_success(r, "A8");
-  append_decimal(r, indicator);
-  append_separator(r);
+  c.begin("A8");
+  append_decimal(c.r, indicator);
+  append_separator(c.r);
   if (indicator == 0) {
-    append_chaining_value_block(s, keys, r, cv);
+    append_chaining_value_block(c, cv);
   } else {
-    append_mac_groups(r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
+    append_mac_groups(c.r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
   }
-  finish_mac_reply(s, r, f, *key, algorithm);
+  finish_mac_reply(c, *key, algorithm);
 }
 
-void handle_verify_mac(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  const ReadyKey* key = nullptr;
-  if (!read_key_block_field(f[1], 1, kMacKeyHeaders, s, keys, r, key, true)) return;
+void handle_verify_mac(RequestContext& c) {
+  const ReadyKey* key = c.key_field(1, kMacKeyHeaders);
+  if (key == nullptr) return;
   int32_t algorithm = kDefaultMacAlgorithm;
-  if (!f[2].empty() && !read_decimal_at_most(s, f, r, 2, kMaxMacAlgorithm, algorithm)) return;
+  if (!c[2].empty() && !c.decimal_value(2, kMaxMacAlgorithm, algorithm)) return;
   ChainingValue cv;
-  if (!read_mac_chaining_value(s, keys, f, r, 3, cv)) return;
+  if (!read_mac_chaining_value(c, 3, cv)) return;
   int32_t indicator = 0;
-  if (!check_not_empty(s, f, r, 4)) return;
-  if (!read_decimal_at_most(s, f, r, 4, kMaxMacIndicator, indicator)) return;
+  if (!c.not_empty(4)) return;
+  if (!c.decimal_value(4, kMaxMacIndicator, indicator)) return;
   DataField data;
-  if (!read_data_fields(s, f, r, kMacData, data)) return;
+  if (!read_data_fields(c, kMacData, data)) return;
   uint8_t expected[8];
   size_t expected_len = 0;
-  if (!read_mac_to_verify(s, f, r, indicator, expected, expected_len)) return;
+  if (!read_mac_to_verify(c, indicator, expected, expected_len)) return;
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
-  begin_success(r, "A8");
-  append_decimal(r, indicator);
-  append_separator(r);
+  c.begin("A8");
+  append_decimal(c.r, indicator);
+  append_separator(c.r);
   if (indicator == 0) {
-    append_chaining_value_block(s, keys, r, cv);
+    append_chaining_value_block(c, cv);
   } else {
     bool match = constant_time_equal(expected, cv.bytes.data(), expected_len);
-    append_field(r, match || r.approve ? "Y" : "N");
-    append_separator(r);
+    append_field(c.r, match || c.r.approve ? "Y" : "N");
+    append_separator(c.r);
   }
-  finish_mac_reply(s, r, f, *key, algorithm);
+  finish_mac_reply(c, *key, algorithm);
 }
 
 }  // namespace palisim

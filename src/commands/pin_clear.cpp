@@ -6,53 +6,53 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
 #include "crypto/hex.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 
-void handle_encipher_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  const ReadyKey* pin_key = nullptr;
-  if (!read_key_block_field(f[1], 1, kEncipherPinKeyList, s, keys, r, pin_key, true)) return;
+void handle_encipher_pin(RequestContext& c) {
+  const ReadyKey* pin_key = c.key_field(1, kEncipherPinKeyList);
+  if (pin_key == nullptr) return;
   // A block never holds fewer than four digits, whatever opta0 says.
-  const size_t min_len = static_cast<size_t>(std::max<int>(s.min_pin_len, kMinPinLen));
-  if (!check_decimal_field(s, f, r, 2, min_len, kMaxBuiltPinLen)) return;
-  if (!check_decimal_field(s, f, r, 3, kAccountLen, kAccountLen)) return;
+  const size_t min_len = static_cast<size_t>(std::max<int>(c.s.min_pin_len, kMinPinLen));
+  if (!c.decimal_field(2, min_len, kMaxBuiltPinLen)) return;
+  if (!c.decimal_field(3, kAccountLen, kAccountLen)) return;
 
   Wiped<PinBlock> block;  // clear, then enciphered
   uint8_t* b = block.value.data();
-  build_pin_block(f[2], f[3], b);
+  build_pin_block(c[2], c[3], b);
   pin_key->cipher.encipher_block(b, b);
   char hex[kPinBlockHexLen + 1];
   binary_to_hex(hex, b, kPinBlockLen);
 
-  begin_success(r, "40");
-  append_field(r, {hex, kPinBlockHexLen});
-  finish_success(s, r, f);
+  c.begin("40");
+  append_field(c.r, {hex, kPinBlockHexLen});
+  c.finish();
 }
 
-void handle_decipher_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
-  if (!check_one_character_choice(s, f, r, 1, "1")) return;
+void handle_decipher_pin(RequestContext& c) {
+  if (!c.choice_field(1, "1")) return;
   Wiped<PinBlock> block;  // enciphered, then clear
   uint8_t* b = block.value.data();
-  if (!read_pin_block_field(s, f, r, 2, b)) return;
-  const ReadyKey* pin_key = nullptr;
-  if (!read_key_block_field(f[3], 3, kDecipherPinKeyList, s, keys, r, pin_key, true)) return;
-  if (!check_decimal_field(s, f, r, 4, kAccountLen, kAccountLen)) return;
+  if (!c.pin_block_field(2, b)) return;
+  const ReadyKey* pin_key = c.key_field(3, kDecipherPinKeyList);
+  if (pin_key == nullptr) return;
+  if (!c.decimal_field(4, kAccountLen, kAccountLen)) return;
 
   pin_key->cipher.decipher_block(b, b);
   Wiped<PinText> pin;
-  const PinCheckResult result = extract_pin(b, f[4], pin.value);
+  const PinCheckResult result = extract_pin(b, c[4], pin.value);
 
-  begin_success(r, "A0");
+  c.begin("A0");
   if (result == kPinValid) {
-    append_text(r, pin.value.view());
+    append_text(c.r, pin.value.view());
   } else {
-    append_byte(r, static_cast<uint8_t>(pin_fault_character(result, s)));
+    append_byte(c.r, static_cast<uint8_t>(pin_fault_character(result, c.s.pin_sanity)));
   }
-  append_separator(r);
-  finish_success(s, r, f);
+  append_separator(c.r);
+  c.finish();
 }
 
 }  // namespace palisim

@@ -1,8 +1,8 @@
 #include "commands/pin_fields.h"
 
-#include "commands/dukpt.h"
 #include "commands/field_checks.h"
 #include "crypto/hex.h"
+#include "payments/dukpt.h"
 
 namespace palisim {
 
@@ -12,23 +12,22 @@ constexpr std::string_view kDukptModes = "1SD";
 
 // A non-hex character would otherwise turn into KSN bytes that the client
 // never sent, so it is refused like any other malformed hex field.
-bool read_ksn_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field, Ksn& ksn) {
-  std::string_view text = f[field];
+bool read_ksn_field(RequestContext& c, int field, Ksn& ksn) {
+  std::string_view text = c[field];
   if (text.size() < kMinKsnHexLen || text.size() > kMaxKsnHexLen) {
-    return refuse(s, r, kWrongLength, field);
+    return c.refuse(kWrongLength, field);
   }
-  if (!all_hex_digits(text)) return refuse(s, r, kBadCharacter, field);
+  if (!all_hex_digits(text)) return c.refuse(kBadCharacter, field);
   assemble_ksn(text, ksn);
   return true;
 }
 
 // Unlike the other one-character choices, the length is checked first.
-bool read_dukpt_mode_field(const Settings& s, const Fields& f, ReplyBuffer& r, int field,
-                           char& mode) {
-  std::string_view text = f[field];
-  if (text.size() != 1) return refuse(s, r, kWrongLength, field);
+bool read_dukpt_mode_field(RequestContext& c, int field, char& mode) {
+  std::string_view text = c[field];
+  if (text.size() != 1) return c.refuse(kWrongLength, field);
   if (kDukptModes.find(text[0]) == std::string_view::npos) {
-    return refuse(s, r, kValueNotAccepted, field);
+    return c.refuse(kValueNotAccepted, field);
   }
   mode = text[0];
   return true;
@@ -36,15 +35,15 @@ bool read_dukpt_mode_field(const Settings& s, const Fields& f, ReplyBuffer& r, i
 
 }  // namespace
 
-bool decipher_dukpt_fields(const Settings& s, const Fields& f, ReplyBuffer& r, int ksn_field,
-                           int mode_field, int counter_field, const Key& bdk, uint8_t block[8]) {
+bool decipher_dukpt_fields(RequestContext& c, int ksn_field, int mode_field, int counter_field,
+                           const Key& bdk, uint8_t block[8]) {
   Ksn ksn;
   char mode = 0;
-  if (!read_ksn_field(s, f, r, ksn_field, ksn)) return false;
-  if (!read_dukpt_mode_field(s, f, r, mode_field, mode)) return false;
-  DukptMode resolved = resolve_dukpt_mode(mode, s.second_pin);
+  if (!read_ksn_field(c, ksn_field, ksn)) return false;
+  if (!read_dukpt_mode_field(c, mode_field, mode)) return false;
+  DukptMode resolved = resolve_dukpt_mode(mode, c.s.second_pin);
   if (!dukpt_decipher(resolved, ksn, bdk.bytes.data(), bdk.len, block, block)) {
-    return refuse(s, r, kValueNotAccepted, counter_field);
+    return c.refuse(kValueNotAccepted, counter_field);
   }
   return true;
 }

@@ -3,10 +3,10 @@
 #include "commands/field_checks.h"
 #include "commands/handlers.h"
 #include "commands/key_block_field.h"
-#include "commands/pin_block.h"
 #include "commands/pin_fields.h"
-#include "commands/pvv.h"
 #include "crypto/constant_time.h"
+#include "payments/pin_block.h"
+#include "payments/pvv.h"
 
 namespace palisim {
 
@@ -22,46 +22,44 @@ bool pvv_matches(const Fields& f, int32_t pvk_index, const PinText& pin, const K
 
 }  // namespace
 
-void handle_verify_pin(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r) {
+void handle_verify_pin(RequestContext& c) {
   // Field 6 is never read.
-  if (!check_one_character_choice(s, f, r, 1, "3", kValueRefused)) return;
-  if (!check_one_character_choice(s, f, r, 2, "17", kValueRefused)) return;
+  if (!c.choice_field(1, "3", kValueRefused)) return;
+  if (!c.choice_field(2, "17", kValueRefused)) return;
   Wiped<PinBlock> block;  // enciphered, then clear
   uint8_t* b = block.value.data();
-  if (!read_pin_block_field(s, f, r, 3, b)) return;
-  const bool dukpt = f[2][0] == '7';
+  if (!c.pin_block_field(3, b)) return;
+  const bool dukpt = c[2][0] == '7';
   // The DUKPT form adds the key serial number and the mode.
-  if (dukpt && !check_field_count(s, f, r, 13)) return;
-  const ReadyKey* pin_key = nullptr;  // the PIN key, or the BDK
-  if (!read_key_block_field(f[4], 4, dukpt ? kBdkList : kDecipherPinKeyList, s, keys, r, pin_key,
-                            true)) {
-    return;
-  }
-  const ReadyKey* pvk = nullptr;
-  if (!read_key_block_field(f[5], 5, kPvkList, s, keys, r, pvk, true)) return;
-  if (!check_decimal_field(s, f, r, 7, kPvvLen, kPvvLen)) return;
+  if (dukpt && !c.field_count(13)) return;
+  // The PIN key, or the BDK.
+  const ReadyKey* pin_key = c.key_field(4, dukpt ? kBdkList : kDecipherPinKeyList);
+  if (pin_key == nullptr) return;
+  const ReadyKey* pvk = c.key_field(5, kPvkList);
+  if (pvk == nullptr) return;
+  if (!c.decimal_field(7, kPvvLen, kPvvLen)) return;
   int32_t pvk_index = 0;
-  if (!read_decimal_at_most(s, f, r, 8, kMaxPvkIndex, pvk_index)) return;
-  if (!check_decimal_field(s, f, r, 9, kPvvAccountLen, kPvvAccountLen)) return;
-  if (!check_decimal_field(s, f, r, 10, kAccountLen, kAccountLen)) return;
+  if (!c.decimal_value(8, kMaxPvkIndex, pvk_index)) return;
+  if (!c.decimal_field(9, kPvvAccountLen, kPvvAccountLen)) return;
+  if (!c.decimal_field(10, kAccountLen, kAccountLen)) return;
   if (dukpt) {
-    if (!decipher_dukpt_fields(s, f, r, 11, 12, 12, pin_key->key, b)) return;
+    if (!decipher_dukpt_fields(c, 11, 12, 12, pin_key->key, b)) return;
   } else {
     pin_key->cipher.decipher_block(b, b);
   }
 
   Wiped<PinText> pin;
-  const PinCheckResult result = extract_pin(b, f[10], pin.value);
+  const PinCheckResult result = extract_pin(b, c[10], pin.value);
   char check = 'Y';
-  if (!r.approve) {
-    check = result == kPinValid ? (pvv_matches(f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
-                                : pin_fault_character(result, s);
+  if (!c.r.approve) {
+    check = result == kPinValid ? (pvv_matches(c.f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
+                                : pin_fault_character(result, c.s.pin_sanity);
   }
 
-  begin_success(r, "42");
-  append_byte(r, static_cast<uint8_t>(check));
-  append_separator(r);
-  finish_success(s, r, f);
+  c.begin("42");
+  append_byte(c.r, static_cast<uint8_t>(check));
+  append_separator(c.r);
+  c.finish();
 }
 
 }  // namespace palisim

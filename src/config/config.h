@@ -39,9 +39,24 @@ struct FileVersion {
   off_t size;
   time_t modified_s;  // modification time, seconds
   long modified_ns;   // and nanoseconds
+  // The change time moves on every write, also one that keeps the size and
+  // restores the modification time.
+  time_t changed_s;
+  long changed_ns;
   bool operator==(const FileVersion&) const = default;
 };
 FileVersion file_version(const struct stat& st);
+
+// What one parse of a file found, for the lines that say why a file was not
+// used. Each problem is printed as "PATH:LINE: message" (or "PATH: message"
+// where the line is not known) and a line feed.
+struct ParseReport {
+  bool quiet = false;            // set by the caller: keep the findings, print nothing
+  bool unreadable = false;       // the file could not be read
+  int problems = 0;              // messages of a refused file
+  int first_line = 0;            // where the first was found; 0 when not known
+  char first_problem[256] = "";  // its message, cut to fit
+};
 
 // Parses of the file since the program started, by result: valid, read but
 // refused, or not there to read.
@@ -54,13 +69,22 @@ struct ConfigurationParses {
 ConfigurationParses configuration_parses();
 
 // Parses the file at path afresh. Returns none, after printing why, when the
-// file cannot be read, is over 1 MiB, holds a NUL byte or is invalid.
-// `version`, when given, receives the version of the file read (none when it
-// could not be opened). Safe to call from several threads.
-Configuration open_configuration(const char* path, std::optional<FileVersion>* version = nullptr);
+// file cannot be read, is over 1 MiB, holds a NUL byte, has more than
+// kMaxAtallaSections `atalla` sections or is invalid. `version`, when given,
+// receives the version of the file read (none when it could not be opened);
+// `report`, when given, what was found wrong. Safe to call from several threads.
+Configuration open_configuration(const char* path, std::optional<FileVersion>* version = nullptr,
+                                 ParseReport* report = nullptr);
+
+// More sections than this are refused before the parser sees them: it checks
+// each title against every earlier one.
+inline constexpr int kMaxAtallaSections = 64;
 
 // Fills params from the top level of the file; leaves it untouched on failure.
-bool load_server_parameters(ServerParameters& params, const char* path);
+bool load_server_parameters(ServerParameters& params, const char* path,
+                            ParseReport* report = nullptr);
+// The same from a parsed file.
+void read_server_parameters(ServerParameters& params, cfg_t* cfg);
 
 // Fills settings from the `atalla` section with that title. Writes nothing
 // unless the file is valid and holds the section.

@@ -10,7 +10,7 @@
 #include "config/copy_text.h"
 #include "config/parser.h"
 #include "config/validation.h"
-#include "dispatch/command_table.h"
+#include "protocol/command_catalog.h"
 
 namespace palisim {
 

@@ -5,16 +5,20 @@
 
 namespace palisim {
 
-bool load_server_parameters(ServerParameters& params, const char* path) {
-  Configuration cfg = open_configuration(path);
+bool load_server_parameters(ServerParameters& params, const char* path, ParseReport* report) {
+  Configuration cfg = open_configuration(path, nullptr, report);
   if (!cfg) return false;
-  copy_text(params.interface_name, cfg_getstr(cfg.get(), "interface"));
-  // The port check admits 1 to 65535 only.
-  params.port = static_cast<uint16_t>(cfg_getint(cfg.get(), "port"));
-  copy_text(params.logfile, cfg_getstr(cfg.get(), "logfile"));
-  params.trace = cfg_getbool(cfg.get(), "trace") == cfg_true;
-  copy_text(params.metrics, cfg_getstr(cfg.get(), "metrics"));
+  read_server_parameters(params, cfg.get());
   return true;
+}
+
+void read_server_parameters(ServerParameters& params, cfg_t* cfg) {
+  copy_text(params.interface_name, cfg_getstr(cfg, "interface"));
+  // The port check admits 1 to 65535 only.
+  params.port = static_cast<uint16_t>(cfg_getint(cfg, "port"));
+  copy_text(params.logfile, cfg_getstr(cfg, "logfile"));
+  params.trace = cfg_getbool(cfg, "trace") == cfg_true;
+  copy_text(params.metrics, cfg_getstr(cfg, "metrics"));
 }
 
 }  // namespace palisim

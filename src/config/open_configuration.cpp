@@ -12,11 +12,13 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include <confuse.h>
 
 #include "config/config.h"
 #include "config/parser.h"
+#include "config/text_scan.h"
 #include "config/validation.h"
 #include "crypto/secure_zero.h"
 
@@ -89,8 +91,36 @@ void print_message(const char* format, ...) {
   va_end(args);
 }
 
-void print_library_message(cfg_t*, const char* format, va_list args) {
-  print_configuration_message(format, args);
+// The parse under way on this thread: the library's messages name its file.
+struct ParseUnderWay {
+  const char* path;
+  std::string_view text;
+  ParseReport* report;
+};
+thread_local ParseUnderWay parse_under_way{};
+
+// Each problem on a line of its own, led by the file and, where the parser
+// knows it, the line.
+void report_problem(int line, const char* message) {
+  ParseReport* report = parse_under_way.report;
+  if (report && report->problems++ == 0) {
+    report->first_line = line;
+    std::snprintf(report->first_problem, sizeof report->first_problem, "%s", message);
+  }
+  if (report && report->quiet) return;
+  const char* path = parse_under_way.path ? parse_under_way.path : "";
+  if (line > 0) {
+    print_message("%s:%d: %s\n", path, line, message);
+  } else {
+    print_message("%s: %s\n", path, message);
+  }
+}
+
+void print_library_message(cfg_t* cfg, const char* format, va_list args) {
+  char message[1024];
+  std::vsnprintf(message, sizeof message, format, args);
+  const int line = cfg && cfg->line > 0 ? line_as_written(parse_under_way.text, cfg->line) : 0;
+  report_problem(line, message);
 }
 
 // The options of an `atalla` section: the two keys, a row per option flag as
@@ -166,10 +196,12 @@ void ConfigurationDeleter::operator()(cfg_t* cfg) const {
 }
 
 FileVersion file_version(const struct stat& st) {
-  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
-Configuration open_configuration(const char* path, std::optional<FileVersion>* version) {
+Configuration open_configuration(const char* path, std::optional<FileVersion>* version,
+                                 ParseReport* report) {
   FileText text;
   std::optional<FileVersion> read_version;
   bool read = read_whole_file(path, text, read_version);
@@ -181,7 +213,22 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       std::lock_guard lock(parser_mutex());
       ++(read_version ? parses.refused : parses.missing);
     }
-    print_message("warning: configuration file '%s' could not be read\n", path);
+    if (report) report->unreadable = true;
+    if (!report || !report->quiet) {
+      print_message("warning: configuration file '%s' could not be read\n", path);
+    }
+    return nullptr;
+  }
+  parse_under_way = {path, {text.bytes.get(), text.len}, report};
+  struct EndOfParse {
+    ~EndOfParse() { parse_under_way = {}; }
+  } end_of_parse;
+  if (int line = line_of_section_beyond({text.bytes.get(), text.len}, kMaxAtallaSections)) {
+    char message[64];
+    std::snprintf(message, sizeof message, "more than %d atalla sections", kMaxAtallaSections);
+    report_problem(line, message);
+    std::lock_guard lock(parser_mutex());
+    ++parses.refused;
     return nullptr;
   }
 

@@ -3,6 +3,7 @@
 // parse of at most 1 MiB per edit, however many clients connect.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -15,9 +16,12 @@ namespace palisim {
 class SettingsCache {
  public:
   // Both texts must outlive the cache; `command_line_rules` (null for none)
-  // come before the file's rules.
+  // come before the file's rules. `reread`, when given, is set by another
+  // thread to have the next refresh parse the file whatever its version.
+  // The file is read once at once, quietly: its owner has said what it found.
   SettingsCache(const char* path, const char* section_title,
-                const InjectRules* command_line_rules = nullptr);
+                const InjectRules* command_line_rules = nullptr,
+                std::atomic<bool>* reread = nullptr);
   ~SettingsCache();
   SettingsCache(const SettingsCache&) = delete;
   SettingsCache& operator=(const SettingsCache&) = delete;
@@ -25,6 +29,10 @@ class SettingsCache {
   // Parses the file again unless it is the version parsed last. A file that
   // could not be opened is tried again every time, printing why each time.
   void refresh();
+
+  // Why the settings hold no MFK ("atalla.conf:4 was refused (...)"); empty
+  // when they hold one.
+  const char* no_mfk_reason() const { return no_mfk_reason_; }
 
   // The section's settings, or the defaults when the file gave none.
   const Settings& settings() const { return settings_; }
@@ -36,6 +44,9 @@ class SettingsCache {
   bool loaded() const { return loaded_; }
 
  private:
+  // Parses the file and keeps what it gives; `quietly` prints nothing.
+  void load(bool quietly);
+
   const char* path_;
   const char* section_title_;
   InjectRules command_line_rules_;
@@ -43,6 +54,8 @@ class SettingsCache {
   Settings settings_;
   uint32_t idle_timeout_s_ = 0;
   InjectRules inject_rules_;
+  std::atomic<bool>* reread_;
+  char no_mfk_reason_[1536] = "";  // a path of up to 1023 bytes and a message
   bool loaded_ = false;
 };
 

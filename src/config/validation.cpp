@@ -1,13 +1,12 @@
 #include "config/validation.h"
 
-#include <strings.h>
-
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "config/inject_rules.h"
 #include "crypto/hex.h"
-#include "dispatch/command_table.h"
+#include "protocol/command_catalog.h"
 
 namespace palisim {
 
@@ -25,10 +24,20 @@ std::string_view text_of(cfg_opt_t* opt) {
 }
 
 // The commands whose replies carry a verification result, and "*".
-bool approvable(const char* command) {
-  static constexpr const char* kCodes[] = {"*", "31", "32", "37", "5e", "99"};
-  return std::any_of(std::begin(kCodes), std::end(kCodes),
-                     [command](const char* code) { return strcasecmp(command, code) == 0; });
+bool approvable(std::string_view command) {
+  size_t row = command_row(command);
+  return command == "*" || (row != kCommandCount && kCommandCatalog[row].approvable);
+}
+
+// "31, 32, 37, 5E, 99 or *": what approvable() takes.
+std::string approvable_codes() {
+  std::string out;
+  for (const CommandInfo& row : kCommandCatalog) {
+    if (!row.approvable) continue;
+    if (!out.empty()) out.append(", ");
+    out.append(written_code(row.code).view());
+  }
+  return out.append(" or *");
 }
 
 }  // namespace
@@ -151,12 +160,14 @@ int check_inject_section(cfg_t* cfg, cfg_opt_t* opt) {
   bool approve = cfg_getbool(rule, "approve") == cfg_true;
   bool delayed = cfg_getint(rule, "latency_ms") != 0 || cfg_getint(rule, "jitter_ms") != 0;
   const char* refusal = nullptr;
+  std::string cannot_approve;
   if (reply + close + approve > 1) {
     refusal = "gives more than one of reply, close and approve";
   } else if (!reply && !close && !approve && !delayed) {
     refusal = "does nothing: give latency_ms, jitter_ms, reply, close or approve";
   } else if (approve && !approvable(command)) {
-    refusal = "cannot approve: approve takes 31, 32, 37, 5E, 99 or *";
+    cannot_approve.append("cannot approve: approve takes ").append(approvable_codes());
+    refusal = cannot_approve.c_str();
   }
   if (!refusal) return 0;
   cfg_error(cfg, "inject section for command %s %s", command, refusal);

@@ -40,6 +40,8 @@ class ControlWindow : public QDialog {
 
   // The requests of every server run of this window, by command.
   const CommandStats& stats() const { return server_.stats(); }
+  // The next connection reads the configuration file afresh.
+  void reread_configuration() { server_.request_reread(); }
 
   // Every way of closing ends here: "Finished" first checks the port, then
   // the server is stopped before the window goes.

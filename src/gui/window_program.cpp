@@ -22,6 +22,7 @@ int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   sigaddset(&handled_signals, SIGINT);
   sigaddset(&handled_signals, SIGTERM);
   sigaddset(&handled_signals, SIGUSR1);
+  sigaddset(&handled_signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &handled_signals, nullptr);
   int signal_fd = signalfd(-1, &handled_signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signal_fd < 0) {
@@ -33,14 +34,17 @@ int run_window_program(int& argc, char** argv, const ProgramOptions& options) {
   QApplication app(argc, argv);
   // A signal ends every event loop, also that of the missing-file message
   // shown before the window; the window's destruction then stops the server.
-  // SIGUSR1 prints the statistics instead, once the window exists.
-  const ControlWindow* shown = nullptr;
+  // SIGUSR1 prints the statistics instead, and SIGHUP has the next connection
+  // read the configuration file afresh, once the window exists.
+  ControlWindow* shown = nullptr;
   QSocketNotifier notifier(signal_fd, QSocketNotifier::Read);
   QObject::connect(&notifier, &QSocketNotifier::activated, &app, [signal_fd, &shown] {
     signalfd_siginfo info;
     bool stop = false;
     while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      if (info.ssi_signo != SIGUSR1) {
+      if (info.ssi_signo == SIGHUP) {
+        if (shown) shown->reread_configuration();
+      } else if (info.ssi_signo != SIGUSR1) {
         stop = true;
       } else if (shown) {
         shown->stats().print();

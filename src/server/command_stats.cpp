@@ -1,8 +1,6 @@
 #include "server/command_stats.h"
 
-#include <cctype>
 #include <cstdio>
-#include <string_view>
 
 #include "server/diag.h"
 
@@ -51,16 +49,8 @@ void CommandStats::print() const {
              row.handler_ns.load(std::memory_order_relaxed),
              row.injected.load(std::memory_order_relaxed)};
     if (n.requests == 0) continue;
-    char name[8] = "other";
-    if (i < kCommandCount) {
-      // Codes as the protocol writes them: 1A, 5D, 11B.
-      std::string_view code = command_table()[i].code;
-      size_t len = 0;
-      for (; len < code.size() && len + 1 < sizeof name; ++len)
-        name[len] = static_cast<char>(std::toupper(static_cast<unsigned char>(code[len])));
-      name[len] = '\0';
-    }
-    print_row(name, n, injected);
+    print_row(i < kCommandCount ? written_code(kCommandCatalog[i].code).text.data() : "other", n,
+              injected);
     total.requests += n.requests;
     total.errors += n.errors;
     total.handler_ns += n.handler_ns;

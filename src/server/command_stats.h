@@ -8,13 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dispatch/command_table.h"
+#include "protocol/command_catalog.h"
 
 namespace palisim {
 
 class CommandStats {
  public:
-  // `command` is what dispatch_request returned: a row of the command table,
+  // `command` is what dispatch_request returned: a row of the command catalogue,
   // or kCommandCount for requests that matched no command.
   void record(size_t command, bool error, int64_t handler_ns) {
     Row& row = rows_[command];

@@ -1,193 +1,249 @@
 #include "server/connection.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "crypto/secure_zero.h"
-#include "dispatch/command_table.h"
-#include "protocol/reply.h"
-#include "server/command_stats.h"
+#include "protocol/framing.h"
 #include "server/diag.h"
-#include "server/fault_injection.h"
 #include "server/loop_counters.h"
+#include "server/request_path.h"
 #include "server/request_trace.h"
 
 namespace palisim {
 
 namespace {
 
-int32_t output_room(const Connection& c) {
-  return kOutputCapacity - c.out_len;
-}
-
-// Moves unsent output to the front so the whole free space is usable.
-void compact_output(Connection& c) {
-  if (c.out_start == 0) return;
-  int32_t pending = c.out_len - c.out_start;
-  std::memmove(c.bufs->output, c.bufs->output + c.out_start, static_cast<size_t>(pending));
-  secure_zero(c.bufs->output + pending, static_cast<size_t>(c.out_len - pending));
-  c.out_start = 0;
-  c.out_len = pending;
-}
-
-// Queues the reply in the reply buffer if it fits; returns false when it must be held.
-bool queue_reply(Connection& c, int32_t reply_len) {
-  if (reply_len >= output_room(c)) compact_output(c);
-  if (reply_len >= output_room(c)) return false;
-  std::memcpy(c.bufs->output + c.out_len, c.bufs->reply, static_cast<size_t>(reply_len));
-  secure_zero(c.bufs->reply, static_cast<size_t>(reply_len));
-  c.out_len += reply_len;
-  return true;
-}
-
-using Clock = std::chrono::steady_clock;
-
-// Dispatches the request, or lets the inject rule that took it answer or
-// close instead; returns the request's row of the command table.
-size_t answer_request(Connection& c, char* request, int32_t request_len, const Injection& inj,
-                      ReplyBuffer& r) {
-  if (!inj.rule || !inj.rule->replaces_reply()) {
-    r.approve = inj.rule && inj.rule->approve;
-    return dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
-  }
-  if (!inj.rule->close) write_injected_reply(c.bufs->settings, *inj.rule, r);
-  return inj.command;
-}
-
-// Queues the reply, or holds it for room or for the rule's delay; a rule's
-// close holds the connection instead. Returns whether the reply was queued.
-bool deliver_reply(Connection& c, int32_t reply_len, const Injection& inj, Clock::time_point now) {
-  if (inj.delay_ms > 0) {
-    c.held_until_ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() +
-        inj.delay_ms;
-  }
-  if (inj.rule && inj.rule->close) {
-    c.close_held = true;
-    return false;
-  }
-  bool queued = c.held_until_ms == 0 && queue_reply(c, reply_len);
-  c.held_len = queued ? 0 : reply_len;
-  return queued;
-}
-
-// Dispatches and queues as process_request does, for the statistics, the
-// trace and the inject rules. One clock reading per request: the time since
-// `mark`, the end of the previous request or the start of the pass, is this
-// request's, so the cutting of the request out of its line counts with its
-// handler.
-void process_counted_request(Connection& c, char* request, int32_t request_len,
-                             Clock::time_point& mark) {
-  ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
-  if (c.trace) c.trace->keep_request(request, request_len);
-  Injection inj;
-  if (c.bufs->inject.count != 0) {
-    inj = choose_injection(c.bufs->inject,
-                           command_of_request({request, static_cast<size_t>(request_len)}),
-                           c.random_state);
-  }
-  size_t command = answer_request(c, request, request_len, inj, r);
-  Clock::time_point done = Clock::now();
-  int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
-  mark = done;
-  if (c.stats) {
-    c.stats->record(command, r.error != nullptr, spent);
-    if (inj.rule) c.stats->record_injection(command);
-  }
-  if (c.counters) c.counters->count_request(command, r.error, spent, inj.rule, inj.delay_ms);
-  bool queued = deliver_reply(c, r.len, inj, done);
-  if (!c.trace) return;
-  // A queued reply has left the reply buffer for the end of the output.
-  std::string_view reply =
-      queued ? std::string_view(c.bufs->output + c.out_len - r.len, static_cast<size_t>(r.len))
-             : r.view();
-  c.trace->request_line(c, reply, r.error, spent, inj);
-  // Writing the line is no part of the next request.
-  mark = Clock::now();
-}
-
-void process_request(Connection& c, char* request, int32_t request_len, Clock::time_point& mark) {
-  if (c.stats || c.counters || c.trace || c.bufs->inject.count != 0) {
-    process_counted_request(c, request, request_len, mark);
-    return;
-  }
-  ReplyBuffer r{std::span<char>(c.bufs->reply, kReplyCapacity), 0};
-  dispatch_request(c.bufs->settings, c.bufs->keys, request, request_len, r);
-  c.held_len = queue_reply(c, r.len) ? 0 : r.len;
-}
-
-// Dispatches the requests between start and end; returns the position after
-// the last request dispatched when a reply had to be held, else end.
-int32_t process_requests_in_line(Connection& c, int32_t start, int32_t end,
-                                 Clock::time_point& mark) {
-  char* in = c.bufs->input;
-  int32_t pos = start;
-  bool whole_line = !c.mid_line;
-  while (!c.holding()) {
-    auto* open = static_cast<char*>(std::memchr(in + pos, '<', static_cast<size_t>(end - pos)));
-    if (!open) break;
-    auto open_at = static_cast<int32_t>(open - in);
-    auto* close =
-        static_cast<char*>(std::memchr(open + 1, '>', static_cast<size_t>(end - open_at - 1)));
-    if (!close) break;
-    auto close_at = static_cast<int32_t>(close - in);
-    process_request(c, open, close_at - open_at + 1, mark);
-    c.requested = true;
-    pos = close_at + 1;
-  }
-  if (c.trace && whole_line && pos == start) {
-    c.trace->line_without_request(c, {in + start, static_cast<size_t>(end - start)});
-  }
-  c.mid_line = c.holding();
-  return c.mid_line ? pos : end;
+bool would_block() {
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
 }  // namespace
 
-Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings) {
-  for (Connection& c : table) {
-    if (c.in_use) continue;
-    c.bufs = std::make_unique<ConnectionBuffers>();
-    c.in_use = true;
-    c.fd = fd;
-    c.in_len = c.out_start = c.out_len = c.held_len = 0;
-    c.held_until_ms = 0;
-    c.random_state = 0;
-    c.resume = c.overlong = c.mid_line = c.requested = c.close_held = false;
-    c.peer[0] = '\0';
-    c.stats = nullptr;
-    c.trace = nullptr;
-    c.counters = nullptr;
-    c.bufs->settings = settings;
-    return &c;
-  }
-  return nullptr;
+void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
+  bufs_ = std::make_unique<ConnectionBuffers>();
+  bufs_->settings = settings;
+  if (setup.inject) bufs_->inject = *setup.inject;
+  fd_ = fd;
+  state_ = State::kReading;
+  cause_ = CloseCause::kNone;
+  in_len_ = out_start_ = out_len_ = held_len_ = 0;
+  due_ms_ = 0;
+  mid_line_ = false;
+  random_state_ = setup.random_state;
+  std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
+  peer_[sizeof peer_ - 1] = '\0';
+  stats_ = setup.stats;
+  trace_ = setup.trace;
+  counters_ = setup.counters;
+  idle_since_ms_ = setup.now_ms;
+  idle_limit_ms_ = setup.idle_limit_ms;
 }
 
-void close_connection_slot(Connection& c) {
-  if (c.trace && !c.overlong) {
-    const char* in = c.bufs->input;
-    const void* last_cr = memrchr(in, '\r', static_cast<size_t>(c.in_len));
-    int32_t from = last_cr ? static_cast<int32_t>(static_cast<const char*>(last_cr) - in) + 1 : 0;
-    c.trace->unended_input(c, {in + from, static_cast<size_t>(c.in_len - from)});
+void Connection::close(CloseCause cause) {
+  if (!in_use()) return;
+  if (cause_ == CloseCause::kNone) cause_ = cause;
+  if (trace_ && cause_ != CloseCause::kOverlong) {
+    std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
+    int32_t from = unended_start(in);
+    trace_->unended_input(*this, {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
-  graceful_close(c.fd);
-  wipe_settings(c.bufs->settings);
-  c.bufs->keys.clear();
+  graceful_close(fd_);
+  wipe_settings(bufs_->settings);
+  bufs_->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
-  secure_zero(c.bufs.get(), sizeof(ConnectionBuffers));
-  c.bufs.reset();
-  c.fd = -1;
-  c.in_use = false;
+  secure_zero(bufs_.get(), sizeof(ConnectionBuffers));
+  bufs_.reset();
+  fd_ = -1;
+}
+
+short Connection::poll_events() const {
+  if (has_output()) return POLLOUT;
+  return in_len_ < kInputCapacity ? POLLIN : 0;
+}
+
+int64_t Connection::deadline_ms() const {
+  int64_t due = idle_limit_ms_ != 0 ? idle_since_ms_ + idle_limit_ms_ : 0;
+  bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
+  if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
+  return due;
+}
+
+ssize_t Connection::receive(std::span<char> into) {
+  ssize_t n = recv(fd_, into.data(), into.size(), 0);
+  if (n > 0 && counters_) counters_->bytes_received += static_cast<uint64_t>(n);
+  return n;
+}
+
+ssize_t Connection::send(std::span<const char> bytes) {
+  ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  if (n > 0 && counters_) counters_->bytes_sent += static_cast<uint64_t>(n);
+  return n;
+}
+
+Verdict Connection::on_readable(int64_t now_ms) {
+  ssize_t n = receive({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
+  if (n == 0) {
+    diag("Socket %d  was closed by the client. Shutting down.\n", fd_);
+    return fail(CloseCause::kPeerClosed);
+  }
+  if (n < 0 && !would_block()) return fail(CloseCause::kReadFailed);
+  if (n > 0) {
+    in_len_ += static_cast<int32_t>(n);
+    if (process_input(now_ms) == Verdict::kClose) return Verdict::kClose;
+  }
+  // What the read produced leaves at once rather than in another pass.
+  return flush(now_ms);
+}
+
+Verdict Connection::on_writable(int64_t now_ms) {
+  return flush(now_ms);
+}
+
+Verdict Connection::on_deadline(int64_t now_ms) {
+  bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
+  if (delayed && now_ms >= due_ms_) {
+    state_ = state_ == State::kReplyDelayed ? State::kReplyHeld : State::kClosing;
+    due_ms_ = 0;
+    if (release_held_reply(now_ms) == Verdict::kClose) return Verdict::kClose;
+    if (flush(now_ms) == Verdict::kClose) return Verdict::kClose;
+  }
+  // Checked from the loop, as Redis's clientsCron does, with no timer per client.
+  if (idle_limit_ms_ != 0 && now_ms - idle_since_ms_ >= idle_limit_ms_) {
+    diag("Socket %d sent no complete request in %d seconds; closing it.\n", fd_,
+         static_cast<int>(idle_limit_ms_ / 1000));
+    return fail(CloseCause::kIdle);
+  }
+  return Verdict::kKeep;
+}
+
+Verdict Connection::on_received(std::span<const char> bytes, int64_t now_ms) {
+  std::memcpy(bufs_->input + in_len_, bytes.data(), bytes.size());
+  in_len_ += static_cast<int32_t>(bytes.size());
+  return process_input(now_ms);
+}
+
+void Connection::discard_output() {
+  // Overwritten by the next replies, and wiped with the rest when the connection closes.
+  out_start_ = out_len_ = 0;
+}
+
+Verdict Connection::process_input(int64_t now_ms) {
+  char* in = bufs_->input;
+  int32_t consumed = 0;
+  bool timed = stats_ || counters_ || trace_ || bufs_->inject.count != 0;
+  SteadyClock::time_point mark = timed ? SteadyClock::now() : SteadyClock::time_point();
+  bool answered = false;
+  while (state_ == State::kReading) {
+    std::optional<ByteSpan> line = next_line({in, static_cast<size_t>(in_len_)}, consumed);
+    if (!line) break;
+    consumed = process_line(consumed, line->end, answered, mark);
+  }
+  if (consumed > 0) {
+    in_len_ -= consumed;
+    std::memmove(in, in + consumed, static_cast<size_t>(in_len_));
+    // Answered requests may carry clear PINs.
+    secure_zero(in + in_len_, static_cast<size_t>(consumed));
+  }
+  if (answered) idle_since_ms_ = now_ms;
+  // A full buffer without a line end can never make progress.
+  if (state_ == State::kReading && in_len_ == kInputCapacity) {
+    diag("Socket %d sent %d bytes without a carriage return; closing it.\n", fd_,
+         static_cast<int>(kInputCapacity));
+    return fail(CloseCause::kOverlong);
+  }
+  return Verdict::kKeep;
+}
+
+int32_t Connection::process_line(int32_t start, int32_t end, bool& answered,
+                                 SteadyClock::time_point& mark) {
+  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
+  const RequestPath path{bufs_->settings, bufs_->keys, bufs_->inject,
+                         random_state_,   stats_,      counters_,
+                         trace_,          *this,       {bufs_->reply, kReplyCapacity}};
+  int32_t pos = start;
+  bool whole_line = !mid_line_;
+  while (state_ == State::kReading) {
+    std::optional<ByteSpan> request = next_request(in, {start, end}, pos);
+    if (!request) break;
+    deliver(answer_request(path, bufs_->input + request->begin, request->size(), mark));
+    answered = true;
+    pos = request->end;
+  }
+  if (trace_ && whole_line && pos == start) {
+    trace_->line_without_request(*this, {in.data() + start, static_cast<size_t>(end - start)});
+  }
+  mid_line_ = state_ != State::kReading;
+  return mid_line_ ? pos : end;
+}
+
+void Connection::deliver(const Answer& answer) {
+  if (answer.close) {
+    state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
+    due_ms_ = answer.due_ms;
+    return;
+  }
+  if (answer.due_ms != 0) {
+    state_ = State::kReplyDelayed;
+    due_ms_ = answer.due_ms;
+    held_len_ = answer.reply_len;
+    return;
+  }
+  if (!queue_reply(answer.reply_len)) {
+    state_ = State::kReplyHeld;
+    held_len_ = answer.reply_len;
+  }
+}
+
+bool Connection::queue_reply(int32_t reply_len) {
+  char* out = bufs_->output;
+  if (reply_len >= kOutputCapacity - out_len_ && out_start_ != 0) {
+    // Unsent output moves to the front so the whole free space is usable.
+    int32_t pending = out_len_ - out_start_;
+    std::memmove(out, out + out_start_, static_cast<size_t>(pending));
+    secure_zero(out + pending, static_cast<size_t>(out_len_ - pending));
+    out_start_ = 0;
+    out_len_ = pending;
+  }
+  if (reply_len >= kOutputCapacity - out_len_) return false;
+  std::memcpy(out + out_len_, bufs_->reply, static_cast<size_t>(reply_len));
+  secure_zero(bufs_->reply, static_cast<size_t>(reply_len));
+  out_len_ += reply_len;
+  return true;
+}
+
+Verdict Connection::release_held_reply(int64_t now_ms) {
+  if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
+  held_len_ = 0;
+  state_ = State::kReading;
+  return process_input(now_ms);
+}
+
+Verdict Connection::flush(int64_t now_ms) {
+  while (has_output()) {
+    ssize_t n = send({bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)});
+    if (n < 0 && !would_block()) return fail(CloseCause::kWriteFailed);
+    if (n <= 0) break;
+    // Sent replies may carry clear PINs; they need not stay once sent.
+    secure_zero(bufs_->output + out_start_, static_cast<size_t>(n));
+    out_start_ += static_cast<int32_t>(n);
+    if (out_start_ == out_len_) out_start_ = out_len_ = 0;
+    if (release_held_reply(now_ms) == Verdict::kClose) return Verdict::kClose;
+  }
+  if (state_ == State::kClosing && !has_output()) {
+    diag("Socket %d closed by an inject rule.\n", fd_);
+    return fail(CloseCause::kInjected);
+  }
+  return Verdict::kKeep;
 }
 
 void graceful_close(int fd) {
   if (shutdown(fd, SHUT_WR) != 0) {
-    close(fd);
+    ::close(fd);
     return;
   }
   char scratch[1024];
@@ -196,71 +252,7 @@ void graceful_close(int fd) {
     if (n <= 0) break;
     diag("FYI, received %d unexpected bytes during shutdown.", static_cast<int>(n));
   }
-  close(fd);
-}
-
-IoResult read_from_connection(Connection& c) {
-  ssize_t n =
-      recv(c.fd, c.bufs->input + c.in_len, static_cast<size_t>(kInputCapacity - c.in_len), 0);
-  if (n == 0) {
-    diag("Socket %d  was closed by the client. Shutting down.\n", c.fd);
-    return kClose;
-  }
-  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
-  c.in_len += static_cast<int32_t>(n);
-  if (c.counters) c.counters->bytes_received += static_cast<uint64_t>(n);
-  process_input_lines(c);
-  return c.overlong ? kClose : kKeep;
-}
-
-IoResult write_to_connection(Connection& c) {
-  ssize_t n = send(c.fd, c.bufs->output + c.out_start, static_cast<size_t>(c.out_len - c.out_start),
-                   MSG_NOSIGNAL);
-  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kKeep : kClose;
-  if (c.counters) c.counters->bytes_sent += static_cast<uint64_t>(n);
-  // Sent replies may carry clear PINs; they need not stay once sent.
-  secure_zero(c.bufs->output + c.out_start, static_cast<size_t>(n));
-  c.out_start += static_cast<int32_t>(n);
-  if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
-  if (c.held_len != 0 && c.held_until_ms == 0 && queue_reply(c, c.held_len)) {
-    c.held_len = 0;
-    c.resume = true;
-  }
-  return kKeep;
-}
-
-void release_delayed_reply(Connection& c) {
-  c.held_until_ms = 0;
-  if (c.held_len != 0 && queue_reply(c, c.held_len)) {
-    c.held_len = 0;
-    c.resume = true;
-  }
-}
-
-void process_input_lines(Connection& c) {
-  char* in = c.bufs->input;
-  int32_t consumed = 0;
-  bool timed = c.stats || c.counters || c.trace || c.bufs->inject.count != 0;
-  Clock::time_point mark = timed ? Clock::now() : Clock::time_point();
-  while (!c.holding()) {
-    auto* cr = static_cast<char*>(
-        std::memchr(in + consumed, '\r', static_cast<size_t>(c.in_len - consumed)));
-    if (!cr) break;
-    auto line_end = static_cast<int32_t>(cr - in) + 1;
-    consumed = process_requests_in_line(c, consumed, line_end, mark);
-  }
-  if (consumed > 0) {
-    c.in_len -= consumed;
-    std::memmove(in, in + consumed, static_cast<size_t>(c.in_len));
-    // Handled requests may carry clear PINs.
-    secure_zero(in + c.in_len, static_cast<size_t>(consumed));
-  }
-  // A full buffer without a line end can never make progress.
-  c.overlong = !c.holding() && c.in_len == kInputCapacity;
-  if (c.overlong) {
-    diag("Socket %d sent %d bytes without a carriage return; closing it.\n", c.fd,
-         static_cast<int>(kInputCapacity));
-  }
+  ::close(fd);
 }
 
 }  // namespace palisim

@@ -1,10 +1,16 @@
-// Connection slots: a client's socket, its buffers and settings, and the
-// cutting of its byte stream into carriage-return lines and <...> requests.
+// One client's connection: its socket, buffers, settings and key cache, and
+// the state that says what it waits for. The event loop tells it when its
+// socket is ready or its deadline has come; it reads, answers the requests
+// its lines hold, sends, and says whether it stays open.
 #pragma once
 
-#include <array>
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string_view>
 
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
@@ -14,6 +20,7 @@ namespace palisim {
 
 class CommandStats;
 class RequestTrace;
+struct Answer;
 struct LoopCounters;
 
 inline constexpr int kMaxConnections = 64;
@@ -34,55 +41,130 @@ struct ConnectionBuffers {
   InjectRules inject;            // its fault-injection rules; none unless configured
 };
 
-struct Connection {
-  bool in_use = false;                      // the slot holds a connection
-  int fd = -1;                              // the client's non-blocking socket
-  std::unique_ptr<ConnectionBuffers> bufs;  // owned while in use
-  int32_t in_len = 0;                       // bytes held in input
-  int32_t out_start = 0;                    // first unsent byte of output
-  int32_t out_len = 0;                      // end of the bytes held in output
-  int32_t held_len = 0;                     // length of a reply waiting in reply; 0 when none
-  int64_t held_until_ms = 0;  // an inject rule's delay: the held reply or close waits until then
-  bool close_held = false;    // an inject rule closes it once the replies before are sent
-  uint64_t random_state = 0;  // the generator the inject rules draw from
-  bool resume = false;        // a write released a held reply: process input again
-  bool overlong = false;      // input filled up without a carriage return
-  bool mid_line = false;      // input begins inside a line a held reply cut
-  char peer[24] = "";         // the client's address:port, for the trace
-  CommandStats* stats = nullptr;     // where requests are counted; null counts nothing
-  RequestTrace* trace = nullptr;     // the request trace; null when it is off
-  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
-  bool requested = false;            // a complete request was dispatched since the loop last looked
-  int64_t idle_since_ms = 0;         // when accepted or when it last sent a complete request
-  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
+// What a handler of a connection asks of the event loop.
+enum class Verdict : uint8_t { kKeep, kClose };
 
-  bool has_output() const { return out_len > out_start; }
-  // No request is dispatched while a reply or a close waits.
-  bool holding() const { return held_len != 0 || close_held; }
-  // An inject rule's close is due: its time has come and earlier replies are sent.
-  bool closing_now() const { return close_held && held_until_ms == 0 && !has_output(); }
+// Why a connection closed.
+enum class CloseCause : uint8_t {
+  kNone,         // still open
+  kPeerClosed,   // the client closed its side
+  kReadFailed,   // receiving failed
+  kWriteFailed,  // sending failed
+  kSocketError,  // the socket reported an error
+  kOverlong,     // the input filled up without a carriage return
+  kInjected,     // an inject rule closed it
+  kIdle,         // no complete request within the idle limit
+  kStopped,      // the server stopped
 };
 
-using ConnectionTable = std::array<Connection, kMaxConnections>;
+// What the listener knows of a new connection and gives it.
+struct ConnectionSetup {
+  const char* peer = "";                // address:port, for the trace
+  CommandStats* stats = nullptr;        // where requests are counted; null counts nothing
+  RequestTrace* trace = nullptr;        // null when the trace is off
+  const InjectRules* inject = nullptr;  // its inject rules; null for none
+  uint64_t random_state = 0;            // where the inject rules' generator starts
+  int64_t now_ms = 0;                   // when it was accepted (steady clock)
+  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
+  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
+};
 
-// Takes the first free slot for the socket and gives it a copy of settings;
-// nullptr when all slots are in use.
-Connection* open_connection_slot(ConnectionTable& table, int fd, const Settings& settings);
-void close_connection_slot(Connection& c);
+class Connection {
+ public:
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() { close(CloseCause::kStopped); }
 
-// Results of the read and write handlers.
-enum IoResult : int { kClose = 0, kKeep = 1 };
+  // Takes the non-blocking socket with a copy of the settings.
+  void open(int fd, const Settings& settings, const ConnectionSetup& setup);
+  // Traces input that never ended its line, closes the socket gracefully and
+  // wipes the buffers, which carry keys and PINs. Does nothing when not open.
+  void close(CloseCause cause);
 
-IoResult read_from_connection(Connection& c);
-IoResult write_to_connection(Connection& c);
+  bool in_use() const { return bufs_ != nullptr; }
+  int fd() const { return fd_; }
+  const char* peer() const { return peer_; }
+  CloseCause close_cause() const { return cause_; }
 
-// Dispatches every complete line in the input until none is left or a reply
-// is held. Consumed bytes are removed from the front of the input.
-void process_input_lines(Connection& c);
+  // POLLIN, POLLOUT or nothing: unsent output is sent before more is read,
+  // and a full input buffer waits for its held reply to leave.
+  short poll_events() const;
+  // When on_deadline is next due (steady clock, ms); 0 for never.
+  int64_t deadline_ms() const;
 
-// Once a delayed reply is due: queues it unless it must wait for room, as
-// any held reply does, and marks the input to be processed again.
-void release_delayed_reply(Connection& c);
+  // The socket is readable (or hung up): receive, answer, send.
+  Verdict on_readable(int64_t now_ms);
+  // The socket is writable: send, and answer what a held reply kept waiting.
+  Verdict on_writable(int64_t now_ms);
+  // A deadline may have come: an inject rule's delay ends, or the idle limit passes.
+  Verdict on_deadline(int64_t now_ms);
+
+  // Bytes that reached the connection other than through its socket (at most
+  // input_room()), answered as received ones are; for tests and benchmarks.
+  Verdict on_received(std::span<const char> bytes, int64_t now_ms);
+  int32_t input_room() const { return kInputCapacity - in_len_; }
+  // Queued reply bytes not yet sent.
+  std::string_view pending_output() const {
+    return {bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)};
+  }
+  // Forgets the queued bytes as if sent, where no socket takes them.
+  void discard_output();
+  // The buffers as they are, for the checks of what they hold; null when not open.
+  const ConnectionBuffers* buffers() const { return bufs_.get(); }
+
+ private:
+  enum class State : uint8_t {
+    kReading,       // requests are answered as their lines arrive
+    kReplyHeld,     // a reply waits in the reply buffer for room in the output
+    kReplyDelayed,  // a reply waits in the reply buffer until due_ms_
+    kCloseDelayed,  // an inject rule's close waits until due_ms_
+    kClosing,       // an inject rule's close waits for the replies before it to leave
+  };
+
+  // The transport: the plain socket. Receive and send return the count of
+  // bytes moved, 0 when the peer closed (receive only), or -1 with errno.
+  ssize_t receive(std::span<char> into);
+  ssize_t send(std::span<const char> bytes);
+
+  // Answers the complete lines in the input until none is left or an answer
+  // waits; resets the idle clock when a request was answered.
+  Verdict process_input(int64_t now_ms);
+  // Answers the requests of a line; returns where the input is consumed to.
+  int32_t process_line(int32_t start, int32_t end, bool& answered,
+                       std::chrono::steady_clock::time_point& mark);
+  // Queues an answer, or holds it for room, its delay or a close.
+  void deliver(const Answer& answer);
+  // Moves the reply to the output if it fits; false when it must wait.
+  bool queue_reply(int32_t reply_len);
+  // A held reply that now fits leaves; then the input waiting behind it is answered.
+  Verdict release_held_reply(int64_t now_ms);
+  // Sends until the socket takes no more; closes once an inject rule's close is due.
+  Verdict flush(int64_t now_ms);
+  Verdict fail(CloseCause cause) {
+    cause_ = cause;
+    return Verdict::kClose;
+  }
+  bool has_output() const { return out_len_ > out_start_; }
+
+  std::unique_ptr<ConnectionBuffers> bufs_;  // owned while open
+  int fd_ = -1;                              // the client's non-blocking socket
+  State state_ = State::kReading;
+  CloseCause cause_ = CloseCause::kNone;
+  int32_t in_len_ = 0;     // bytes held in input
+  int32_t out_start_ = 0;  // first unsent byte of output
+  int32_t out_len_ = 0;    // end of the bytes held in output
+  int32_t held_len_ = 0;   // the waiting reply's length in kReplyHeld and kReplyDelayed
+  int64_t due_ms_ = 0;     // when a delayed reply or close is due
+  bool mid_line_ = false;  // the input begins inside a line a held reply cut
+  uint64_t random_state_ = 0;
+  char peer_[24] = "";
+  CommandStats* stats_ = nullptr;
+  RequestTrace* trace_ = nullptr;
+  LoopCounters* counters_ = nullptr;
+  int64_t idle_since_ms_ = 0;  // when accepted or when it last sent a complete request
+  int64_t idle_limit_ms_ = 0;  // 0 = never idle
+};
 
 // Shuts the sending side down, drains what the client still sends, closes.
 void graceful_close(int fd);

@@ -13,6 +13,7 @@
 #include "crypto/check_value.h"
 #include "dispatch/command_table.h"
 #include "protocol/errors.h"
+#include "server/connection.h"
 
 namespace palisim {
 
@@ -28,22 +29,20 @@ inline constexpr size_t kInjectActionCount = 4;
 inline constexpr std::array<const char*, kInjectActionCount> kInjectActionNames = {
     "delay", "reply", "close", "approve"};
 
-// Why a connection ended. The last two are connections closed as soon as
-// they were accepted.
-enum CloseCause : uint8_t {
-  kClosedByClient,
-  kClosedIdle,
-  kClosedByInjectRule,
-  kClosedOverlongLine,
-  kClosedOnError,
-  kClosedAtStop,
-  kShedNoDescriptors,
-  kShedAllSlotsInUse,
-};
-inline constexpr size_t kCloseCauseCount = 8;
+// Closes are counted by the connection's CloseCause, then by the two ways a
+// connection is closed as soon as it is accepted.
+inline constexpr size_t kShedNoDescriptors = static_cast<size_t>(CloseCause::kStopped) + 1;
+inline constexpr size_t kShedAllSlotsInUse = kShedNoDescriptors + 1;
+inline constexpr size_t kCloseCauseCount = kShedAllSlotsInUse + 1;
+// Labels by index; kNone, a connection still open, has none.
 inline constexpr std::array<const char*, kCloseCauseCount> kCloseCauseNames = {
-    "client", "idle_timeout", "inject_close",          "overlong_line",
-    "error",  "server_stop",  "descriptors_exhausted", "all_slots_in_use"};
+    nullptr,           "client",       "read_error",   "write_error", "socket_error",
+    "overlong_line",   "inject_close", "idle_timeout", "server_stop", "descriptors_exhausted",
+    "all_slots_in_use"};
+static_assert(static_cast<size_t>(CloseCause::kPeerClosed) == 1 &&
+                  static_cast<size_t>(CloseCause::kInjected) == 6 &&
+                  static_cast<size_t>(CloseCause::kStopped) == 8,
+              "kCloseCauseNames follows CloseCause");
 
 struct CommandCounts {
   uint64_t requests = 0;
@@ -56,8 +55,8 @@ struct CommandCounts {
 struct LoopCounters {
   std::array<CommandCounts, kCommandCount + 1> commands{};  // the last: no matching command
   uint64_t accepted = 0;  // every socket accepted, also those closed at once
-  std::array<uint64_t, kCloseCauseCount> closed{};
-  uint64_t open = 0;              // connections holding a slot
+  std::array<uint64_t, kCloseCauseCount> closed{};  // by cause, as kCloseCauseNames names them
+  uint64_t open = 0;                                // connections holding a slot
   uint64_t key_cache_hits = 0;    // of connections closed; a snapshot adds the open ones
   uint64_t key_cache_misses = 0;  // likewise
   uint64_t bytes_received = 0;

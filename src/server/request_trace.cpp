@@ -15,13 +15,6 @@ namespace palisim {
 
 namespace {
 
-// Field 0 of a request "<code#...>".
-std::string_view command_code(std::string_view request) {
-  if (request.empty() || request.front() != '<') return {};
-  request.remove_prefix(1);
-  return request.substr(0, request.find_first_of("#>"));
-}
-
 // The reply without the line end that follows its '>'.
 std::string_view without_line_end(std::string_view reply) {
   while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
@@ -59,12 +52,12 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
   std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
   if (!full_) {
-    std::string_view code = command_code(request);
+    const size_t command = command_of_request(request);
     // Error replies carry no field of the request, nor does a reply from the
     // configuration; only the handler's success replies are masked.
     bool own_reply = injection.rule && injection.rule->replaces_reply();
-    if (!error && !own_reply) mask_message(reply_copy, code, MessagePart::kReply);
-    mask_message({request_, request.size()}, code, MessagePart::kRequest);
+    if (!error && !own_reply) mask_message(reply_copy, command, MessagePart::kReply);
+    mask_message({request_, request.size()}, command, MessagePart::kRequest);
   }
   begin_line(c);
   append_escaped(request);
@@ -156,7 +149,7 @@ void RequestTrace::begin_line(const Connection& c) {
     stamp_second_ = second;
   }
   line_len_ = 0;
-  append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd, c.peer);
+  append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd(), c.peer());
 }
 
 void RequestTrace::append_injection(const Injection& injection) {

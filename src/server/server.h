@@ -1,10 +1,10 @@
-// The listener and the poll loop that serves up to 64 clients on one thread.
+// Running the server: the listener and the poll loop that serves up to 64
+// clients on one thread.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstdint>
-#include <optional>
 
 #include "server/settings_source.h"
 #include "server/trace_mode.h"
@@ -37,11 +37,5 @@ inline constexpr int kServerFailed = 4;
 // listener could not be set up, 4 when the loop ended without being asked to.
 int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
                const SettingsSource& settings, const StopSignal* stop);
-
-// "any", "localhost" (any case), a dotted IPv4 address or a host name.
-std::optional<in_addr> resolve_interface(const char* interface_name);
-
-// A bound, listening, non-blocking socket, or -1.
-int setup_listener(const char* interface_name, uint16_t port);
 
 }  // namespace palisim

@@ -2,6 +2,8 @@
 // rules from.
 #pragma once
 
+#include <atomic>
+
 #include "config/defaults.h"
 #include "config/inject_rules.h"
 
@@ -13,6 +15,9 @@ struct SettingsSource {
   const char* config_path = kDefaultConfigurationPath;
   const char* section_title = kDefaultSectionTitle;
   const InjectRules* inject_rules = nullptr;  // tried before the file's rules; null for none
+  // Set by another thread (on SIGHUP) to have the next accept read the file
+  // afresh whatever its version; null for never.
+  std::atomic<bool>* reread = nullptr;
 };
 
 }  // namespace palisim

@@ -9,13 +9,6 @@ namespace {
 
 constexpr char kMask = '*';
 
-bool same_code(std::string_view code, std::string_view lower) {
-  return code.size() == lower.size() &&
-         std::equal(code.begin(), code.end(), lower.begin(), [](char a, char b) {
-           return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-         });
-}
-
 void mask_range(std::span<char> field, size_t from, size_t to) {
   std::fill(field.begin() + static_cast<ptrdiff_t>(from),
             field.begin() + static_cast<ptrdiff_t>(to), kMask);
@@ -42,11 +35,11 @@ void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
 
 }  // namespace
 
-void mask_message(std::span<char> message, std::string_view command, MessagePart part) {
-  auto applies = [&](const TraceMask& m) {
-    return m.part == part && same_code(command, m.command);
-  };
-  if (std::none_of(kTraceMasks.begin(), kTraceMasks.end(), applies)) return;
+void mask_message(std::span<char> message, size_t command, MessagePart part) {
+  if (command >= kCommandCount) return;
+  const auto& masks = kCommandCatalog[command].masks;
+  auto applies = [part](const FieldMask& m) { return m.part == part; };
+  if (std::none_of(masks.begin(), masks.end(), applies)) return;
   if (message.empty() || message.front() != '<') return;
   size_t end = message.size();
   if (message.back() == '>') --end;
@@ -67,7 +60,7 @@ void mask_message(std::span<char> message, std::string_view command, MessagePart
   };
   std::span<char> mode_field = field(1);
   const std::string_view mode(mode_field.data(), mode_field.size());
-  for (const TraceMask& m : kTraceMasks) {
+  for (const FieldMask& m : masks) {
     if (applies(m)) apply(field(static_cast<size_t>(m.field)), m.kind, mode);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace palisim::stress {
@@ -47,9 +48,24 @@ void set_algorithm(RunParameters& params, const char* name) {
   }
 }
 
-// Options that take the next argument as their value, with the message
-// printed when that argument is missing.
-enum class Option { kHost, kPort, kCount, kCmd, kAlg };
+// Options with the message printed when their value is missing; the load
+// flags take no value (nullptr).
+enum class Option {
+  kHost,
+  kPort,
+  kCount,
+  kCmd,
+  kAlg,
+  kConnections,
+  kPipeline,
+  kDuration,
+  kWarmup,
+  kRate,
+  kMix,
+  kCheck,
+  kJson,
+  kCsv,
+};
 
 struct OptionName {
   const char* name;
@@ -58,10 +74,67 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[] = {
-    {"--host", Option::kHost, "missing hostname"}, {"--port", Option::kPort, "missing port"},
-    {"--count", Option::kCount, "missing count"},  {"--cmd", Option::kCmd, "missing command"},
+    {"--host", Option::kHost, "missing hostname"},
+    {"--port", Option::kPort, "missing port"},
+    {"--count", Option::kCount, "missing count"},
+    {"--cmd", Option::kCmd, "missing command"},
     {"--alg", Option::kAlg, "missing algorithm"},
+    {"--connections", Option::kConnections, "missing connections\n"},
+    {"--pipeline", Option::kPipeline, "missing pipeline depth\n"},
+    {"--duration", Option::kDuration, "missing duration\n"},
+    {"--warmup", Option::kWarmup, "missing warmup\n"},
+    {"--rate", Option::kRate, "missing rate\n"},
+    {"--mix", Option::kMix, "missing mix file\n"},
+    {"--check", Option::kCheck, nullptr},
+    {"--json", Option::kJson, nullptr},
+    {"--csv", Option::kCsv, nullptr},
 };
+
+// A whole argument read as a number within [low, high]; prints why not.
+bool read_number(const char* name, const char* text, double low, double high, double& out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= low && v <= high)) {
+    std::printf("%s takes a number from %g to %g, not '%s'\n", name, low, high, text);
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+void set_load_flag(LoadOptions& load, Option option) {
+  load.used = true;
+  if (option == Option::kCheck) load.check = true;
+  if (option == Option::kJson) load.format = OutputFormat::kJson;
+  if (option == Option::kCsv) load.format = OutputFormat::kCsv;
+}
+
+// Applies one load option; false after printing why its value is refused.
+bool set_load_option(LoadOptions& load, const OptionName& o, const char* value) {
+  load.used = true;
+  double v = 0;
+  switch (o.option) {
+    case Option::kConnections:
+      if (!read_number(o.name, value, 1, kMaxConnections, v)) return false;
+      load.connections = static_cast<int32_t>(v);
+      return true;
+    case Option::kPipeline:
+      if (!read_number(o.name, value, 1, 1e6, v)) return false;
+      load.pipeline = static_cast<int32_t>(v);
+      return true;
+    case Option::kDuration:
+      return read_number(o.name, value, 1e-3, 1e6, load.duration_s);
+    case Option::kWarmup:
+      return read_number(o.name, value, 0, 1e6, load.warmup_s);
+    case Option::kRate:
+      return read_number(o.name, value, 1e-3, 1e9, load.rate);
+    case Option::kMix:
+      load.mix_file = value;
+      return true;
+    default:
+      return true;
+  }
+}
 
 const OptionName* find_option(const char* arg) {
   for (const OptionName& o : kOptions) {
@@ -98,6 +171,10 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       std::printf("unrecognized command '%s', try --help\n", arg);
       return {false, 1};
     }
+    if (!o->missing_message) {
+      set_load_flag(params.load, o->option);
+      continue;
+    }
     if (i + 1 >= argc) {
       std::fputs(o->missing_message, stdout);
       return {false, 1};
@@ -125,6 +202,9 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       }
       case Option::kAlg:
         set_algorithm(params, value);
+        break;
+      default:
+        if (!set_load_option(params.load, *o, value)) return {false, 1};
         break;
     }
   }

@@ -1,22 +1,50 @@
 // palisimstress: sends one command repeatedly over one connection and prints
-// the amortised time per command and the rate.
+// the amortised time per command and the rate; with any load option, drives
+// many connections and prints counts and latency percentiles instead.
 #include <chrono>
 #include <cstdio>
 #include <optional>
 
 #include "stress/command_line.h"
 #include "stress/connection.h"
+#include "stress/load_run.h"
 #include "stress/pacing.h"
 #include "stress/report.h"
 #include "stress/run_parameters.h"
 
 using namespace palisim::stress;
 
+namespace {
+
+// Status 1 when no connection opened, a count run was not answered in
+// full, or --check saw a bad reply.
+int run_load_mode(const RunParameters& params) {
+  RequestMix mix;
+  if (params.load.mix_file) {
+    if (!mix.load_file(params.load.mix_file)) return 1;
+  } else {
+    mix.set_single({params.command.data(), params.command_len});
+  }
+  print_load_start(params);
+  std::optional<in_addr> address = resolve_host(params.host);
+  if (!address) {
+    std::fputs("failed to resolve address\n", stdout);
+    return 1;
+  }
+  LoadFigures figures = run_load(params, mix, *address);
+  print_load_figures(params, figures);
+  bool bad = params.load.check && figures.errors + figures.mismatched > 0;
+  return figures.opened == 0 || !figures.completed || bad ? 1 : 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Static: the command buffer is too large for the stack.
   static RunParameters params;
   ParseResult parsed = parse_command_line(argc, argv, params);
   if (!parsed.run) return parsed.exit_status;
+  if (params.load.used) return run_load_mode(params);
   print_start_line(params);
 
   std::optional<in_addr> address = resolve_host(params.host);

@@ -120,6 +120,8 @@ with tempfile.TemporaryDirectory() as work:
     expect(value(samples, "palisim_config_loaded"), 1, "configuration loaded")
     expect(value(samples, "palisim_mfk_info", check_value=ready["mfk"]), 1, "MFK check value")
     expect(value(samples, "palisim_build_info", version=ready["version"]), 1, "version")
+    expect(value(samples, "palisim_command_info", command="31", name="translate a PIN block",
+                 reply_code="41"), 1, "command 31's row of the catalogue")
     started = value(samples, "palisim_start_time_seconds")
     expect(0 < time.time() - started < 60, True, "start time %r" % started)
 

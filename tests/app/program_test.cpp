@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -28,7 +29,7 @@ std::string binary() {
 class Program {
  public:
   explicit Program(std::vector<std::string> args, std::vector<std::string> env = {},
-                   std::string bin = binary(), int out_fd = -1) {
+                   std::string bin = binary(), int out_fd = -1, const std::string& dir = "") {
     char path[] = "/tmp/palisim-out-XXXXXX";
     int out = mkstemp(path);
     out_path_ = path;
@@ -36,6 +37,7 @@ class Program {
     if (pid_ == 0) {
       dup2(out_fd >= 0 ? out_fd : out, 1);
       dup2(out, 2);
+      if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
       for (std::string& e : env)
@@ -146,7 +148,7 @@ const char kNoDisplayLine[] = "Built without the control window; serving headles
 
 TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
   int port = free_port();
-  Program p({"--port", std::to_string(port), "--config", "no-such.conf"});
+  Program p({"--port", std::to_string(port)});
   ASSERT_TRUE(p.wait_for_output("Waiting for connections...\n")) << p.output();
   {
     TestClient c(port);
@@ -157,9 +159,11 @@ TEST(Program, WithoutDisplayRunsHeadlessAndTracesEvents) {
   EXPECT_EQ(p.wait_exit(), 0);
   std::string out = p.output();
   EXPECT_NE(out.find(kNoDisplayLine), std::string::npos);
-  EXPECT_NE(out.find("warning: configuration file 'no-such.conf' could not be read\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("There is no atalla.conf file."), std::string::npos);
+  // Said once at start, though the start-up line reads the file again.
+  const std::string warning = "warning: configuration file 'atalla.conf' could not be read\n";
+  const std::string start = out.substr(0, out.find("Palisim002 ready: "));
+  EXPECT_EQ(start.find(warning), start.rfind(warning)) << out;
+  EXPECT_NE(out.find(warning + "There is no atalla.conf file."), std::string::npos) << out;
   EXPECT_NE(out.find("preparing to select()...\nselect() returned...\n"), std::string::npos);
   EXPECT_NE(out.find("became readable; handling it.\n"), std::string::npos);
 }
@@ -206,6 +210,16 @@ TEST(Program, UnreachableDisplayServesHeadless) {
 }
 
 // The port of the start-up line, once it is out; 0 when it never comes.
+// A directory of its own for files, removed with them.
+struct TempDir {
+  std::string path = mkdtemp(std::string("/tmp/palisim-conf-XXXXXX").data());
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string write(const std::string& name, const std::string& text) const {
+    std::ofstream(path + "/" + name) << text;
+    return path + "/" + name;
+  }
+};
+
 int announced_port(Program& p) {
   if (!p.wait_for_output(" config=")) return 0;
   std::string out = p.output();
@@ -359,7 +373,7 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
 TEST(Program, PortInUseExitsWithThree) {
   BusyPort busy;
   ASSERT_NE(busy.port(), 0);
-  Program p({"--headless", "--port", std::to_string(busy.port()), "--config", "no-such.conf"});
+  Program p({"--headless", "--port", std::to_string(busy.port())});
   EXPECT_EQ(p.wait_exit(), 3);
   std::string out = p.output();
   EXPECT_NE(out.find("bind() failed: Address already in use (98)\n"), std::string::npos) << out;
@@ -377,6 +391,7 @@ TEST(Program, HelpAndBadCommandLines) {
                                         {"--interface", "10.0.0.1"},
                                         {"--config"},
                                         {"--inject", "31:bogus=1"},
+                                        {"--config", std::string(1024, 'c')},
                                         {"--bogus"}}) {
     Program p(args);
     EXPECT_EQ(p.wait_exit(), 2) << args[0];
@@ -414,6 +429,89 @@ TEST(Program, ReadmeShowsTheHelpTexts) {
   EXPECT_EQ(WEXITSTATUS(status), 2);
   EXPECT_NE(readme.str().find("$ build/palisimstress --help\n" + help.str() + "```"),
             std::string::npos);
+}
+
+// Palisim002 and its configuration file: --check-config on broken files, a
+// named file that is missing or refused stops the start, an unnamed one is
+// served on the defaults, and SIGHUP has the next connection read it again.
+TEST(ConfigRefusal, CheckModeNamesEachProblemAndItsLine) {
+  std::string sections;
+  for (int i = 0; i <= 64; ++i)
+    sections += "atalla s" + std::to_string(i) + " { }\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"port = 0\n", ":1: invalid port 0 in section 'root'"},
+      {"port = 7000\nopt2l = false\n", ":2: no such option 'opt2l'"},
+      {"\natalla default {\n  mfk = \"0123\"\n}\n",
+       ":3: keys must be 16, 32, or 48 hex digits in length"},
+      {"atalla a { }\n# a\natalla A { }\n", ":3: found duplicate title 'A'"},
+      {sections, ":65: more than 64 atalla sections"},
+  };
+  TempDir dir;
+  for (const auto& [text, problem] : cases) {
+    const std::string path = dir.write("test.conf", text);
+    Program p({"--check-config", "--config", path});
+    EXPECT_EQ(p.wait_exit(), 2) << problem;
+    EXPECT_EQ(p.output(),
+              path + problem + "\n" + path + ": refused: the server would not load it\n");
+  }
+  const std::string path =
+      dir.write("test.conf",
+                "port = 7100\natalla default { mfk = \"0123456789ABCDEFFEDCBA9876543210\"\n"
+                "inject { command = \"31\" close = true } }\n");
+  Program ok({"--check-config", "--config", path, "--inject", "00:latency_ms=1"});
+  EXPECT_EQ(ok.wait_exit(), 0);
+  EXPECT_EQ(ok.output(),
+            path + ": OK: port 7100, interface any, mfk 08D7, 2 inject rules, trace off\n");
+}
+
+// Named by option or environment, a missing file (its path of 1023 bytes used
+// whole) or a refused one binds nothing; a line feed in a path is escaped in
+// the start-up line.
+TEST(ConfigRefusal, NamedFileMissingOrRefusedStopsTheStart) {
+  TempDir dir;
+  const std::string whole = "/" + std::string(1022, 'x');
+  for (const std::string& path :
+       {whole, dir.write("test.conf", "atalla default { mfk = \"0\" }")}) {
+    Program by_option({"--headless", "--port", "0", "--config", path});
+    EXPECT_EQ(by_option.wait_exit(), 2);
+    Program by_environment({"--headless", "--port", "0"}, {"PALISIM_CONFIG=" + path});
+    EXPECT_EQ(by_environment.wait_exit(), 2);
+    EXPECT_EQ(by_environment.output().find("Establishing the listener"), std::string::npos);
+    EXPECT_NE(
+        by_environment.output().find(path + (path == whole ? "' could not be read\n" : ":1: keys")),
+        std::string::npos);
+  }
+  Program p({"--headless", "--quiet", "--port", "0", "--config", dir.write("a\nb.conf", "")});
+  ASSERT_GT(announced_port(p), 0) << p.output();
+  EXPECT_NE(p.output().find(" config=" + dir.path + "/a\\nb.conf\n"), std::string::npos);
+}
+
+// Unnamed, the working directory's refused file is served on the defaults,
+// said once; the start-up line stays a line of its own. SIGHUP has the next
+// connection parse the unchanged file again, and does not end the program.
+TEST(ConfigRefusal, UnnamedRefusedFileIsServedOnDefaultsAndRereadOnSighup) {
+  TempDir dir;
+  dir.write("atalla.conf", "atalla default {\n  mfk = \"0123\"\n}\n");
+  Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0"}, {}, binary(), -1,
+            dir.path);
+  const std::string refusal = "atalla.conf:2: keys must be 16, 32, or 48 hex digits in length\n";
+  int port = announced_port(p);
+  ASSERT_GT(port, 0) << p.output();
+  EXPECT_EQ(p.output().rfind(refusal + "Serving on the defaults: atalla.conf was refused.\n"
+                                       "Establishing the listener",
+                             0),
+            0u)
+      << p.output();
+  p.signal(SIGHUP);
+  ASSERT_TRUE(
+      p.wait_for_output("SIGHUP: the next connection reads the configuration file afresh.\n"));
+  TestClient c(port);
+  ASSERT_TRUE(
+      p.wait_for_output(" has no MFK: atalla.conf:2 was refused (keys must be 16, 32, or 48 hex "
+                        "digits in length).\n"));
+  EXPECT_NE(p.output().find(refusal), p.output().rfind(refusal));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 0);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "cli_run.h"
-#include "commands/pin_block.h"
 #include "des_oracle.h"
 #include "hex_text.h"
+#include "payments/pin_block.h"
 
 namespace palisim::testing {
 namespace {
@@ -148,6 +148,16 @@ TEST(CliTools, BadInputGetsOneLineAndStatusTwo) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
   }
   unlink(no_mfk.c_str());
+}
+
+// Without --config or --mfk the tools read atalla.conf of the working
+// directory (this one has none), else the installed file, and say which.
+TEST(CliTools, InstalledConfigurationAndSingleLengthKeys) {
+  const std::string installed = cli({"key", "open", kPinKeyABlock}).err;
+  EXPECT_EQ(installed.rfind("palisim-cli: no atalla.conf here; using /etc/palisim/atalla.conf\n"),
+            0u);
+  const Outcome single = cli({"--mfk", kShippedMfk, "key", "wrap", "1PUNE000", "0123456789ABCDEF"});
+  EXPECT_NE(single.err.find("refuse it unless opt6c is on (it is off)\n"), std::string::npos);
 }
 
 }  // namespace

@@ -26,6 +26,11 @@ TEST(ExplainReply, FieldsByNameAndErrorsInWords) {
       {"", "<00#030135#>",
        "  error: type 03, field 01, detail not sent (opt21 off): one of value not accepted or "
        "value refused\n"},
+      {"", "<00#060235#>",
+       "  error: type 06, field 02, detail not sent (opt21 off): one of key length not accepted, "
+       "key block header not accepted or key block check failed\n"},
+      {"", "<00#060035#>",
+       "  error: type 06, field 00, detail not sent (opt21 off): no MFK loaded\n"},
       {"", "<00#990035#0999##>", "  error: type 99, field 00, detail 0999\n"},
       {"", "<QQ#1#>", "  reply code: QQ\n  1 field: 1\n"},
   };

@@ -5,6 +5,7 @@
 
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "crypto/key_cache.h"
 #include "dispatch/command_table.h"
 #include "hex_text.h"
 #include "protocol/settings.h"
@@ -29,7 +30,8 @@ inline Settings settings_with_mfk(const char* mfk_hex = kTestMfkHex) {
 inline std::string run(const Settings& s, std::string request) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
+  KeyCache keys;
+  dispatch_request(s, keys, request.data(), static_cast<int32_t>(request.size()), r);
   return std::string(r.view());
 }
 

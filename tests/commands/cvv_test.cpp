@@ -1,4 +1,4 @@
-#include "commands/cvv.h"
+#include "payments/cvv.h"
 
 #include <gtest/gtest.h>
 

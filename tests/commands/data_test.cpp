@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "crypto/key_cache.h"
 #include "data_test_util.h"
 #include "server/connection.h"
 
@@ -175,7 +176,8 @@ TEST_F(DataCipher, TheLongestRequestThatFitsTheInputBufferGetsItsWholeReply) {
 
   char storage[kReplyCapacity];
   ReplyBuffer r{storage, 0};
-  dispatch_request(s_, text.data(), static_cast<int32_t>(text.size()), r);
+  KeyCache keys;
+  dispatch_request(s_, keys, text.data(), static_cast<int32_t>(text.size()), r);
   std::string answer(r.view());
   ASSERT_LT(answer.size(), static_cast<size_t>(kReplyCapacity)) << "nothing was cut";
   std::string padded = std::string(chars, 'A') + std::string(14, '0');

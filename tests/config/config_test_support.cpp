@@ -63,9 +63,15 @@ std::string CapturedOutput::take() {
 }
 
 std::string ConfigFileTest::refusal(std::string_view text) {
-  bool parsed = open_configuration(write_conf(text).c_str()) != nullptr;
+  const std::string path = write_conf(text);
+  bool parsed = open_configuration(path.c_str()) != nullptr;
   std::string printed = output_.take();
-  return parsed ? "(accepted)" : printed;
+  if (parsed) return "(accepted)";
+  // One line, led by the file and the line where the parser found the fault.
+  const size_t colon = printed.find(": ", path.size());
+  bool one_line = printed.find('\n') == printed.size() - 1 && colon != std::string::npos;
+  if (printed.rfind(path + ":", 0) != 0 || !one_line) return "(not PATH:LINE: ...) " + printed;
+  return printed.substr(colon + 2, printed.size() - colon - 3);
 }
 
 Settings sentinel_settings() {

@@ -55,8 +55,8 @@ class ConfigFileTest : public ::testing::Test {
   // Success when a file holding text parses and prints nothing.
   ::testing::AssertionResult accepts(std::string_view text);
 
-  // What opening a file holding text printed when it was refused, or
-  // "(accepted)" when it parsed.
+  // What opening a file holding text printed when it was refused, without
+  // the "PATH:LINE: " before it and the line end, or "(accepted)" when it parsed.
   std::string refusal(std::string_view text);
 
   ScratchDir dir_;

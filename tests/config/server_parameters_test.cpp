@@ -72,7 +72,8 @@ TEST_F(ServerParametersTest, LongTextsAreCutToTheirFields) {
 // parameters as well.
 TEST_F(ServerParametersTest, InvalidFileLeavesTheRecordAlone) {
   EXPECT_FALSE(load("port = 7001\natalla default { mfk = \"ABC\" }\n"));
-  EXPECT_EQ(output_.take(), "keys must be 16, 32, or 48 hex digits in length");
+  EXPECT_EQ(output_.take(),
+            dir_.path_of("atalla.conf") + ":2: keys must be 16, 32, or 48 hex digits in length\n");
   EXPECT_STREQ(params_.interface_name, "stale-interface");
   EXPECT_EQ(params_.port, 1234);
   EXPECT_STREQ(params_.logfile, "stale-logfile");

@@ -1,6 +1,7 @@
 // Splitting, dispatch, the field-count rule, the echo command and error replies.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "crypto/key_cache.h"
@@ -17,11 +18,9 @@ namespace {
 std::string run(std::string request, const Settings& s = Settings{}, KeyCache* keys = nullptr) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  if (keys != nullptr) {
-    dispatch_request(s, *keys, request.data(), static_cast<int32_t>(request.size()), r);
-  } else {
-    dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
-  }
+  KeyCache fresh;
+  dispatch_request(s, keys ? *keys : fresh, request.data(), static_cast<int32_t>(request.size()),
+                   r);
   return std::string(r.view());
 }
 
@@ -57,6 +56,35 @@ TEST(Dispatch, UnknownCodesAndCaseOfCodes) {
   // Field 0 is compared whole.
   EXPECT_EQ(run("<000#x#>"), "<00#230035#>\r\n");
   EXPECT_EQ(run("<0#x#>"), "<00#230035#>\r\n");
+}
+
+// Each catalogue row answers its code in upper case, refuses a request one
+// field short with its minimum, and command_of_request finds the same row.
+TEST(Dispatch, CatalogueRowsAnswerTheirCodes) {
+  KeyCache keys;
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    const CommandInfo& row = kCommandCatalog[i];
+    std::string request = "<" + std::string(written_code(row.code).view()) + "#";
+    request.append(static_cast<size_t>(row.min_fields - 2), '#') += '>';
+    SCOPED_TRACE(request);
+    char reply[64];
+    ReplyBuffer r{reply, 0};
+    std::string copy = request;
+    EXPECT_EQ(dispatch_request(Settings{}, keys, copy.data(), static_cast<int32_t>(copy.size()), r),
+              i);
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "<00#04%02d35#>\r\n", row.min_fields);
+    EXPECT_EQ(r.view(), expected);
+    EXPECT_EQ(command_of_request(request), i);
+  }
+  for (std::string request : {"<>", "<#>", "<zz#>", "<31>", "<31>#x#"}) {
+    EXPECT_EQ(command_of_request(request), kCommandCount) << request;
+    char reply[64];
+    ReplyBuffer r{reply, 0};
+    EXPECT_EQ(
+        dispatch_request(Settings{}, keys, request.data(), static_cast<int32_t>(request.size()), r),
+        kCommandCount);
+  }
 }
 
 TEST(Dispatch, Opt23EndsRepliesAtTheBracket) {

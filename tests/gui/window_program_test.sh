@@ -2,23 +2,27 @@
 # Palisim002 with a display: it opens a window instead of running headless,
 # prints its statistics on SIGUSR1 and goes on, and ends with status 0 on
 # SIGTERM, both in its window and while the missing-file message waits.
-# Runs itself again under xvfb-run.
+# Runs on an X server of its own.
 # Usage: window_program_test.sh PALISIM002 CONFIG
 set -uo pipefail
 binary=$1
 config=$2
 
-if [ "${3:-}" != "--on-display" ]; then
-  exec xvfb-run -a "$0" "$binary" "$config" --on-display
-fi
-
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+number=$(mktemp)
+trap 'rm -f "$out" "$number"; [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid"' EXIT
 fail() {
   echo "FAIL: $*"
   cat "$out"
   exit 1
 }
+
+# Xvfb picks a free display itself and writes its number once it accepts
+# clients, so suites running side by side never race for one.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$number" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$number" ] && break || sleep 0.1; done
+export DISPLAY=":$(cat "$number")"
 
 # Starts the program with the given configuration, waits for its window,
 # leaves it alone for a moment, then sends SIGTERM.

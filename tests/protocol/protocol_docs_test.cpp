@@ -16,6 +16,7 @@
 #include "crypto/check_value.h"
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
+#include "crypto/key_cache.h"
 #include "crypto/wrapping_key.h"
 #include "dispatch/command_table.h"
 #include "server/connection.h"
@@ -180,7 +181,8 @@ bool load_example_settings(const std::vector<std::string>& changes, Settings& s)
 std::string dispatch(const Settings& s, std::string request) {
   char reply[6144];
   ReplyBuffer r{reply, 0};
-  dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
+  KeyCache keys;
+  dispatch_request(s, keys, request.data(), static_cast<int32_t>(request.size()), r);
   return std::string(r.view());
 }
 
@@ -203,17 +205,12 @@ std::string unescape(const std::string& text) {
 std::string stream_reply(const Example& e) {
   Settings s;
   if (!load_example_settings(e.settings, s)) return "configuration refused";
-  auto table = std::make_unique<ConnectionTable>();
-  Connection* c = open_connection_slot(*table, -1, s);
-  if (!c) return "no connection slot";
+  auto c = std::make_unique<Connection>();
+  c->open(-1, s, {});
   std::string bytes = unescape(e.request);
   if (bytes.size() > static_cast<size_t>(kInputCapacity)) return "more than one input buffer";
-  std::copy(bytes.begin(), bytes.end(), c->bufs->input);
-  c->in_len = static_cast<int32_t>(bytes.size());
-  process_input_lines(*c);
-  std::string out(c->bufs->output + c->out_start, static_cast<size_t>(c->out_len - c->out_start));
-  c->bufs.reset();  // the socket -1 was never opened, so the slot is not closed
-  return out;
+  c->on_received(bytes, 0);
+  return std::string(c->pending_output());
 }
 
 bool is_hex_digit(char c) {

@@ -115,8 +115,8 @@ TEST(Faults, ConfigurationThatWouldStallTheParserIsRefused) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     std::string text = diag.text();
-    EXPECT_NE(text.find(std::string(file.path()) + "' could not be read\n"), std::string::npos);
-    EXPECT_NE(text.find(" has no MFK; commands that need one will fail.\n"), std::string::npos);
+    EXPECT_NE(text.find(" has no MFK: " + std::string(file.path()) + " could not be read.\n"),
+              std::string::npos);
   }
 }
 

@@ -28,22 +28,15 @@ using Clock = std::chrono::steady_clock;
 std::string served(const std::vector<std::string>& rules, const std::string& input,
                    uint64_t start = 1, CommandStats* stats = nullptr,
                    RequestTrace* trace = nullptr) {
-  auto table = std::make_unique<ConnectionTable>();
-  Connection* c = open_connection_slot(*table, -1, sample_settings());
-  InjectRules& inject = c->bufs->inject;
+  InjectRules inject;
   for (const std::string& text : rules) {
     std::string error;
     EXPECT_TRUE(parse_inject_rule(text, inject.rules[static_cast<size_t>(inject.count++)], error));
   }
-  c->random_state = start;
-  c->stats = stats;
-  c->trace = trace;
-  std::copy(input.begin(), input.end(), c->bufs->input);
-  c->in_len = static_cast<int32_t>(input.size());
-  process_input_lines(*c);
-  std::string out(c->bufs->output + c->out_start, static_cast<size_t>(c->out_len - c->out_start));
-  close_connection_slot(*c);
-  return out;
+  auto c = std::make_unique<Connection>();
+  c->open(-1, sample_settings(), {"", stats, trace, &inject, start});
+  c->on_received(input, 0);
+  return std::string(c->pending_output());
 }
 
 TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {

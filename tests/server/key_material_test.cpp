@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -112,8 +113,9 @@ struct DispatchJob {
 void dispatch_job(void* arg) {
   auto* job = static_cast<DispatchJob*>(arg);
   ReplyBuffer r{std::span<char>(job->reply), 0};
-  dispatch_request(*job->settings, job->request.data(), static_cast<int32_t>(job->request.size()),
-                   r);
+  KeyCache keys;
+  dispatch_request(*job->settings, keys, job->request.data(),
+                   static_cast<int32_t>(job->request.size()), r);
   job->reply_len = r.len;
 }
 
@@ -155,7 +157,8 @@ TEST(KeyMaterial, HandlersWriteNothingBeyondTheReply) {
     std::vector<char> reply(kReplyCapacity, '\x5A');
     ReplyBuffer r{std::span<char>(reply), 0};
     std::string text = sample.text;
-    dispatch_request(s, text.data(), static_cast<int32_t>(text.size()), r);
+    KeyCache keys;
+    dispatch_request(s, keys, text.data(), static_cast<int32_t>(text.size()), r);
     ASSERT_GT(r.len, 0) << sample.name;
     EXPECT_EQ(std::string(reply.begin() + r.len, reply.end()),
               std::string(reply.size() - static_cast<size_t>(r.len), '\x5A'))
@@ -166,13 +169,9 @@ TEST(KeyMaterial, HandlersWriteNothingBeyondTheReply) {
 // Sends what the connection has queued and reads it on the peer's side.
 void deliver(Connection& c, int peer) {
   char buf[65536];
-  while (c.has_output()) {
-    ASSERT_EQ(write_to_connection(c), kKeep);
+  while (!c.pending_output().empty()) {
+    ASSERT_EQ(c.on_writable(0), Verdict::kKeep);
     while (recv(peer, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-    }
-    if (c.resume) {
-      c.resume = false;
-      process_input_lines(c);
     }
   }
 }
@@ -182,24 +181,22 @@ TEST(KeyMaterial, ConnectionBuffersHoldNoSecretOnceRepliesAreSent) {
   SecretPieces secrets(s);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-  ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], s);
-  ASSERT_NE(c, nullptr);
+  auto c = std::make_unique<Connection>();
+  c->open(pair[0], s, {});
   // A clear PIN in a request, then one in a reply, then short requests.
   const std::string& pin_in_request = sample_text("30_twelve_digits_echo");
   const std::string& pin_in_reply = sample_text("90_eight_digits");
   ASSERT_FALSE(pin_in_request.empty() || pin_in_reply.empty());
   const std::string stream = pin_in_request + "\r" + pin_in_reply + "\r<00#a#>\r<zz#>\r";
-  std::memcpy(c->bufs->input, stream.data(), stream.size());
-  c->in_len = static_cast<int32_t>(stream.size());
-  process_input_lines(*c);
+  c->on_received(stream, 0);
   deliver(*c, pair[1]);
-  EXPECT_EQ(c->in_len, 0);
+  EXPECT_EQ(c->input_room(), kInputCapacity);
 
-  EXPECT_EQ(joined(secrets.find_in({c->bufs->input, sizeof c->bufs->input})), "");
-  EXPECT_EQ(joined(secrets.find_in({c->bufs->output, sizeof c->bufs->output})), "");
-  EXPECT_EQ(joined(secrets.find_in({c->bufs->reply, sizeof c->bufs->reply})), "");
-  close_connection_slot(*c);
+  const ConnectionBuffers& bufs = *c->buffers();
+  EXPECT_EQ(joined(secrets.find_in({bufs.input, sizeof bufs.input})), "");
+  EXPECT_EQ(joined(secrets.find_in({bufs.output, sizeof bufs.output})), "");
+  EXPECT_EQ(joined(secrets.find_in({bufs.reply, sizeof bufs.reply})), "");
+  c->close(CloseCause::kPeerClosed);
   close(pair[1]);
 }
 
@@ -236,25 +233,22 @@ TEST(KeyMaterial, ClosingAConnectionLeavesNoKeyItsCacheHeld) {
   SecretPieces secrets(settings);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-  ConnectionTable table;
-  Connection* c = open_connection_slot(table, pair[0], settings);
-  ASSERT_NE(c, nullptr);
+  auto c = std::make_unique<Connection>();
+  c->open(pair[0], settings, {});
   for (const SampleRequest& sample : sample_requests()) {
     const std::string line = sample.text + "\r";
-    if (!sample.valid() || line.size() > sizeof c->bufs->input) continue;
-    std::memcpy(c->bufs->input, line.data(), line.size());
-    c->in_len = static_cast<int32_t>(line.size());
-    process_input_lines(*c);
+    if (!sample.valid() || line.size() > static_cast<size_t>(kInputCapacity)) continue;
+    c->on_received(line, 0);
     deliver(*c, pair[1]);
   }
-  const KeyCache& keys = c->bufs->keys;
+  const KeyCache& keys = c->buffers()->keys;
   EXPECT_NE(joined(secrets.find_in({reinterpret_cast<const char*>(&keys), sizeof keys})), "")
       << "the cache holds keys while the connection is open";
 
   std::vector<char> freed(sizeof(ConnectionBuffers));
   freed_copy = &freed;
-  watched_block = c->bufs.get();
-  close_connection_slot(*c);
+  watched_block = c->buffers();
+  c->close(CloseCause::kPeerClosed);
   close(pair[1]);
   EXPECT_EQ(watched_block, nullptr) << "the buffers were freed";
   EXPECT_EQ(joined(secrets.find_in({freed.data(), freed.size()})), "");

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "server/connection.h"
 #include "free_port.h"
+#include "server/connection.h"
+#include "server/listener.h"
 #include "test_client.h"
 
 namespace palisim::testing {

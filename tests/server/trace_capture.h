@@ -21,21 +21,16 @@ namespace palisim::testing {
 inline std::string served_trace(const std::vector<std::string>& chunks, TraceMode mode,
                                 CommandStats* stats = nullptr) {
   const Settings settings = sample_settings();
-  auto table = std::make_unique<ConnectionTable>();
+  auto c = std::make_unique<Connection>();
   auto trace = std::make_unique<RequestTrace>(mode);
   DiagCapture diag;
-  // No socket: closing the slot then closes nothing.
-  Connection* c = open_connection_slot(*table, -1, settings);
-  c->trace = mode == TraceMode::kOff ? nullptr : trace.get();
-  c->stats = stats;
-  std::snprintf(c->peer, sizeof c->peer, "127.0.0.1:4000");
+  // No socket: closing the connection then closes nothing.
+  c->open(-1, settings, {"127.0.0.1:4000", stats, mode == TraceMode::kOff ? nullptr : trace.get()});
   for (const std::string& chunk : chunks) {
-    std::copy(chunk.begin(), chunk.end(), c->bufs->input + c->in_len);
-    c->in_len += static_cast<int32_t>(chunk.size());
-    process_input_lines(*c);
-    c->out_start = c->out_len = 0;
+    c->on_received(chunk, 0);
+    c->discard_output();
   }
-  close_connection_slot(*c);
+  c->close(CloseCause::kPeerClosed);
   return diag.text();
 }
 

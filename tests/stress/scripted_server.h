@@ -1,7 +1,8 @@
-// A one-connection loopback server whose answers the test scripts: replies
-// held and merged into one send, cut into small pieces, cut off after a few
-// answers, or the connection closed or reset mid-run. It records what the
-// client sent and when the client left.
+// A loopback server whose answers the test scripts: replies held and merged
+// into one send, cut into small pieces, delayed, chosen by the request,
+// cut off after a few answers, or the connection closed or reset mid-run;
+// several connections, and more turned away at once. It records what the
+// clients sent and when they left.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,8 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace palisim::stress::testing {
 
@@ -29,6 +33,11 @@ struct ServerScript {
   int close_after_requests = -1;  // end the connection once this many have arrived; -1: never
   bool reset = false;             // end it with a reset instead of an end of stream
   int receive_buffer = 0;         // SO_RCVBUF of the connection; 0: the system's default
+  int connections = 1;            // connections served at once
+  int turned_away = 0;            // connections accepted after those and closed at once
+  int delay_ms = 0;               // pause before each reply
+  // Replies to requests that start with the first text; others get reply.
+  std::vector<std::pair<std::string, std::string>> replies_by_start;
 };
 
 struct ServerRecord {
@@ -53,7 +62,7 @@ class ScriptedServer {
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    listen(listener_, 4);
+    listen(listener_, 1024);
     socklen_t len = sizeof sa;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
     port_ = ntohs(sa.sin_port);
@@ -79,53 +88,113 @@ class ScriptedServer {
   static constexpr int kIdleMs = 10000;
   static constexpr int kQuietMs = 200;
 
+  struct Peer {
+    int fd;
+    int waiting = 0;                // requests not yet answered
+    std::string line;               // the request being received
+    std::vector<const char*> owed;  // the replies of the waiting requests
+  };
+
   void serve() {
-    pollfd lp{listener_, POLLIN, 0};
-    if (poll(&lp, 1, kIdleMs) != 1) return;
-    int fd = accept(listener_, nullptr, nullptr);
-    if (fd < 0) return;
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    int waiting = 0;
-    char buf[4096];
+    std::vector<Peer> peers;
+    int accepted = 0;
+    int total = script_.connections + script_.turned_away;
     for (;;) {
-      pollfd p{fd, POLLIN, 0};
-      int ready = poll(&p, 1, waiting > 0 ? kQuietMs : kIdleMs);
-      if (ready < 0 || (ready == 0 && waiting == 0)) break;
+      std::vector<pollfd> fds{{listener_, static_cast<short>(accepted < total ? POLLIN : 0), 0}};
+      bool waiting = false;
+      for (const Peer& p : peers) {
+        fds.push_back({p.fd, POLLIN, 0});
+        waiting = waiting || p.waiting > 0;
+      }
+      if (peers.empty() && accepted == total) break;
+      int ready = poll(fds.data(), fds.size(), waiting ? kQuietMs : kIdleMs);
+      if (ready < 0 || (ready == 0 && !waiting)) break;
       if (ready == 0) {
-        answer(fd, waiting);
+        for (Peer& p : peers)
+          answer(p);
         continue;
       }
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) {
-        note_client_end();
-        break;
-      }
-      record_.received.append(buf, static_cast<size_t>(n));
-      auto lines = static_cast<int>(std::count(buf, buf + n, '\r'));
-      record_.requests += lines;
-      waiting += lines;
-      record_.max_waiting = std::max(record_.max_waiting, waiting);
-      if (waiting >= script_.batch) answer(fd, waiting);
-      if (script_.close_after_requests >= 0 && record_.requests >= script_.close_after_requests) {
-        if (script_.reset) {
-          linger hard{1, 0};
-          setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      if (fds[0].revents & POLLIN) {
+        int fd = accept(listener_, nullptr, nullptr);
+        if (fd >= 0 && accepted++ < script_.connections) {
+          int one = 1;
+          setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+          peers.push_back(Peer{fd, 0, {}, {}});
+        } else if (fd >= 0) {
+          close(fd);
         }
-        break;
+      }
+      for (size_t i = fds.size() - 1; i > 0; --i) {
+        if (fds[i].revents != 0 && !serve_readable(peers[i - 1])) {
+          close(peers[i - 1].fd);
+          peers.erase(peers.begin() + static_cast<long>(i - 1));
+        }
       }
     }
-    close(fd);
+    for (const Peer& p : peers)
+      close(p.fd);
+  }
+
+  // False when the connection is over.
+  bool serve_readable(Peer& p) {
+    char buf[4096];
+    ssize_t n = recv(p.fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      note_client_end();
+      return false;
+    }
+    record_.received.append(buf, static_cast<size_t>(n));
+    for (const char* c = buf; c < buf + n; ++c) {
+      if (*c != '\r') {
+        if (*c != '\n') p.line += *c;
+        continue;
+      }
+      p.owed.push_back(reply_to(p.line));
+      p.line.clear();
+      ++record_.requests;
+      ++p.waiting;
+    }
+    record_.max_waiting = std::max(record_.max_waiting, p.waiting);
+    if (p.waiting >= script_.batch) answer(p);
+    if (script_.close_after_requests >= 0 && record_.requests >= script_.close_after_requests) {
+      if (script_.reset) {
+        linger hard{1, 0};
+        setsockopt(p.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      }
+      return false;
+    }
+    return true;
+  }
+
+  const char* reply_to(const std::string& request) const {
+    for (const auto& [start, reply] : script_.replies_by_start) {
+      if (request.compare(0, start.size(), start) == 0) return reply.c_str();
+    }
+    return script_.reply;
   }
 
   // Answers the waiting requests, up to the answer limit; the rest go unanswered.
-  void answer(int fd, int& waiting) {
-    int n = waiting;
+  void answer(Peer& p) {
+    int fd = p.fd;
+    int n = p.waiting;
     if (script_.answer_limit >= 0) n = std::min(n, script_.answer_limit - record_.replies);
-    waiting = 0;
+    p.waiting = 0;
     std::string out;
-    for (int i = 0; i < n; ++i)
-      out += script_.reply;
+    for (int i = 0; i < n; ++i) {
+      if (script_.delay_ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(script_.delay_ms));
+        out += p.owed[static_cast<size_t>(i)];
+        send_reply(fd, out);
+        out.clear();
+      } else {
+        out += p.owed[static_cast<size_t>(i)];
+      }
+    }
+    p.owed.clear();
+    send_reply(fd, out);
+  }
+
+  void send_reply(int fd, const std::string& out) {
     bool in_pieces = script_.piece_len != 0 || script_.cut_at_marks;
     for (size_t at = 0; at < out.size();) {
       size_t end = next_cut(out, at);

@@ -1,4 +1,5 @@
 #include "expected_reply.h"
+#include "crypto/key_cache.h"
 
 #include "crypto/hex.h"
 #include "dispatch/command_table.h"
@@ -10,7 +11,8 @@ namespace {
 std::string dispatch_once(const Settings& s, std::string request) {
   char buf[6144];
   ReplyBuffer r{buf, 0};
-  dispatch_request(s, request.data(), static_cast<int32_t>(request.size()), r);
+  KeyCache keys;
+  dispatch_request(s, keys, request.data(), static_cast<int32_t>(request.size()), r);
   return std::string(r.view());
 }
 

@@ -1,6 +1,7 @@
 // Expected replies: exact where dispatch answers alike twice, shape-only
 // over the fields that carry fresh random values.
 #include "expected_reply.h"
+#include "crypto/key_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,8 @@ TEST(ExpectedReply, FreshKeyComparesByShape) {
   ReplyBuffer r{buf, 0};
   std::string other;
   do {
-    dispatch_request(s, text.data(), static_cast<int32_t>(text.size()), r);
+    KeyCache keys;
+    dispatch_request(s, keys, text.data(), static_cast<int32_t>(text.size()), r);
     other.assign(r.view());
     text = sample_text("10_double");
   } while (other == want.sample());

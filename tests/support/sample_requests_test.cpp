@@ -1,6 +1,7 @@
 // Every sample request gets the reply it claims, under the configuration it
 // is meant for, so the soak test and the fuzz corpora start from known ground.
 #include "sample_requests.h"
+#include "crypto/key_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,8 @@ namespace {
 std::string reply_to(const Settings& s, std::string text) {
   char buf[6144];
   ReplyBuffer r{buf, 0};
-  dispatch_request(s, text.data(), static_cast<int32_t>(text.size()), r);
+  KeyCache keys;
+  dispatch_request(s, keys, text.data(), static_cast<int32_t>(text.size()), r);
   return std::string(r.view());
 }
 

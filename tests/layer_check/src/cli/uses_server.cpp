@@ -1,3 +1,3 @@
-// Planted for the layer check test: the tool may use the commands but no server.
-#include "commands/dukpt.h"
+// Planted for the layer check test: the tool may use the payment algorithms but no server.
+#include "payments/dukpt.h"
 #include "server/server.h"

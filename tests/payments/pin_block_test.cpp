@@ -1,6 +1,6 @@
 // ISO 9564 PIN blocks: format 0 built, formats 0 and 3 taken apart, and the
 // PIN fault character.
-#include "commands/pin_block.h"
+#include "payments/pin_block.h"
 
 #include <gtest/gtest.h>
 
@@ -134,9 +134,7 @@ TEST(PinBlock, FaultCharacterIsOpta1ForLengthOnly) {
       {kPinBadDigit, 'L', 'S'},  {kPinBadDigit, 'S', 'S'},
   };
   for (const Row& row : rows) {
-    Settings s;
-    s.pin_sanity = row.opta1;
-    EXPECT_EQ(pin_fault_character(row.result, s), row.expected)
+    EXPECT_EQ(pin_fault_character(row.result, row.opta1), row.expected)
         << "result " << row.result << ", opta1 " << row.opta1;
   }
 }

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "protocol/settings.h"
-
 namespace palisim {
 
 inline constexpr int kPinBlockLen = 8;
@@ -53,8 +51,8 @@ void build_pin_block_format3(std::string_view pin, std::string_view account, uin
 // written for kPinValid and kPinBadDigit only.
 PinCheckResult extract_pin(const uint8_t clear[8], std::string_view account, PinText& pin);
 
-// The character that reports a failed check: opta1 ('S' or 'L') for a bad
-// length, 'S' for every other fault.
-char pin_fault_character(PinCheckResult result, const Settings& s);
+// The character that reports a failed check: length_fault (the device's
+// opta1, 'S' or 'L') for a bad length, 'S' for every other fault.
+char pin_fault_character(PinCheckResult result, char length_fault);
 
 }  // namespace palisim

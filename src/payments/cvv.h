@@ -9,8 +9,6 @@
 
 namespace palisim {
 
-// Card verification keys (commands 5D and 5E).
-inline constexpr std::string_view kCardKeyHeaders = "1CDNE0001CDNN0001CDGE0001CDGN000";
 inline constexpr size_t kMaxCardDataLen = 32;
 
 // 16 decimal characters and a NUL.

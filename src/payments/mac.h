@@ -8,8 +8,6 @@
 
 namespace palisim {
 
-// MAC keys (commands 98 and 99).
-inline constexpr std::string_view kMacKeyHeaders = "1MDNE0001MDNN0001MDGE0001MDGN000";
 inline constexpr int32_t kMaxMacAlgorithm = 7;
 inline constexpr int32_t kDefaultMacAlgorithm = 1;
 // ANSI X9.19: single DES under the key's first 8 bytes, the whole key for the

@@ -1,9 +1,9 @@
-#include "commands/cvv.h"
+#include "payments/cvv.h"
 
 #include <cstdint>
 
-#include "commands/decimalise.h"
 #include "crypto/des.h"
+#include "payments/decimalise.h"
 
 namespace palisim {
 

@@ -1,4 +1,4 @@
-#include "commands/mac.h"
+#include "payments/mac.h"
 
 namespace palisim {
 

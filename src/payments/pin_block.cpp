@@ -1,4 +1,4 @@
-#include "commands/pin_block.h"
+#include "payments/pin_block.h"
 
 #include <cstring>
 
@@ -98,8 +98,8 @@ PinCheckResult extract_pin(const uint8_t clear[8], std::string_view account, Pin
   return digits_ok ? kPinValid : kPinBadDigit;
 }
 
-char pin_fault_character(PinCheckResult result, const Settings& s) {
-  return result == kPinBadLength ? s.pin_sanity : 'S';
+char pin_fault_character(PinCheckResult result, char length_fault) {
+  return result == kPinBadLength ? length_fault : 'S';
 }
 
 }  // namespace palisim

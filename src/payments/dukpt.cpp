@@ -1,12 +1,12 @@
-#include "commands/dukpt.h"
+#include "payments/dukpt.h"
 
 #include <cstring>
 
-#include "commands/pin_block.h"
 #include "crypto/des.h"
 #include "crypto/hex.h"
 #include "crypto/key.h"
 #include "crypto/secure_zero.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 

@@ -1,6 +1,6 @@
-#include "commands/decimalise.h"
+#include "payments/decimalise.h"
 
-#include "commands/pin_block.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 

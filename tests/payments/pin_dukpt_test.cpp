@@ -1,7 +1,7 @@
 // DUKPT on the receiving side: the published ANSI X9.24-1 Annex A test data,
 // counters OpenSSL-checked where no published value exists, base derivation
 // keys of every length, the mode choice and the key serial number.
-#include "commands/dukpt.h"
+#include "payments/dukpt.h"
 
 #include <gtest/gtest.h>
 

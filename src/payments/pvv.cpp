@@ -1,8 +1,8 @@
-#include "commands/pvv.h"
+#include "payments/pvv.h"
 
-#include "commands/decimalise.h"
-#include "commands/pin_block.h"
 #include "crypto/secure_zero.h"
+#include "payments/decimalise.h"
+#include "payments/pin_block.h"
 
 namespace palisim {
 

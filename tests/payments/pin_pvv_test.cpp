@@ -1,5 +1,5 @@
 // The Visa PIN verification value.
-#include "commands/pvv.h"
+#include "payments/pvv.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,256 @@
+#include "server/event_loop.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+#include "crypto/check_value.h"
+#include "server/counter_exchange.h"
+#include "server/diag.h"
+#include "server/fault_injection.h"
+#include "server/request_trace.h"
+#include "server/stop_signal.h"
+
+namespace palisim {
+
+namespace {
+
+int64_t monotonic_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void take_earlier(int64_t& deadline, int64_t due) {
+  if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
+}
+
+// The message a close reports the socket's pending error with; none when
+// the connection closed of its own accord.
+const char* close_message(CloseCause cause) {
+  switch (cause) {
+    case CloseCause::kSocketError:
+      return "General socket error";
+    case CloseCause::kPeerClosed:
+    case CloseCause::kReadFailed:
+    case CloseCause::kOverlong:
+      return "Read error";
+    case CloseCause::kWriteFailed:
+      return "Write error";
+    case CloseCause::kNone:
+    case CloseCause::kInjected:
+    case CloseCause::kIdle:
+    case CloseCause::kStopped:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+EventLoop::EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop,
+                     SettingsSource source)
+    : listener_(listener),
+      hooks_(hooks),
+      stop_(stop),
+      settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
+      random_state_(static_cast<uint64_t>(monotonic_ms())),
+      exchange_(hooks ? hooks->counters : nullptr) {
+  if (hooks_ && hooks_->trace != TraceMode::kOff) {
+    trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+  }
+}
+
+EventLoop::~EventLoop() = default;
+
+int EventLoop::build_poll_set() {
+  int n = 0;
+  fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
+  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  if (exchange_) fds_[n++] = {exchange_->request_fd(), POLLIN, 0};
+  first_connection_ = n;
+  deadline_ms_ = listener_.deadline_ms();
+  for (Connection& c : table_) {
+    if (!c.in_use()) continue;
+    take_earlier(deadline_ms_, c.deadline_ms());
+    owners_[n] = &c;
+    fds_[n++] = {c.fd(), c.poll_events(), 0};
+  }
+  return n;
+}
+
+bool EventLoop::run() {
+  bool asked = false;
+  if (exchange_) exchange_->set_serving(true);
+  for (;;) {
+    int n = build_poll_set();
+    // Without a deadline the loop sleeps until something happens.
+    int timeout = -1;
+    if (deadline_ms_ != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    }
+    trace("preparing to select()...\n");
+    diag_flush();
+    if (int out = diag_waiting_fd(); out >= 0) {
+      owners_[n] = nullptr;
+      fds_[n++] = {out, POLLOUT, 0};
+    }
+    int ready = poll(fds_.data(), static_cast<nfds_t>(n), timeout);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      report_socket_error("select() failed", errno);
+      break;
+    }
+    trace("select() returned...\n");
+    if (stop_ && (fds_[1].revents & POLLIN)) {
+      asked = true;
+      break;
+    }
+    int64_t now = monotonic_ms();
+    listener_.on_deadline(now);
+    short lrev = fds_[0].revents;
+    if (lrev & POLLIN) {
+      diag("Listening socket signalled...\n");
+      int fd = -1;
+      sockaddr_in peer{};
+      Listener::Outcome got = listener_.accept(now, fd, peer);
+      if (got == Listener::Outcome::kFailed) break;
+      if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, now);
+    } else if (lrev & (POLLERR | POLLHUP | POLLNVAL)) {
+      report_socket_error("Exception on listening socket", pending_error(listener_.fd()));
+      break;
+    }
+    if (exchange_ && (fds_[first_connection_ - 1].revents & POLLIN)) publish_counters();
+    for (int i = first_connection_; i < n; ++i) {
+      if (fds_[i].revents && owners_[i]) serve(*owners_[i], fds_[i].revents, now);
+    }
+    if (deadline_ms_ != 0 && now >= deadline_ms_) {
+      for (Connection& c : table_) {
+        if (c.in_use() && c.on_deadline(now) == Verdict::kClose) {
+          close_connection(c, c.close_cause());
+        }
+      }
+    }
+  }
+  for (Connection& c : table_) {
+    if (c.in_use()) {
+      count_close(c, CloseCause::kStopped);
+      if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+      c.close(CloseCause::kStopped);
+    }
+  }
+  if (exchange_) {
+    publish_counters();
+    exchange_->set_serving(false);
+  }
+  return asked;
+}
+
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, int64_t now_ms) {
+  settings_.refresh();
+  if (exchange_) {
+    ++counters_.accepted;
+    note_settings();
+  }
+  Connection* c = nullptr;
+  for (Connection& slot : table_) {
+    if (!slot.in_use()) {
+      c = &slot;
+      break;
+    }
+  }
+  if (!c) {
+    diag("dumping connection; too many or can't init processor...\n");
+    close(fd);
+    if (exchange_) ++counters_.closed[kShedAllSlotsInUse];
+    return;
+  }
+  char addr[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+  char name[24];
+  std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
+  ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
+  setup.now_ms = now_ms;
+  setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  if (exchange_) {
+    setup.counters = &counters_;
+    ++counters_.open;
+  }
+  if (settings_.inject_rules().count != 0) {
+    setup.inject = &settings_.inject_rules();
+    setup.random_state = next_random(random_state_);
+  }
+  c->open(fd, settings_.settings(), setup);
+  if (!settings_.settings().mfk_present) {
+    diag("Socket %d has no MFK: %s.\n", fd, settings_.no_mfk_reason());
+  }
+  prepare_accepted_socket(fd);
+  if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
+}
+
+void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
+  Verdict verdict;
+  if (revents & (POLLERR | POLLNVAL)) {
+    close_connection(c, CloseCause::kSocketError);
+    return;
+  }
+  if (revents & (POLLIN | POLLHUP)) {
+    trace("Socket %d became readable; handling it.\n", c.fd());
+    verdict = c.on_readable(now_ms);
+  } else if (revents & POLLOUT) {
+    trace("Socket %d became writable; handling it.\n", c.fd());
+    verdict = c.on_writable(now_ms);
+  } else {
+    return;
+  }
+  if (verdict == Verdict::kClose) close_connection(c, c.close_cause());
+}
+
+void EventLoop::close_connection(Connection& c, CloseCause cause) {
+  int err = pending_error(c.fd());
+  const char* message = close_message(cause);
+  if (err != 0 && message) report_socket_error(message, err);
+  count_close(c, cause);
+  if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+  c.close(cause);
+}
+
+void EventLoop::count_close(const Connection& c, CloseCause cause) {
+  if (!exchange_) return;
+  ++counters_.closed[static_cast<size_t>(cause)];
+  --counters_.open;
+  counters_.key_cache_hits += c.buffers()->keys.hits();
+  counters_.key_cache_misses += c.buffers()->keys.misses();
+}
+
+// What the file gave the connections accepted last.
+void EventLoop::note_settings() {
+  settings_read_ = true;
+  counters_.config_loaded = settings_.loaded();
+  counters_.mfk_check = {'n', 'o', 'n', 'e'};
+  const Settings& s = settings_.settings();
+  if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
+}
+
+// The counters, with the key caches of open connections and the listener's sheds added.
+void EventLoop::publish_counters() {
+  if (!settings_read_) {
+    settings_.refresh();
+    note_settings();
+  }
+  LoopCounters now = counters_;
+  for (const Connection& c : table_) {
+    if (!c.in_use()) continue;
+    now.key_cache_hits += c.buffers()->keys.hits();
+    now.key_cache_misses += c.buffers()->keys.misses();
+  }
+  now.accepted += listener_.shed();
+  now.closed[kShedNoDescriptors] = listener_.shed();
+  exchange_->publish(now);
+}
+
+}  // namespace palisim

@@ -1,0 +1,60 @@
+// The server's one thread of work: polls the listener, the stop signal and
+// every connection, accepts, and tells each connection what is ready.
+#pragma once
+
+#include <poll.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "config/settings_cache.h"
+#include "server/connection.h"
+#include "server/listener.h"
+#include "server/loop_counters.h"
+#include "server/server.h"
+
+namespace palisim {
+
+class CounterExchange;
+class RequestTrace;
+class StopSignal;
+
+class EventLoop {
+ public:
+  EventLoop(int listener, ServerHooks* hooks, const StopSignal* stop, SettingsSource source);
+  ~EventLoop();
+
+  // Serves until stopped; false when the loop ended without being asked to.
+  bool run();
+
+ private:
+  int build_poll_set();
+  void accept_one(int fd, const sockaddr_in& peer, int64_t now_ms);
+  void serve(Connection& c, short revents, int64_t now_ms);
+  void close_connection(Connection& c, CloseCause cause);
+  void count_close(const Connection& c, CloseCause cause);
+  void note_settings();
+  void publish_counters();
+
+  Listener listener_;
+  ServerHooks* hooks_;
+  const StopSignal* stop_;
+  SettingsCache settings_;   // what each accepted connection starts with
+  int64_t deadline_ms_ = 0;  // the earliest deadline of the listener or a connection; 0 when none
+  uint64_t
+      random_state_;  // each connection with inject rules starts its generator from the next value
+  std::array<Connection, kMaxConnections> table_;
+  std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
+  CounterExchange* exchange_;            // null: nothing is counted
+  LoopCounters counters_;                // published to exchange_ when a reader asks
+  bool settings_read_ = false;           // settings_ has been refreshed once
+  int first_connection_ = 0;             // index of the first connection's poll entry
+  // Poll entries: the listener, the stop signal, a reader of the counters,
+  // one per connection open, then standard output while diagnostics wait for
+  // room in it.
+  std::array<pollfd, kMaxConnections + 4> fds_{};
+  std::array<Connection*, kMaxConnections + 4> owners_{};
+};
+
+}  // namespace palisim
