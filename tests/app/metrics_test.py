@@ -51,8 +51,8 @@ def scrape(address):
             for family in text_string_to_metric_families(text) for s in family.samples}
 
 
-def value(samples, name, **labels):
-    return samples.get((name, frozenset(labels.items())))
+def value(samples, metric, **labels):
+    return samples.get((metric, frozenset(labels.items())))
 
 
 def expect(got, want, what):
