@@ -11,7 +11,7 @@ packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev libgtest-dev libgm
 if [ "${1:-}" = "--headless" ]; then
   shift
 else
-  packages+=(qt6-base-dev xvfb xauth x11-utils)
+  packages+=(qt6-base-dev libxcb1-dev xvfb xauth x11-utils)
 fi
 packages+=("$@")
 missing=()

@@ -1,25 +1,37 @@
 #include "app/display_probe.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "protocol/escaped_text.h"
+
 namespace palisim {
 
 namespace {
 
-// A remote display that drops packets must not hold up the start for long.
+// A remote display that drops packets, or a listener that never speaks X,
+// must not hold up the start for long.
 constexpr int kConnectTimeoutMs = 2000;
+// Of a refusal's reason, what the line shows.
+constexpr size_t kReasonShown = 200;
 
 // Connects a stream socket and closes it again; returns 0 or the errno.
 int try_connect(int family, const sockaddr* address, socklen_t address_len) {
@@ -110,9 +122,65 @@ std::string reach_wayland(const char* name) {
   return reach_unix(std::string(runtime_dir) + "/" + name, false);
 }
 
+// The greeting runs in a child process: one that gets no answer is killed
+// when the time is up (a thread would stay blocked for good), the X
+// library's words on a refusal arrive through its standard error, and the
+// parent, with its signals at their defaults, ends on SIGTERM meanwhile.
+// Empty when the set-up completed.
+std::string greet_within(X11Greeting greet, const char* display) {
+  int said[2];
+  if (pipe2(said, O_CLOEXEC) != 0) return std::string("pipe: ") + std::strerror(errno);
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child == 0) {
+    // Gone with the parent, even when it is killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    dup2(said[1], STDERR_FILENO);
+    _exit(greet(display) ? 0 : 1);
+  }
+  close(said[1]);
+  if (child < 0) {
+    close(said[0]);
+    return std::string("fork: ") + std::strerror(errno);
+  }
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+  std::string reason;
+  bool ended = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd from_child{said[0], POLLIN, 0};
+    int n = poll(&from_child, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+    if (n < 0 && errno == EINTR) continue;
+    char buf[256];
+    ssize_t got = n > 0 ? read(said[0], buf, sizeof buf) : 0;
+    if (n <= 0 || got <= 0) {
+      ended = n > 0;
+      break;
+    }
+    reason.append(buf, static_cast<size_t>(got));
+    reason.resize(std::min(reason.size(), kReasonShown));
+  }
+  close(said[0]);
+  if (!ended) kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!ended) return "no answer to the X11 connection set-up within 2 seconds";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
+  while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back())))
+    reason.pop_back();
+  if (reason.empty()) return "the X11 connection set-up failed";
+  // The server's own words, kept to one line of text.
+  std::string shown(4 * reason.size() + 1, '\0');
+  shown.resize(escape_bytes(reason, shown));
+  return "the X server refused the connection: " + shown;
+}
+
 }  // namespace
 
-bool probe_display(std::string& why) {
+bool probe_display(std::string& why, X11Greeting greet) {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   bool have_x11 = x11 && *x11;
@@ -124,6 +192,7 @@ bool probe_display(std::string& why) {
   why = "No reachable display:";
   if (have_x11) {
     std::string failure = reach_x11(x11);
+    if (failure.empty() && greet) failure = greet_within(greet, x11);
     if (failure.empty()) return true;
     why += std::string(" DISPLAY '") + x11 + "' (" + failure + ")";
   }

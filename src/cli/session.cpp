@@ -8,6 +8,7 @@
 
 #include "client/explain.h"
 #include "client/request_text.h"
+#include "protocol/escaped_text.h"
 
 namespace palisim {
 
@@ -51,6 +52,7 @@ int Session::exchange(std::string_view line) {
   expected_ += static_cast<int>(requests.size());
   if (!connection_.send_line(line)) return connection_lost("send failed", received_, expected_);
   std::string reply;
+  std::string shown;
   for (std::string_view request : requests) {
     switch (connection_.read_reply(reply, kReplyTimeoutMs)) {
       case ReadResult::kReply:
@@ -61,10 +63,18 @@ int Session::exchange(std::string_view line) {
         return connection_lost("no reply within 30 seconds", received_, expected_);
       case ReadResult::kFailed:
         return connection_lost(std::strerror(errno), received_, expected_);
+      case ReadResult::kTooLong: {
+        char too_long[48];
+        std::snprintf(too_long, sizeof too_long, "reply longer than %zu bytes", kMaxReplyBytes);
+        return connection_lost(too_long, received_, expected_);
+      }
     }
     ++received_;
-    std::printf("%s\n", reply.c_str());
-    if (explain_) std::fputs(explain_reply(request, reply).c_str(), stdout);
+    // What the server sent reaches the terminal as text, never as control bytes.
+    shown.resize(4 * reply.size() + 1);
+    shown.resize(escape_bytes(reply, shown));
+    std::printf("%s\n", shown.c_str());
+    if (explain_) std::fputs(explain_reply(request, shown).c_str(), stdout);
     std::fflush(stdout);
   }
   return kExitOk;

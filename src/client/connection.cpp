@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace palisim {
@@ -55,6 +58,8 @@ bool ClientConnection::send_line(std::string_view line) {
 }
 
 ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
+  // A server that sends a byte now and then must not hold the client longer.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     const size_t open = pending_.find('<');
     const size_t close = open == std::string::npos ? open : pending_.find('>', open);
@@ -63,8 +68,14 @@ ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
       pending_.erase(0, close + 1);
       return ReadResult::kReply;
     }
+    // Bounded, so the searches above stay cheap too.
+    if (pending_.size() - (open == std::string::npos ? 0 : open) > kMaxReplyBytes) {
+      return ReadResult::kTooLong;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     pollfd p{fd_, POLLIN, 0};
-    int ready = poll(&p, 1, timeout_ms);
+    int ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return ReadResult::kFailed;
     if (ready == 0) return ReadResult::kTimedOut;

@@ -2,12 +2,17 @@
 // requests goes out with its carriage return, replies come back one by one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace palisim {
 
-enum class ReadResult { kReply, kClosed, kFailed, kTimedOut };
+enum class ReadResult { kReply, kClosed, kFailed, kTimedOut, kTooLong };
+
+// The longest reply read: a server of the protocol builds each reply in a
+// buffer of 5120 bytes, so more without a '>' is no such reply.
+inline constexpr size_t kMaxReplyBytes = 8192;
 
 class ClientConnection {
  public:
@@ -24,7 +29,8 @@ class ClientConnection {
   bool send_line(std::string_view line);
 
   // The next reply, from its '<' to its '>', without what surrounds it (the
-  // CR LF, or nothing with opt23). Waits at most timeout_ms for each read.
+  // CR LF, or nothing with opt23). Waits at most timeout_ms for the whole
+  // reply; kTooLong once kMaxReplyBytes arrived without one.
   ReadResult read_reply(std::string& reply, int timeout_ms);
 
  private:

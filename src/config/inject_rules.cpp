@@ -3,6 +3,8 @@
 
 #include <confuse.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
@@ -28,22 +30,12 @@ void read_inject_rule(cfg_t* section, InjectRule& rule) {
   rule.approve = cfg_getbool(section, "approve") == cfg_true;
 }
 
-// A command-line rule's refusal, kept for the caller. The parse that prints
-// it holds the parser lock, so one buffer serves every thread.
+// A command-line rule's refusal, kept for the caller. The reading that
+// prints it holds the parser lock, so one buffer serves every thread.
 char rule_refusal[256];
 
 void keep_rule_refusal(cfg_t*, const char* format, va_list args) {
   std::vsnprintf(rule_refusal, sizeof rule_refusal, format, args);
-}
-
-// Appends `name = "value"`, quoted so that '#', braces and spaces stay text.
-void append_setting(std::string& out, std::string_view name, std::string_view value) {
-  out.append(name).append(" = \"");
-  for (char ch : value) {
-    if (ch == '"' || ch == '\\') out += '\\';
-    out += ch;
-  }
-  out += "\"\n";
 }
 
 bool is_name(std::string_view name) {
@@ -53,6 +45,100 @@ bool is_name(std::string_view name) {
     if (!letter && ch != '_') return false;
   }
   return true;
+}
+
+bool is_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+}
+
+// Decimal digits without a zero leading others, at most 18 so the number
+// fits; with `fraction` also "D.DDD".
+bool is_decimal(std::string_view text, bool fraction) {
+  size_t point = fraction ? text.find('.') : text.npos;
+  std::string_view whole = text.substr(0, point);
+  if (!is_digits(whole) || whole.size() > 18 || (whole.size() > 1 && whole[0] == '0')) return false;
+  return point == text.npos || is_digits(text.substr(point + 1));
+}
+
+// How an item of a command-line rule is read, and the check the file's
+// parse applies to the same option.
+struct RuleItem {
+  const char* name;
+  enum class Form { kText, kWhole, kFraction, kSwitch } form;
+  cfg_validate_callback_t check;
+};
+
+constexpr RuleItem kRuleItems[] = {
+    {"probability", RuleItem::Form::kFraction, check_inject_probability},
+    {"latency_ms", RuleItem::Form::kWhole, check_inject_delay},
+    {"jitter_ms", RuleItem::Form::kWhole, check_inject_delay},
+    {"reply", RuleItem::Form::kText, check_inject_reply},
+    {"close", RuleItem::Form::kSwitch, nullptr},
+    {"approve", RuleItem::Form::kSwitch, nullptr},
+};
+
+// Sets the option to the value as written: no substitutions, no other
+// notations. False when the value is not of the option's form.
+bool set_literally(cfg_t* section, const RuleItem& item, std::string_view value) {
+  switch (item.form) {
+    case RuleItem::Form::kText:
+      return cfg_setstr(section, item.name, std::string(value).c_str()) == 0;
+    case RuleItem::Form::kSwitch:
+      if (value != "true" && value != "false") return false;
+      return cfg_setbool(section, item.name, value == "true" ? cfg_true : cfg_false) == 0;
+    case RuleItem::Form::kWhole: {
+      long number = 0;
+      if (!is_decimal(value, false)) return false;
+      std::from_chars(value.data(), value.data() + value.size(), number);
+      return cfg_setint(section, item.name, number) == 0;
+    }
+    case RuleItem::Form::kFraction: {
+      double number = 0;
+      if (!is_decimal(value, true)) return false;
+      std::from_chars(value.data(), value.data() + value.size(), number, std::chars_format::fixed);
+      return cfg_setfloat(section, item.name, number) == 0;
+    }
+  }
+  return false;
+}
+
+// Builds the one inject section of `cfg` from "CODE:NAME=VALUE,..." and
+// applies the file's checks in the order its parse would.
+bool read_rule_items(cfg_t* cfg, std::string_view text) {
+  cfg_t* section = cfg_addtsec(cfg, "inject", nullptr);
+  size_t colon = text.find(':');
+  if (!section || cfg_setstr(section, "command", std::string(text.substr(0, colon)).c_str()) != 0 ||
+      check_inject_command(section, cfg_getopt(section, "command")) != 0)
+    return false;
+  for (std::string_view rest = colon == text.npos ? "" : text.substr(colon + 1); !rest.empty();) {
+    std::string_view item = rest.substr(0, rest.find(','));
+    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+    size_t equals = item.find('=');
+    std::string name(item.substr(0, equals));
+    std::string_view value = equals == item.npos ? "true" : item.substr(equals + 1);
+    const RuleItem* known = std::find_if(std::begin(kRuleItems), std::end(kRuleItems),
+                                         [&](const RuleItem& r) { return name == r.name; });
+    if (name == "command") {
+      cfg_error(cfg, "the command is the code before the colon, not an item");
+      return false;
+    }
+    if (known == std::end(kRuleItems)) {
+      cfg_error(cfg, is_name(name) ? "no such option '%s'" : "'%s' is not NAME=VALUE",
+                std::string(is_name(name) ? name : item).c_str());
+      return false;
+    }
+    if (!set_literally(section, *known, value)) {
+      static constexpr const char* kForms[] = {"text", "a decimal number without leading zeros",
+                                               "a decimal number such as 0.25", "true or false"};
+      cfg_error(cfg, "inject %s must be %s, not '%.*s'", known->name,
+                kForms[static_cast<int>(known->form)], static_cast<int>(value.size()),
+                value.data());
+      return false;
+    }
+    if (known->check && known->check(section, cfg_getopt(section, known->name)) != 0) return false;
+  }
+  return check_inject_section(cfg, cfg_getopt(cfg, "inject")) == 0;
 }
 
 }  // namespace
@@ -97,41 +183,22 @@ void read_inject_rules(InjectRules& rules, cfg_t* cfg, const char* section_title
 }
 
 bool parse_inject_rule(std::string_view text, InjectRule& rule, std::string& error) {
-  std::string section = "inject {\n";
-  size_t colon = text.find(':');
-  append_setting(section, "command", text.substr(0, colon));
-  for (std::string_view rest = colon == text.npos ? "" : text.substr(colon + 1); !rest.empty();) {
-    std::string_view item = rest.substr(0, rest.find(','));
-    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
-    size_t equals = item.find('=');
-    std::string_view name = item.substr(0, equals);
-    if (!is_name(name)) {
-      char message[128];
-      std::snprintf(message, sizeof message, "'%.*s' is not NAME=VALUE",
-                    static_cast<int>(item.size()), item.data());
-      error = message;
-      return false;
-    }
-    append_setting(section, name, equals == item.npos ? "true" : item.substr(equals + 1));
-  }
-  section += "}\n";
-
   InjectOptions options = inject_options();
   cfg_opt_t root[] = {CFG_SEC("inject", options.data(), CFGF_MULTI), CFG_END()};
   std::lock_guard lock(parser_mutex());
   cfg_t* cfg = cfg_init(root, CFGF_NOCASE);
   if (!cfg) return false;
+  // Set before the section is made, which takes it over.
   cfg_set_error_function(cfg, keep_rule_refusal);
-  set_inject_checks(cfg, "inject");
   rule_refusal[0] = '\0';
-  bool parsed = cfg_parse_buf(cfg, section.c_str()) == CFG_SUCCESS;
-  if (parsed) {
+  bool read = read_rule_items(cfg, text);
+  if (read) {
     read_inject_rule(cfg_getnsec(cfg, "inject", 0), rule);
   } else {
     error = rule_refusal;
   }
   cfg_free(cfg);
-  return parsed;
+  return read;
 }
 
 }  // namespace palisim

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -26,6 +27,7 @@ struct PendingLines {
   size_t start = 0;            // first byte not yet written
   size_t end = 0;              // end of the bytes held
   unsigned dropped = 0;        // lines left out since the output last drained
+  unsigned counted = 0;        // the number a held "lines dropped" line carries
   uint64_t dropped_total = 0;  // lines left out since the program started
 };
 
@@ -49,21 +51,37 @@ bool append(PendingLines& p, const char* fmt, va_list ap) {
   return true;
 }
 
+// The output refused what is held: those lines join the dropped ones, except
+// a held count of them, which is made again later.
+void drop_held(PendingLines& p) {
+  auto lines = static_cast<unsigned>(std::count(p.bytes + p.start, p.bytes + p.end, '\n'));
+  if (p.counted != 0) {
+    --lines;
+    p.counted = 0;
+  }
+  p.dropped += lines;
+  p.dropped_total += lines;
+  p.start = p.end = 0;
+}
+
 // Writes what the output takes now; once it has taken everything, owns up
 // to the lines left out.
 void write_pending(PendingLines& p) {
   for (;;) {
     while (p.start < p.end) {
       ssize_t n = p.out.write(p.bytes + p.start, p.end - p.start);
+      if (n == StandardOutput::kRefused) drop_held(p);
       if (n < 0) p.start = p.end;
       if (n <= 0) return;
       p.start += static_cast<size_t>(n);
     }
     p.start = p.end = 0;
+    p.dropped -= p.counted;
+    p.counted = 0;
     if (p.dropped == 0) return;
     int n = std::snprintf(p.bytes, kPendingCapacity, "%u diagnostic lines dropped\n", p.dropped);
     p.end = static_cast<size_t>(n);
-    p.dropped = 0;
+    p.counted = p.dropped;
   }
 }
 

@@ -2,7 +2,8 @@
 // stream a test chooses). Lines wait in a bounded buffer that the loop writes
 // out before it blocks, without ever waiting for the output: a terminal
 // that is paused, a pipe nobody reads or a closed output cannot stall
-// serving. Lines that do not fit are dropped and counted, and the count is
+// serving. Lines that do not fit, or that the output refuses (a full disk,
+// /dev/full, the file-size limit), are dropped and counted, and the count is
 // printed once the output takes lines again.
 #pragma once
 

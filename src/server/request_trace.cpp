@@ -8,6 +8,7 @@
 
 #include "crypto/secure_zero.h"
 #include "protocol/errors.h"
+#include "protocol/escaped_text.h"
 #include "server/diag.h"
 #include "server/trace_masks.h"
 
@@ -107,34 +108,8 @@ void RequestTrace::append(const char* fmt, ...) {
 }
 
 void RequestTrace::append_escaped(std::string_view message) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char ch : message) {
-    if (line_len_ + 4 >= kLineCapacity) break;
-    auto byte = static_cast<unsigned char>(ch);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      line_[line_len_++] = ch;
-      continue;
-    }
-    line_[line_len_++] = '\\';
-    switch (byte) {
-      case '\\':
-        line_[line_len_++] = '\\';
-        break;
-      case '\r':
-        line_[line_len_++] = 'r';
-        break;
-      case '\n':
-        line_[line_len_++] = 'n';
-        break;
-      case '\t':
-        line_[line_len_++] = 't';
-        break;
-      default:
-        line_[line_len_++] = 'x';
-        line_[line_len_++] = kHex[byte >> 4];
-        line_[line_len_++] = kHex[byte & 0xF];
-    }
-  }
+  line_len_ += static_cast<int32_t>(
+      escape_bytes(message, {line_ + line_len_, static_cast<size_t>(kLineCapacity - line_len_)}));
 }
 
 void RequestTrace::begin_line(const Connection& c) {

@@ -58,8 +58,11 @@ ssize_t StandardOutput::write(const char* bytes, size_t len) {
     }
   } while (n < 0 && errno == EINTR);
   if (n >= 0) return n;
-  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOSPC) return 0;
-  // EPIPE, EBADF, EIO and the like do not get better; stop trying.
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+  // Polling a full disk or /dev/full says "ready" at once, so these are not
+  // waited for.
+  if (errno == ENOSPC || errno == EFBIG || errno == EIO) return kRefused;
+  // EPIPE, EBADF and the like do not get better; stop trying.
   if (kind_ == Kind::kOwn) close(fd_);
   kind_ = Kind::kGone;
   fd_ = -1;

@@ -17,8 +17,12 @@ class StandardOutput {
   StandardOutput(const StandardOutput&) = delete;
   StandardOutput& operator=(const StandardOutput&) = delete;
 
-  // Bytes written; 0 when the output has no room now; -1 when it is gone
-  // for good (closed, or its reader went away).
+  // The output refused the bytes (a full device, the file-size limit, an I/O
+  // error): waiting would not make room, but a later write may succeed.
+  static constexpr ssize_t kRefused = -2;
+
+  // Bytes written; 0 when the output has no room now; kRefused; -1 when it
+  // is gone for good (closed, or its reader went away).
   ssize_t write(const char* bytes, size_t len);
   bool gone() const { return kind_ == Kind::kGone; }
   // What to poll for room while bytes wait; -1 when a poll would not tell

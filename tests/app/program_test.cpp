@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "free_port.h"
+#include "scripted_peer.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -192,6 +193,17 @@ TEST(Program, UnreachableDisplayServesHeadless) {
                     "WAYLAND_DISPLAY 'wl-test' (/nonexistent/wl-test: No such file or "
                     "directory); running headless.\n"});
   cases.push_back({binary(), {"DISPLAY=tv"}, no_display + "DISPLAY 'tv' (not of the form"});
+  // An X server that refuses this client, and a listener that never speaks X.
+  const std::string refusal("\0\x16\x0b\0\0\0\x06\0No protocol specified\n\0\0", 32);
+  ScriptedPeer refusing({{0, refusal}}), silent({});
+  cases.push_back({binary(),
+                   {"DISPLAY=127.0.0.1:" + std::to_string(refusing.port() - 6000)},
+                   "(the X server refused the connection: No protocol specified); running "
+                   "headless.\n"});
+  cases.push_back(
+      {binary(),
+       {"DISPLAY=127.0.0.1:" + std::to_string(silent.port() - 6000)},
+       "(no answer to the X11 connection set-up within 2 seconds); running headless.\n"});
 #endif
   for (const Case& c : cases) {
     int port = free_port();
@@ -208,6 +220,24 @@ TEST(Program, UnreachableDisplayServesHeadless) {
     EXPECT_NE(("\n" + p.output()).find(c.line), std::string::npos) << c.env[0] << p.output();
   }
 }
+
+#if PALISIM_WINDOW
+// SIGTERM while the probe waits for a display that never answers ends the
+// program, and the probe's connection with it.
+TEST(Program, SigtermEndsTheDisplayProbe) {
+  ScriptedPeer silent({});
+  Program p({"--port", "0"}, {"DISPLAY=127.0.0.1:" + std::to_string(silent.port() - 6000)});
+  // The first connection only tells that something listens; the second greets.
+  for (int i = 0; i < 500 && silent.accepted() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(silent.accepted(), 2);
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait_exit(), 128 + SIGTERM);
+  for (int i = 0; i < 500 && !silent.client_left(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(silent.client_left());
+}
+#endif
 
 // The port of the start-up line, once it is out; 0 when it never comes.
 // A directory of its own for files, removed with them.
@@ -367,6 +397,35 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
     if (reader_stays) close(out[0]);
     EXPECT_EQ(reader_stays, text.find("Acceptor restarting...\n", text.find(" lines dropped\n")) !=
                                 std::string::npos);
+  }
+}
+
+// Standard output that refuses writes (/dev/full, a file at the size limit):
+// the program keeps serving, is not killed by SIGXFSZ, and sleeps when idle
+// instead of retrying the output (its count of write calls stays put).
+TEST(Program, StandardOutputThatRefusesWritesDoesNotStopServing) {
+  for (bool size_limit : {false, true}) {
+    int port = free_port();
+    Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
+              binary(), size_limit ? -1 : open("/dev/full", O_WRONLY | O_CLOEXEC));
+    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rlimit limit{4096, RLIM_INFINITY};
+    ASSERT_TRUE(!size_limit || prlimit(p.pid(), RLIMIT_FSIZE, &limit, nullptr) == 0);
+    for (int i = 0; i < 200; ++i)
+      ASSERT_TRUE(echoes(*std::make_unique<TestClient>(port))) << i;
+    auto write_calls = [&p, key = std::string(), n = 0L]() mutable {
+      std::ifstream io("/proc/" + std::to_string(p.pid()) + "/io");
+      while (io >> key >> n && key != "syscw:") {
+      }
+      return n;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    long before = write_calls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(write_calls() - before, 3) << size_limit;
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0) << size_limit;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "cli_run.h"
 #include "free_port.h"
+#include "scripted_peer.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -57,6 +58,27 @@ std::string tool(std::vector<std::string> args) {
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string text = r.out.substr(0, r.out.size() - 1);
   return text.substr(text.find_last_of(" \n") + 1);
+}
+
+// From a hostile server, control bytes print escaped, as the trace shows
+// them, and a reply that never ends stops the client with status 1.
+TEST(CliSession, WhatAServerSendsIsPrintedEscapedAndBounded) {
+  const struct {
+    std::string sent;
+    Outcome expected;
+  } cases[] = {
+      {"<00#\x1b]0;owned\x07#\\>\r\n", {0, "<00#\\x1B]0;owned\\x07#\\\\>\n", ""}},
+      {"<00#" + std::string(9000, 'x'),
+       {1, "", "palisim-cli: reply longer than 8192 bytes after 0 of 1 replies\n"}},
+  };
+  for (const auto& c : cases) {
+    ScriptedPeer server({{0, c.sent}});
+    const Outcome got =
+        cli({"--host", "127.0.0.1", "--port", std::to_string(server.port()), "<00#x#>"});
+    EXPECT_EQ(got.status, c.expected.status);
+    EXPECT_EQ(got.out, c.expected.out);
+    EXPECT_EQ(got.err, c.expected.err);
+  }
 }
 
 TEST(CliRoundTrip, TheServerTakesWhatTheToolPrepares) {

@@ -129,8 +129,11 @@ TEST_F(ValidationTest, InjectRulesAreCheckedOptionByOptionAndWhole) {
       {"close = true", "", "inject section without a command"},
       {"command = \"31\" probability = 1.5 close = true", "31:probability=1.5,close",
        "inject probability must be 0 to 1, not 1.5"},
-      {"command = \"31\" latency_ms = -1", "31:latency_ms=-1",
-       "inject latency_ms must be 0 to 3600000, not -1"},
+      {"command = \"31\" latency_ms = -1", "", "inject latency_ms must be 0 to 3600000, not -1"},
+      {"", "31:latency_ms=077",
+       "inject latency_ms must be a decimal number without leading zeros, not '077'"},
+      {"", "31:command=00,close=true", "the command is the code before the colon, not an item"},
+      {"", "31:close=yes", "inject close must be true or false, not 'yes'"},
       {"command = \"31\" jitter_ms = 3600001", "31:jitter_ms=3600001",
        "inject jitter_ms must be 0 to 3600000, not 3600001"},
       {"command = \"31\" reply = \"\"", "31:reply=", "inject reply must not be empty"},
@@ -156,6 +159,13 @@ TEST_F(ValidationTest, InjectRulesAreCheckedOptionByOptionAndWhole) {
     EXPECT_FALSE(parse_inject_rule(c.rule, rule, error));
     EXPECT_EQ(error, c.message) << c.rule;
   }
+
+  // Taken as written: no environment, no escapes.
+  InjectRule literal;
+  std::string error;
+  ASSERT_TRUE(parse_inject_rule("00:reply=<${HOME}\\n>,probability=0.50", literal, error)) << error;
+  EXPECT_STREQ(literal.reply.data(), "<${HOME}\\n>");
+  EXPECT_EQ(literal.probability, 0.5);
 
   std::string sixteen;
   for (int i = 0; i < 16; ++i)

@@ -42,6 +42,7 @@ class BusyPort {
   BusyPort& operator=(const BusyPort&) = delete;
 
   int port() const { return port_; }
+  int fd() const { return fd_; }
 
  private:
   int fd_;
