@@ -15,9 +15,6 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
-// How long a scrape waits for a busy loop to hand over its counters.
-constexpr int kSnapshotWaitMs = 1000;
-
 // A command's label: its catalogue code as the protocol writes it (1A, 5D,
 // 11B), or "other" for requests that matched no command.
 std::string command_label(size_t row) {
@@ -168,7 +165,7 @@ void add_configuration_families(const LoopCounters& n, std::vector<MetricFamily>
 }  // namespace
 
 std::vector<MetricFamily> MetricsCollector::Collect() const {
-  LoopCounters n = counters_.snapshot(kSnapshotWaitMs);
+  LoopCounters n = counters_.snapshot();
   std::vector<MetricFamily> out;
   MetricFamily build = family("palisim_build_info", "The simulator's version.", MetricType::Gauge);
   add(build, 1, {{"version", PALISIM_VERSION}});

@@ -1,5 +1,5 @@
-// What a scrape of the metrics endpoint reads: the serving loop's counters,
-// fetched through the exchange at scrape time, and the process's own figures
+// What a scrape of the metrics endpoint reads: the copy of the serving loop's
+// counters it published last, and the process's own figures
 // (diagnostic lines dropped, configuration parses, version, start time).
 #pragma once
 

@@ -67,7 +67,7 @@ class ServerThread : public WorkerThread {
   InjectRules inject_rules_;         // --inject rules; none unless set
   std::atomic<bool> reread_{false};  // set on SIGHUP, cleared by the next accept
   std::string metrics_address_;      // of the metrics endpoint; empty when off
-  // The server's counters; only with metrics on, as its descriptor is one more.
+  // The copy of the server's counters; only with metrics on.
   std::unique_ptr<CounterExchange> counters_;
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   std::atomic<int> connections_{0};    // connected clients

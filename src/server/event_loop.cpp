@@ -71,8 +71,6 @@ int EventLoop::build_poll_set() {
   int n = 0;
   fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
-  if (exchange_) fds_[n++] = {exchange_->request_fd(), POLLIN, 0};
-  first_connection_ = n;
   deadline_ms_ = listener_.deadline_ms();
   for (Connection& c : table_) {
     if (!c.in_use()) continue;
@@ -85,13 +83,15 @@ int EventLoop::build_poll_set() {
 
 bool EventLoop::run() {
   bool asked = false;
-  if (exchange_) exchange_->set_serving(true);
+  if (exchange_) publish_counters();
   for (;;) {
     int n = build_poll_set();
     // Without a deadline the loop sleeps until something happens.
+    int64_t wake_ms = deadline_ms_;
+    take_earlier(wake_ms, publish_due_ms_);
     int timeout = -1;
-    if (deadline_ms_ != 0) {
-      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    if (wake_ms != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(wake_ms - monotonic_ms(), 0, INT_MAX));
     }
     trace("preparing to select()...\n");
     diag_flush();
@@ -124,15 +124,26 @@ bool EventLoop::run() {
       report_socket_error("Exception on listening socket", pending_error(listener_.fd()));
       break;
     }
-    if (exchange_ && (fds_[first_connection_ - 1].revents & POLLIN)) publish_counters();
-    for (int i = first_connection_; i < n; ++i) {
+    for (int i = stop_ ? 2 : 1; i < n; ++i) {
       if (fds_[i].revents && owners_[i]) serve(*owners_[i], fds_[i].revents, now);
     }
-    if (deadline_ms_ != 0 && now >= deadline_ms_) {
+    bool deadline_due = deadline_ms_ != 0 && now >= deadline_ms_;
+    if (deadline_due) {
       for (Connection& c : table_) {
         if (c.in_use() && c.on_deadline(now) == Verdict::kClose) {
           close_connection(c, c.close_cause());
         }
+      }
+    }
+    if (exchange_) {
+      // A pass that served something may have changed the counters; a pass
+      // woken only to publish did not.
+      if ((ready > 0 || deadline_due) && publish_due_ms_ == 0) {
+        publish_due_ms_ = now + kPublishEveryMs;
+      }
+      if (publish_due_ms_ != 0 && now >= publish_due_ms_) {
+        publish_counters();
+        publish_due_ms_ = 0;
       }
     }
   }
@@ -143,10 +154,7 @@ bool EventLoop::run() {
       c.close(CloseCause::kStopped);
     }
   }
-  if (exchange_) {
-    publish_counters();
-    exchange_->set_serving(false);
-  }
+  if (exchange_) publish_counters();
   return asked;
 }
 

@@ -49,12 +49,11 @@ class EventLoop {
   CounterExchange* exchange_;            // null: nothing is counted
   LoopCounters counters_;                // published to exchange_ when a reader asks
   bool settings_read_ = false;           // settings_ has been refreshed once
-  int first_connection_ = 0;             // index of the first connection's poll entry
-  // Poll entries: the listener, the stop signal, a reader of the counters,
-  // one per connection open, then standard output while diagnostics wait for
-  // room in it.
-  std::array<pollfd, kMaxConnections + 4> fds_{};
-  std::array<Connection*, kMaxConnections + 4> owners_{};
+  int64_t publish_due_ms_ = 0;           // the counters changed: published then; 0 when unchanged
+  // Poll entries: the listener, the stop signal, one per connection open,
+  // then standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + 3> fds_{};
+  std::array<Connection*, kMaxConnections + 3> owners_{};
 };
 
 }  // namespace palisim
