@@ -22,6 +22,7 @@ namespace palisim {
 class CommandStats;
 class RequestTrace;
 struct Answer;
+struct LoopCounters;
 
 inline constexpr int kMaxConnections = 64;
 inline constexpr int32_t kInputCapacity = 5120;
@@ -72,6 +73,7 @@ struct ConnectionSetup {
   SSL_CTX* tls = nullptr;     // a connection to the TLS port: its handshake comes first
   int64_t handshake_limit_ms =
       0;  // with tls: closed after this long unless the handshake completed
+  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
 };
 
 class Connection {
@@ -180,6 +182,7 @@ class Connection {
   bool first_read_ = true;         // the first bytes are yet to be looked at
   CommandStats* stats_ = nullptr;
   RequestTrace* trace_ = nullptr;
+  LoopCounters* counters_ = nullptr;
   int64_t idle_since_ms_ = 0;  // when accepted or when it last sent a complete request
   int64_t idle_limit_ms_ = 0;  // 0 = never idle
 };
