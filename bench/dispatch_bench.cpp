@@ -14,6 +14,7 @@
 #include "server/command_stats.h"
 #include "server/connection.h"
 #include "server/diag.h"
+#include "server/loop_counters.h"
 #include "server/request_trace.h"
 
 namespace palisim::bench {
@@ -26,8 +27,10 @@ BENCHMARK(BM_DispatchEcho);
 
 // A full input buffer of echo lines cut, dispatched and queued, as one read
 // would deliver them; the output is emptied between rounds as a send would.
-// `stats` and `trace`, when given, are the connection's as the server sets them.
-void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace* trace) {
+// `stats`, `trace` and `counters`, when given, are the connection's as the
+// server sets them.
+void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace* trace,
+                      LoopCounters* counters = nullptr) {
   std::string lines;
   int per_buffer = 0;
   const std::string line = "<00#Sent for testing throughput...#>\r\n";
@@ -38,7 +41,9 @@ void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   auto c = std::make_unique<Connection>();
-  c->open(pair[0], Settings{}, {"", stats, trace});
+  ConnectionSetup setup{"", stats, trace};
+  setup.counters = counters;
+  c->open(pair[0], Settings{}, setup);
   size_t before = allocation_count();
   for (auto _ : state) {
     c->on_received(lines, 0);
@@ -73,6 +78,14 @@ void BM_FramingEchoLinesCounted(benchmark::State& state) {
   std::fclose(sink);
 }
 BENCHMARK(BM_FramingEchoLinesCounted)->ArgName("traced")->Arg(0)->Arg(1);
+
+// The statistics, and the counters the metrics endpoint reads.
+void BM_FramingEchoLinesMetrics(benchmark::State& state) {
+  CommandStats stats;
+  LoopCounters counters;
+  frame_echo_lines(state, &stats, nullptr, &counters);
+}
+BENCHMARK(BM_FramingEchoLinesMetrics);
 
 }  // namespace
 }  // namespace palisim::bench

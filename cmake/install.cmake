@@ -13,7 +13,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/contrib/palisim.service DESTINATION /lib/syste
         COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/atalla.conf DESTINATION /etc/palisim COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/protocol.md
-              ${CMAKE_SOURCE_DIR}/docs/configuration.md
+              ${CMAKE_SOURCE_DIR}/docs/configuration.md ${CMAKE_SOURCE_DIR}/docs/metrics.md
+              ${CMAKE_SOURCE_DIR}/contrib/grafana-dashboard.json
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT server)
 
 include(${CMAKE_CURRENT_LIST_DIR}/man_pages.cmake)
@@ -38,7 +39,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-# dpkg-shlibdeps reads each package's binaries for their libraries.
+# dpkg-shlibdeps reads each package's binaries for their libraries: palisim
+# thus depends on the prometheus-cpp runtime libraries, and never on Qt.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

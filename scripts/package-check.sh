@@ -34,9 +34,13 @@ trap cleanup EXIT
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "./$server" >/dev/null
 
-# No Qt among the package's dependencies, nor loaded by anything it installs.
+# No Qt among the package's dependencies, nor loaded by anything it installs;
+# the metrics endpoint's libraries among them (pull directly, core through it).
 dependencies=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
   --no-breaks --no-replaces --no-enhances palisim)
+for lib in libprometheus-cpp-pull libprometheus-cpp-core; do
+  grep -q "$lib" <<<"$dependencies" || fail "palisim does not bring $lib"
+done
 if grep -i qt <<<"$dependencies"; then
   fail "palisim depends on Qt"
 fi
@@ -68,7 +72,7 @@ fi
 # The unit's own command line, on a free port, answers an echo.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 read -ra command <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
-(cd /etc/palisim && exec "${command[@]}" --port "$port") >"$work/out.txt" 2>&1 &
+(cd /etc/palisim && exec "${command[@]}" --port "$port" --metrics 127.0.0.1:0) >"$work/out.txt" 2>&1 &
 pid=$!
 for _ in $(seq 100); do
   grep -q "Waiting for connections" "$work/out.txt" && break
@@ -79,6 +83,15 @@ printf '<00#installed#>\r' >&3
 IFS= read -r -t 5 reply <&3
 exec 3>&-
 cli_reply=$(/usr/bin/palisim-cli --port "$port" '<00#from-cli#>') || fail "palisim-cli failed"
+metrics=$(sed -n 's/.* metrics=\([^ ]*\).*/\1/p' "$work/out.txt")
+# The counters reach the endpoint within 100 ms.
+for _ in $(seq 20); do
+  scrape=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1]).read().decode())' \
+    "http://$metrics/metrics") || fail "no scrape from http://$metrics/metrics"
+  grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" && break
+  sleep 0.1
+done
+grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" || fail "the scrape does not count two echoes"
 kill -TERM "$pid"
 wait "$pid"
 pid=""

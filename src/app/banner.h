@@ -6,7 +6,8 @@
 //   trace=off config_loaded=yes config=atalla.conf
 //
 // With inject rules, `inject=N` follows `trace`, and a line of its own says so.
-// With a TLS listener, `tls_port=N` follows `port`.
+// With a TLS listener, `tls_port=N` follows `port`; with the metrics endpoint
+// on, `metrics=ADDRESS:PORT` follows `inject`.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +39,9 @@ std::string escape_control_bytes(const char* text);
 // (its check value only) and inject rules, and prints the banner as one
 // diagnostic line; with the trace full, or with inject rules (the file's and
 // `command_line_rules` more), a further line says so.
-// `tls_listening_fd` is the TLS listener, or -1 for none.
+// `tls_listening_fd` is the TLS listener, or -1 for none; `metrics` is the
+// metrics endpoint's address, "" when it is off.
 void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,
-                  int32_t command_line_rules);
+                  int32_t command_line_rules, const char* metrics);
 
 }  // namespace palisim

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/banner.h"
+#include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
 #include "config/config.h"
 #include "server/command_stats.h"
@@ -84,6 +85,21 @@ int run_headless(const ProgramOptions& options) {
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
   if (tls) server.set_tls(std::move(tls), params.tls.port);
+  // Started after the signals are blocked, so its threads never take them.
+  MetricsEndpoint metrics;
+  std::string metrics_address = !options.metrics.empty() ? options.metrics
+                                : loaded                 ? params.metrics
+                                                         : "";
+  if (!metrics_address.empty()) {
+    std::string why;
+    if (!metrics.start(metrics_address, server.keep_counters(), why)) {
+      diag("Could not serve metrics on %s: %s\n", metrics_address.c_str(), why.c_str());
+      diag_flush_within(kLastLinesWaitMs);
+      close(sfd);
+      return kListenerFailed;
+    }
+    server.set_metrics_address(metrics.address());
+  }
   if (!server.start()) {
     diag("Could not open TCP port\n");
     diag_flush_within(kLastLinesWaitMs);

@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/validation.h"
+
 namespace palisim {
 
 const char kProgramUsage[] =
     "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N]\n"
     "                  [--interface any|localhost] [--quiet] [--trace[=full]] [--inject RULE]...\n"
+    "                  [--metrics ADDRESS:PORT]\n"
     "       Palisim002 --check-config [--config PATH]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --check-config      parse the configuration file as the server would, print each\n"
@@ -32,9 +35,12 @@ const char kProgramUsage[] =
     "                      the file: CODE:NAME=VALUE,... with CODE a command code or *, e.g.\n"
     "                      31:latency_ms=200,probability=0.1 or '*:reply=<00#060235#>';\n"
     "                      repeatable (up to 16), tried before the file's rules\n"
+    "  --metrics ADDR:PORT serve Prometheus metrics at http://ADDR:PORT/metrics, e.g.\n"
+    "                      127.0.0.1:9464 (also metrics = \"...\" in the file); headless, port\n"
+    "                      0 binds a free one, which the start-up line shows\n"
     "  --help              print this text\n"
-    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE stand for\n"
-    "--config, --port, --tls-port and --interface; the command line wins.\n"
+    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE and PALISIM_METRICS\n"
+    "stand for --config, --port, --tls-port, --interface and --metrics; the command line wins.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
     "served by command, as the end of the run does. SIGHUP has the next connection read the\n"
     "configuration file afresh.\n";
@@ -91,6 +97,15 @@ bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
+bool set_metrics(const char* v, ProgramOptions& out, std::string& error) {
+  if (!is_listen_address(v, 0)) {
+    error = std::string("invalid metrics address '") + v + "' (ADDRESS:PORT)";
+    return false;
+  }
+  out.metrics = v;
+  return true;
+}
+
 bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
   if (strcasecmp(v, "any") == 0) {
     out.interface_name = "any";
@@ -117,6 +132,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--tls-port", "PALISIM_TLS_PORT", set_tls_port},
     {"--interface", "PALISIM_INTERFACE", set_interface},
     {"--inject", nullptr, add_inject_rule},
+    {"--metrics", "PALISIM_METRICS", set_metrics},
 };
 
 }  // namespace

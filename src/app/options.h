@@ -28,6 +28,7 @@ struct ProgramOptions {
   std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
   InjectRules inject;              // --inject RULE, each in turn
+  std::string metrics;             // --metrics ADDRESS:PORT; empty leaves it to the file
 };
 
 // Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE from the

@@ -46,6 +46,12 @@ void ServerThread::set_tls(TlsContext context, uint16_t port) {
   hooks_.tls_listening = &ServerThread::on_tls_listening;
 }
 
+CounterExchange& ServerThread::keep_counters() {
+  if (!counters_) counters_ = std::make_unique<CounterExchange>();
+  hooks_.counters = counters_.get();
+  return *counters_;
+}
+
 int ServerThread::run() {
   listening_fd_.store(-1, std::memory_order_release);
   tls_listening_fd_ = -1;
@@ -77,7 +83,7 @@ int ServerThread::stop() {
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
   print_banner(fd, owner.tls_listening_fd_, owner.config_path_, hooks->trace,
-               owner.inject_rules_.count);
+               owner.inject_rules_.count, owner.metrics_address_.c_str());
   owner.listening_fd_.store(fd, std::memory_order_release);
 }
 

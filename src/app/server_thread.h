@@ -6,10 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "app/worker_thread.h"
 #include "config/inject_rules.h"
 #include "server/command_stats.h"
+#include "server/counter_exchange.h"
 #include "server/server.h"
 #include "server/stop_signal.h"
 #include "server/tls_context.h"
@@ -29,6 +32,11 @@ class ServerThread : public WorkerThread {
   void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
   // Set before start(): a TLS listener on port beside the plain one.
   void set_tls(TlsContext context, uint16_t port);
+  // Before start(): the server keeps counters for a metrics endpoint, which
+  // reads them through the exchange returned.
+  CounterExchange& keep_counters();
+  // Before start(): the metrics endpoint's address, for the start-up line.
+  void set_metrics_address(const std::string& address) { metrics_address_ = address; }
 
   int run() override;
   void release() override;
@@ -60,8 +68,11 @@ class ServerThread : public WorkerThread {
   char interface_name_[128];
   uint16_t port_;
   char config_path_[1024];
-  InjectRules inject_rules_;           // --inject rules; none unless set
-  std::atomic<bool> reread_{false};    // set on SIGHUP, cleared by the next accept
+  InjectRules inject_rules_;         // --inject rules; none unless set
+  std::atomic<bool> reread_{false};  // set on SIGHUP, cleared by the next accept
+  std::string metrics_address_;      // of the metrics endpoint; empty when off
+  // The copy of the server's counters; only with metrics on.
+  std::unique_ptr<CounterExchange> counters_;
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
   TlsContext tls_;                     // the TLS listener's context; null without one
   int tls_listening_fd_ = -1;          // set by its hook, on the server thread

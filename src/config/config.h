@@ -25,6 +25,7 @@ struct ServerParameters {
   char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
   bool trace = false;                     // the request trace, masked, unless --trace says
   TlsParameters tls;                      // the TLS listener; off unless tls_port is set
+  char metrics[64] = "";                  // ADDRESS:PORT of the metrics endpoint; "" for none
 };
 
 // Wipes the key texts of a parsed configuration and frees it.
@@ -58,6 +59,16 @@ struct ParseReport {
   int first_line = 0;            // where the first was found; 0 when not known
   char first_problem[256] = "";  // its message, cut to fit
 };
+
+// Parses of the file since the program started, by result: valid, read but
+// refused, or not there to read.
+struct ConfigurationParses {
+  uint64_t loaded = 0;
+  uint64_t refused = 0;
+  uint64_t missing = 0;
+};
+// Safe to call from any thread.
+ConfigurationParses configuration_parses();
 
 // Parses the file at path afresh. Returns none, after printing why, when the
 // file cannot be read, is over 1 MiB, holds a NUL byte, has more than

@@ -19,6 +19,7 @@ void read_server_parameters(ServerParameters& params, cfg_t* cfg) {
   copy_text(params.logfile, cfg_getstr(cfg, "logfile"));
   params.trace = cfg_getbool(cfg, "trace") == cfg_true;
   read_tls_parameters(params.tls, cfg);
+  copy_text(params.metrics, cfg_getstr(cfg, "metrics"));
 }
 
 }  // namespace palisim

@@ -157,6 +157,9 @@ void wipe_text(char* text) {
   if (text) secure_zero(text, strlen(text));
 }
 
+// Guarded by parser_mutex().
+ConfigurationParses parses;
+
 }  // namespace
 
 std::mutex& parser_mutex() {
@@ -170,6 +173,11 @@ void set_configuration_output(FILE* out) {
 
 void set_configuration_message_sink(ConfigurationMessageSink sink) {
   message_sink.store(sink);
+}
+
+ConfigurationParses configuration_parses() {
+  std::lock_guard lock(parser_mutex());
+  return parses;
 }
 
 FILE* configuration_output() {
@@ -202,6 +210,10 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   // The parser reads the bytes checked, whatever happens to the file now.
   File file(read ? fmemopen(text.bytes.get(), text.len, "r") : nullptr);
   if (!file) {
+    {
+      std::lock_guard lock(parser_mutex());
+      ++(read_version ? parses.refused : parses.missing);
+    }
     if (report) report->unreadable = true;
     if (!report || !report->quiet) {
       print_message("warning: configuration file '%s' could not be read\n", path);
@@ -216,6 +228,8 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
     char message[64];
     std::snprintf(message, sizeof message, "more than %d atalla sections", kMaxAtallaSections);
     report_problem(line, message);
+    std::lock_guard lock(parser_mutex());
+    ++parses.refused;
     return nullptr;
   }
 
@@ -236,6 +250,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       // No default: unset means yes when a CA is set, no otherwise.
       CFG_STR("tls_auth_clients", nullptr, CFGF_NODEFAULT),
       CFG_STR("tls_protocols", kDefaultTlsProtocols, CFGF_NONE),
+      CFG_STR("metrics", "", CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -250,6 +265,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "tls_port", check_tls_port);
   cfg_set_validate_func(raw, "tls_auth_clients", check_tls_auth_clients);
   cfg_set_validate_func(raw, "tls_protocols", check_tls_protocols);
+  cfg_set_validate_func(raw, "metrics", check_metrics_address);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);
@@ -257,6 +273,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "atalla|opta2", check_second_pin_indicator);
   set_inject_checks(raw, "atalla|inject");
   int result = cfg_parse_fp(raw, file.get());
+  ++(result == CFG_SUCCESS ? parses.loaded : parses.refused);
   lock.unlock();
 
   Configuration cfg(raw);

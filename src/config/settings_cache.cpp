@@ -33,6 +33,7 @@ void SettingsCache::load(bool quietly) {
   ParseReport report;
   report.quiet = quietly;
   Configuration cfg = open_configuration(path_, &version_, &report);
+  loaded_ = cfg != nullptr;
   const size_t size = sizeof no_mfk_reason_;
   if (report.unreadable) {
     snprintf(no_mfk_reason_, size, "%s could not be read", path_);

@@ -40,6 +40,8 @@ class SettingsCache {
   uint32_t idle_timeout_s() const { return idle_timeout_s_; }
   // The command line's inject rules, then the section's.
   const InjectRules& inject_rules() const { return inject_rules_; }
+  // The last parse of the file succeeded.
+  bool loaded() const { return loaded_; }
 
  private:
   // Parses the file and keeps what it gives; `quietly` prints nothing.
@@ -54,6 +56,7 @@ class SettingsCache {
   InjectRules inject_rules_;
   std::atomic<bool>* reread_;
   char no_mfk_reason_[1536] = "";  // a path of up to 1023 bytes and a message
+  bool loaded_ = false;
 };
 
 }  // namespace palisim

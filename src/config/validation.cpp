@@ -42,6 +42,31 @@ std::string approvable_codes() {
 
 }  // namespace
 
+bool is_listen_address(std::string_view text, long min_port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  std::string_view host = text.substr(0, colon);
+  std::string_view port = text.substr(colon + 1);
+  bool bracketed = host.front() == '[' && host.back() == ']' && host.size() > 2;
+  // Only a bracketed IPv6 address may hold further colons.
+  if (!bracketed && host.find_first_of(":[]") != std::string_view::npos) return false;
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  long value = 0;
+  for (char c : port)
+    value = value * 10 + (c - '0');
+  return value >= min_port && value <= 65535;
+}
+
+int check_metrics_address(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view text = text_of(opt);
+  if (text.empty() || is_listen_address(text, 1)) return 0;
+  cfg_error(cfg, "metrics must be ADDRESS:PORT with a port of 1 to 65535");
+  return -1;
+}
+
 int check_port(cfg_t* cfg, cfg_opt_t* opt) {
   long port = cfg_opt_getnint(opt, 0);
   if (port >= 1 && port <= 65535) return 0;

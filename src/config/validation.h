@@ -5,10 +5,17 @@
 
 #include <confuse.h>
 
+#include <string_view>
+
 namespace palisim {
+
+// "ADDRESS:PORT": a host name, a dotted IPv4 address or a bracketed IPv6
+// address, a colon, and a port from min_port to 65535.
+bool is_listen_address(std::string_view text, long min_port);
 
 int check_port(cfg_t* cfg, cfg_opt_t* opt);
 int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt);
+int check_metrics_address(cfg_t* cfg, cfg_opt_t* opt);
 int check_key(cfg_t* cfg, cfg_opt_t* opt);
 int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
 int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);

@@ -91,8 +91,10 @@ const ReadyKey* KeyCache::find(std::string_view block, const uint8_t* wrapping_k
       continue;
     }
     entry->last_use = ++uses_;
+    ++hits_;
     return &entry->ready;
   }
+  ++misses_;
   return nullptr;
 }
 

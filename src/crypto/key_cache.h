@@ -57,6 +57,10 @@ class KeyCache {
 
   void clear();
 
+  // Blocks found kept, and blocks that had to be opened, since construction.
+  uint64_t hits() const { return hits_; }
+  uint64_t misses() const { return misses_; }
+
  private:
   struct Entry {
     Entry(std::string_view text, const Key& wrapping, const Key& opened);
@@ -78,6 +82,8 @@ class KeyCache {
   std::array<std::optional<Entry>, kKeyCacheEntries> entries_;
   std::optional<MfkContexts> mfk_;
   uint64_t uses_ = 0;  // stamps last_use
+  uint64_t hits_ = 0;
+  uint64_t misses_ = 0;
 };
 
 }  // namespace palisim

@@ -10,6 +10,7 @@
 #include "crypto/secure_zero.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
+#include "server/loop_counters.h"
 #include "server/request_path.h"
 #include "server/request_trace.h"
 
@@ -31,6 +32,12 @@ bool ends_request_with_line_feed(std::span<const char> rest) {
   return false;
 }
 
+// Adds the bytes a read or write moved to the monitoring total, when kept.
+ssize_t counted(uint64_t* total, ssize_t moved) {
+  if (moved > 0 && total) *total += static_cast<uint64_t>(moved);
+  return moved;
+}
+
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
@@ -50,6 +57,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   peer_[sizeof peer_ - 1] = '\0';
   stats_ = setup.stats;
   trace_ = setup.trace;
+  counters_ = setup.counters;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
   tls_.reset();
@@ -107,14 +115,16 @@ int64_t Connection::deadline_ms() const {
 }
 
 ssize_t Connection::receive(std::span<char> into) {
-  if (!tls_) return recv(fd_, into.data(), into.size(), 0);
+  if (!tls_)
+    return counted(counters_ ? &counters_->bytes_received : nullptr,
+                   recv(fd_, into.data(), into.size(), 0));
   size_t moved = 0;
   TlsResult r = tls_->read(into, moved);
   tls_wants_write_ = r == TlsResult::kWantWrite;
   tls_read_blocked_ = r == TlsResult::kWantRead;
   switch (r) {
     case TlsResult::kDone:
-      return static_cast<ssize_t>(moved);
+      return counted(counters_ ? &counters_->bytes_received : nullptr, static_cast<ssize_t>(moved));
     case TlsResult::kWantRead:
     case TlsResult::kWantWrite:
       errno = EAGAIN;
@@ -130,10 +140,11 @@ ssize_t Connection::receive(std::span<char> into) {
 }
 
 ssize_t Connection::send(std::span<const char> bytes) {
-  if (!tls_) return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  uint64_t* sent = counters_ ? &counters_->bytes_sent : nullptr;
+  if (!tls_) return counted(sent, ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
   size_t moved = 0;
   TlsResult r = tls_->write(bytes, moved);
-  if (r == TlsResult::kDone) return static_cast<ssize_t>(moved);
+  if (r == TlsResult::kDone) return counted(sent, static_cast<ssize_t>(moved));
   if (r == TlsResult::kWantRead || r == TlsResult::kWantWrite) {
     errno = EAGAIN;
     return -1;
@@ -257,7 +268,7 @@ void Connection::discard_output() {
 Verdict Connection::process_input(int64_t now_ms) {
   char* in = bufs_->input;
   int32_t consumed = 0;
-  bool timed = stats_ || trace_ || bufs_->inject.count != 0;
+  bool timed = stats_ || counters_ || trace_ || bufs_->inject.count != 0;
   SteadyClock::time_point mark = timed ? SteadyClock::now() : SteadyClock::time_point();
   bool answered = false;
   while (state_ == State::kReading) {
@@ -294,13 +305,9 @@ Verdict Connection::process_input(int64_t now_ms) {
 int32_t Connection::process_line(int32_t start, int32_t end, bool& answered,
                                  SteadyClock::time_point& mark) {
   std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  const RequestPath path{bufs_->settings,
-                         bufs_->keys,
-                         bufs_->inject,
-                         random_state_,
-                         stats_,
-                         trace_,
-                         {bufs_->reply, kReplyCapacity}};
+  const RequestPath path{
+      bufs_->settings, bufs_->keys, bufs_->inject, random_state_,
+      stats_,          counters_,   trace_,        {bufs_->reply, kReplyCapacity}};
   int32_t pos = start;
   bool whole_line = !mid_line_;
   while (state_ == State::kReading) {

@@ -24,6 +24,7 @@ class CommandStats;
 class RequestTrace;
 struct Answer;
 struct ErrorKind;
+struct LoopCounters;
 
 inline constexpr int kMaxConnections = 64;
 inline constexpr int32_t kInputCapacity = 5120;
@@ -86,6 +87,7 @@ struct ConnectionSetup {
   SSL_CTX* tls = nullptr;     // a connection to the TLS port: its handshake comes first
   int64_t handshake_limit_ms =
       0;  // with tls: closed after this long unless the handshake completed
+  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
 };
 
 class Connection {
@@ -206,6 +208,7 @@ class Connection {
   bool first_read_ = true;         // the first bytes are yet to be looked at
   CommandStats* stats_ = nullptr;
   RequestTrace* trace_ = nullptr;
+  LoopCounters* counters_ = nullptr;
   // When accepted, last sent a complete request or was last sent what it was
   // owed; the idle clock runs only while nothing is owed.
   int64_t idle_since_ms_ = 0;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -23,10 +24,11 @@ struct PendingLines {
   std::mutex mutex;
   StandardOutput out;
   char bytes[kPendingCapacity];
-  size_t start = 0;      // first byte not yet written
-  size_t end = 0;        // end of the bytes held
-  unsigned dropped = 0;  // lines left out since the output last drained
-  unsigned counted = 0;  // the number a held "lines dropped" line carries
+  size_t start = 0;            // first byte not yet written
+  size_t end = 0;              // end of the bytes held
+  unsigned dropped = 0;        // lines left out since the output last drained
+  unsigned counted = 0;        // the number a held "lines dropped" line carries
+  uint64_t dropped_total = 0;  // lines left out since the program started
 };
 
 PendingLines& pending() {
@@ -58,6 +60,7 @@ void drop_held(PendingLines& p) {
     p.counted = 0;
   }
   p.dropped += lines;
+  p.dropped_total += lines;
   p.start = p.end = 0;
 }
 
@@ -108,7 +111,10 @@ void vdiag(const char* fmt, va_list ap) {
   std::memmove(p.bytes, p.bytes + p.start, p.end - p.start);
   p.end -= p.start;
   p.start = 0;
-  if (!append(p, fmt, ap)) ++p.dropped;
+  if (!append(p, fmt, ap)) {
+    ++p.dropped;
+    ++p.dropped_total;
+  }
 }
 
 void diag(const char* fmt, ...) {
@@ -141,6 +147,12 @@ int diag_waiting_fd() {
   PendingLines& p = pending();
   std::lock_guard lock(p.mutex);
   return p.start < p.end ? p.out.poll_fd() : -1;
+}
+
+uint64_t diag_lines_dropped() {
+  PendingLines& p = pending();
+  std::lock_guard lock(p.mutex);
+  return p.dropped_total;
 }
 
 void diag_flush_within(int timeout_ms) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 namespace palisim {
@@ -31,6 +32,8 @@ int diag_waiting_fd();
 // Before the program ends: waits up to timeout_ms for the output to take
 // the lines still held.
 void diag_flush_within(int timeout_ms);
+// Lines left out for want of room since the program started; any thread.
+uint64_t diag_lines_dropped();
 
 // "<message>: <error text> (<code>)\n" for a platform error code.
 void report_socket_error(const char* message, int code);

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "crypto/check_value.h"
+#include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
 #include "server/request_trace.h"
@@ -64,7 +66,8 @@ EventLoop::EventLoop(int listener, int tls_listener, ServerHooks* hooks, const S
       hooks_(hooks),
       stop_(stop),
       settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
-      random_state_(static_cast<uint64_t>(monotonic_ms())) {
+      random_state_(static_cast<uint64_t>(monotonic_ms())),
+      exchange_(hooks ? hooks->counters : nullptr) {
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
   }
@@ -95,12 +98,15 @@ int EventLoop::build_poll_set() {
 
 bool EventLoop::run() {
   bool asked = false;
+  if (exchange_) publish_counters();
   for (;;) {
     int n = build_poll_set();
     // Without a deadline the loop sleeps until something happens.
+    int64_t wake_ms = deadline_ms_;
+    take_earlier(wake_ms, publish_due_ms_);
     int timeout = -1;
-    if (deadline_ms_ != 0) {
-      timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms_ - monotonic_ms(), 0, INT_MAX));
+    if (wake_ms != 0) {
+      timeout = static_cast<int>(std::clamp<int64_t>(wake_ms - monotonic_ms(), 0, INT_MAX));
     }
     // After Redis's tls.c: records OpenSSL already holds are served without
     // sleeping in poll.
@@ -135,20 +141,34 @@ bool EventLoop::run() {
       if (!revents && c->input_waiting()) revents = POLLIN;
       if (revents) serve(*c, revents, now);
     }
-    if (deadline_ms_ != 0 && now >= deadline_ms_) {
+    bool deadline_due = deadline_ms_ != 0 && now >= deadline_ms_;
+    if (deadline_due) {
       for (Connection& c : table_) {
         if (c.in_use() && c.on_deadline(now) == Verdict::kClose) {
           close_connection(c, c.close_cause());
         }
       }
     }
+    if (exchange_) {
+      // A pass that served something may have changed the counters; a pass
+      // woken only to publish did not.
+      if ((ready > 0 || deadline_due) && publish_due_ms_ == 0) {
+        publish_due_ms_ = now + kPublishEveryMs;
+      }
+      if (publish_due_ms_ != 0 && now >= publish_due_ms_) {
+        publish_counters();
+        publish_due_ms_ = 0;
+      }
+    }
   }
   for (Connection& c : table_) {
     if (c.in_use()) {
+      count_close(c, CloseCause::kStopped);
       if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
       c.close(CloseCause::kStopped);
     }
   }
+  if (exchange_) publish_counters();
   return asked;
 }
 
@@ -170,6 +190,10 @@ bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int6
 
 void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms) {
   settings_.refresh();
+  if (exchange_) {
+    ++counters_.accepted;
+    note_settings();
+  }
   Connection* c = nullptr;
   for (Connection& slot : table_) {
     if (!slot.in_use()) {
@@ -180,6 +204,7 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t no
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
+    if (exchange_) ++counters_.closed[kShedAllSlotsInUse];
     return;
   }
   char addr[INET_ADDRSTRLEN];
@@ -194,6 +219,10 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t no
     setup.handshake_limit_ms = setup.idle_limit_ms != 0
                                    ? std::min(kHandshakeLimitMs, setup.idle_limit_ms)
                                    : kHandshakeLimitMs;
+  }
+  if (exchange_) {
+    setup.counters = &counters_;
+    ++counters_.open;
   }
   if (settings_.inject_rules().count != 0) {
     setup.inject = &settings_.inject_rules();
@@ -229,8 +258,44 @@ void EventLoop::close_connection(Connection& c, CloseCause cause) {
   int err = pending_error(c.fd());
   const char* message = close_message(cause);
   if (err != 0 && message) report_socket_error(message, err);
+  count_close(c, cause);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
   c.close(cause);
+}
+
+void EventLoop::count_close(const Connection& c, CloseCause cause) {
+  if (!exchange_) return;
+  ++counters_.closed[static_cast<size_t>(cause)];
+  --counters_.open;
+  counters_.key_cache_hits += c.buffers()->keys.hits();
+  counters_.key_cache_misses += c.buffers()->keys.misses();
+}
+
+// What the file gave the connections accepted last.
+void EventLoop::note_settings() {
+  settings_read_ = true;
+  counters_.config_loaded = settings_.loaded();
+  counters_.mfk_check = {'n', 'o', 'n', 'e'};
+  const Settings& s = settings_.settings();
+  if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
+}
+
+// The counters, with the key caches of open connections and the listener's sheds added.
+void EventLoop::publish_counters() {
+  if (!settings_read_) {
+    settings_.refresh();
+    note_settings();
+  }
+  LoopCounters now = counters_;
+  for (const Connection& c : table_) {
+    if (!c.in_use()) continue;
+    now.key_cache_hits += c.buffers()->keys.hits();
+    now.key_cache_misses += c.buffers()->keys.misses();
+  }
+  const uint64_t shed = listener_.shed() + (tls_listener_ ? tls_listener_->shed() : 0);
+  now.accepted += shed;
+  now.closed[kShedNoDescriptors] = shed;
+  exchange_->publish(now);
 }
 
 }  // namespace palisim

@@ -11,10 +11,12 @@
 #include "config/settings_cache.h"
 #include "server/connection.h"
 #include "server/listener.h"
+#include "server/loop_counters.h"
 #include "server/server.h"
 
 namespace palisim {
 
+class CounterExchange;
 class RequestTrace;
 class StopSignal;
 
@@ -35,6 +37,9 @@ class EventLoop {
   void accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms);
   void serve(Connection& c, short revents, int64_t now_ms);
   void close_connection(Connection& c, CloseCause cause);
+  void count_close(const Connection& c, CloseCause cause);
+  void note_settings();
+  void publish_counters();
 
   Listener listener_;
   std::unique_ptr<Listener> tls_listener_;  // null without TLS
@@ -48,6 +53,10 @@ class EventLoop {
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
   int first_connection_ = 0;             // poll entry of the first connection
   bool input_waiting_ = false;           // a connection holds TLS records no poll announces
+  CounterExchange* exchange_;            // null: nothing is counted
+  LoopCounters counters_;                // published to exchange_ when a reader asks
+  bool settings_read_ = false;           // settings_ has been refreshed once
+  int64_t publish_due_ms_ = 0;           // the counters changed: published then; 0 when unchanged
   // Poll entries: the listener, the stop signal, the TLS listener, one per
   // connection open, then standard output while diagnostics wait for room in it.
   std::array<pollfd, kMaxConnections + 4> fds_{};

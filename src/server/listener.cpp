@@ -150,6 +150,7 @@ void Listener::shed_pending_connection(int error, int64_t now_ms) {
   int fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
   if (fd >= 0) {
     close(fd);
+    ++shed_;
     char addr[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
     char message[96];

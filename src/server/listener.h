@@ -41,6 +41,8 @@ class Listener {
   // there was none to take or it had to be shed; kFailed when accepting
   // failed for good.
   Outcome accept(int64_t now_ms, int& fd, sockaddr_in& peer);
+  // Connections accepted on the spare descriptor and closed at once.
+  uint64_t shed() const { return shed_; }
 
  private:
   void shed_pending_connection(int error, int64_t now_ms);
@@ -48,6 +50,7 @@ class Listener {
   int fd_;
   int spare_fd_ = open_spare();  // -1 while the process has none to spare
   int64_t resume_ms_ = 0;        // the listener rests until then; 0 when it does not
+  uint64_t shed_ = 0;
 
   static int open_spare();
 };

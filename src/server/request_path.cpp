@@ -4,6 +4,7 @@
 #include "protocol/reply.h"
 #include "server/command_stats.h"
 #include "server/fault_injection.h"
+#include "server/loop_counters.h"
 #include "server/request_trace.h"
 
 namespace palisim {
@@ -30,7 +31,7 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     command = dispatch_request(path.settings, path.keys, request, request_len, r);
   }
   Answer answer{r.len, 0, inj.rule && inj.rule->close, r.error, 0, inj};
-  if (!path.stats && !path.trace && path.inject.count == 0) return answer;
+  if (!path.stats && !path.counters && !path.trace && path.inject.count == 0) return answer;
 
   SteadyClock::time_point done = SteadyClock::now();
   int64_t spent = (done - mark) / std::chrono::nanoseconds(1);
@@ -45,6 +46,7 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     path.stats->record(command, r.error != nullptr || injected_error, spent);
     if (inj.rule) path.stats->record_injection(command);
   }
+  if (path.counters) path.counters->count_request(command, r.error, spent, inj.rule, inj.delay_ms);
   return answer;
 }
 

@@ -17,6 +17,7 @@ namespace palisim {
 
 class CommandStats;
 class RequestTrace;
+struct LoopCounters;
 
 // What a connection's requests are answered with and reported to.
 struct RequestPath {
@@ -25,6 +26,7 @@ struct RequestPath {
   const InjectRules& inject;
   uint64_t& random_state;  // the generator the inject rules draw from
   CommandStats* stats;     // null counts nothing
+  LoopCounters* counters;  // the loop's counters for monitoring; null counts nothing
   RequestTrace* trace;     // null when the trace is off
   std::span<char> reply;   // where the reply is written
 };

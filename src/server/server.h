@@ -13,6 +13,7 @@
 namespace palisim {
 
 class CommandStats;
+class CounterExchange;
 class StopSignal;
 
 // Told of the server's progress by the owner of the server; every member is
@@ -22,9 +23,10 @@ struct ServerHooks {
   void (*accepted)(ServerHooks* hooks, int fd, const sockaddr_in& peer) = nullptr;
   void (*closed)(ServerHooks* hooks, int fd) = nullptr;
   void (*stopped)(ServerHooks* hooks) = nullptr;
-  void* owner = nullptr;              // for the owner's use inside the hooks
-  CommandStats* stats = nullptr;      // counts every request when set; outlives the run
-  TraceMode trace = TraceMode::kOff;  // the request trace
+  void* owner = nullptr;                // for the owner's use inside the hooks
+  CommandStats* stats = nullptr;        // counts every request when set; outlives the run
+  TraceMode trace = TraceMode::kOff;    // the request trace
+  CounterExchange* counters = nullptr;  // the loop counts for monitoring when set; outlives the run
   // When set, a second listener on tls_port (0 for a free one) whose
   // connections speak TLS with this context; the same loop serves both.
   SSL_CTX* tls_context = nullptr;

@@ -311,7 +311,8 @@ TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
             std::string::npos);
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait_exit(), 0);
-  for (std::string bad : {"PALISIM_PORT=65536", "PALISIM_INTERFACE=10.0.0.1", "PALISIM_CONFIG="}) {
+  for (std::string bad : {"PALISIM_PORT=65536", "PALISIM_INTERFACE=10.0.0.1",
+                          "PALISIM_CONFIG=", "PALISIM_METRICS=9464"}) {
     Program refused({"--headless"}, {bad});
     EXPECT_EQ(refused.wait_exit(), 2) << bad;
     EXPECT_NE(refused.output().find(" in " + bad.substr(0, bad.find('=')) + "\nusage:"),

@@ -39,6 +39,16 @@ TEST_F(ValidationTest, TlsOptionsAreChecked) {
               "tls_protocols = \"tlsv1.3\"\n"));
 }
 
+TEST_F(ValidationTest, MetricsIsEmptyOrAddressColonPort) {
+  const std::string message = "metrics must be ADDRESS:PORT with a port of 1 to 65535";
+  for (const char* bad : {"9464", "127.0.0.1", "127.0.0.1:", ":9464", "127.0.0.1:0",
+                          "127.0.0.1:65536", "127.0.0.1:94x4", "::1:9464", "[]:9464"}) {
+    EXPECT_EQ(refusal(std::string("metrics = \"") + bad + "\"\n"), message) << bad;
+  }
+  for (const char* good : {"", "127.0.0.1:9464", "localhost:1", "[::1]:65535"})
+    EXPECT_TRUE(accepts(std::string("metrics = \"") + good + "\"\n")) << good;
+}
+
 TEST_F(ValidationTest, KeysMustBe16_32Or48HexDigits) {
   const std::string message = "keys must be 16, 32, or 48 hex digits in length";
   EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDE\" }\n"), message);
