@@ -102,16 +102,16 @@ int64_t Connection::deadline_ms() const {
 }
 
 ssize_t Connection::receive(std::span<char> into) {
-  if (!tls_) return counted(counters_ ? &counters_->bytes_received : nullptr,
-                            recv(fd_, into.data(), into.size(), 0));
+  if (!tls_)
+    return counted(counters_ ? &counters_->bytes_received : nullptr,
+                   recv(fd_, into.data(), into.size(), 0));
   size_t moved = 0;
   TlsResult r = tls_->read(into, moved);
   tls_wants_write_ = r == TlsResult::kWantWrite;
   tls_read_blocked_ = r == TlsResult::kWantRead;
   switch (r) {
     case TlsResult::kDone:
-      return counted(counters_ ? &counters_->bytes_received : nullptr,
-                     static_cast<ssize_t>(moved));
+      return counted(counters_ ? &counters_->bytes_received : nullptr, static_cast<ssize_t>(moved));
     case TlsResult::kWantRead:
     case TlsResult::kWantWrite:
       errno = EAGAIN;
