@@ -7,8 +7,8 @@
 
 #include "crypto/hex.h"
 #include "crypto/key_block.h"
-#include "dispatch_timing.h"
 #include "dispatch/command_table.h"
+#include "dispatch_timing.h"
 #include "server/connection.h"
 
 namespace palisim::bench {

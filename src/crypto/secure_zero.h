@@ -8,7 +8,9 @@
 namespace palisim {
 
 // Zeroes n bytes in a way the compiler may not drop as a dead store.
-inline void secure_zero(void* p, size_t n) { explicit_bzero(p, n); }
+inline void secure_zero(void* p, size_t n) {
+  explicit_bzero(p, n);
+}
 
 // Owns a value holding key material and wipes it when it goes out of scope.
 template <typename T>
