@@ -8,18 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crypto/openssl_reason.h"
+
 namespace palisim {
 
 namespace {
-
-std::string earliest_reason() {
-  unsigned long first = ERR_get_error();
-  ERR_clear_error();
-  if (first == 0) return "unknown reason";
-  if (ERR_GET_LIB(first) == ERR_LIB_SYS) return std::strerror(ERR_GET_REASON(first));
-  const char* reason = ERR_reason_error_string(first);
-  return reason ? reason : "unknown reason";
-}
 
 bool is_address(const char* host) {
   unsigned char buf[sizeof(in6_addr)];
@@ -37,31 +30,31 @@ bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& option
   ERR_clear_error();
   ctx_.reset(SSL_CTX_new(TLS_client_method()));
   if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION) != 1) {
-    error = "TLS: " + earliest_reason();
+    error = "TLS: " + take_openssl_reason();
     return false;
   }
   bool trusted = options.cacert.empty() ? SSL_CTX_set_default_verify_paths(ctx_.get()) == 1
                                         : SSL_CTX_load_verify_locations(
                                               ctx_.get(), options.cacert.c_str(), nullptr) == 1;
   if (!trusted) {
-    error = "--cacert " + options.cacert + ": " + earliest_reason();
+    error = "--cacert " + options.cacert + ": " + take_openssl_reason();
     return false;
   }
   SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
   if (!options.cert.empty()) {
     if (SSL_CTX_use_certificate_chain_file(ctx_.get(), options.cert.c_str()) != 1) {
-      error = "--cert " + options.cert + ": " + earliest_reason();
+      error = "--cert " + options.cert + ": " + take_openssl_reason();
       return false;
     }
     if (SSL_CTX_use_PrivateKey_file(ctx_.get(), options.key.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(ctx_.get()) != 1) {
-      error = "--key " + options.key + ": " + earliest_reason();
+      error = "--key " + options.key + ": " + take_openssl_reason();
       return false;
     }
   }
   ssl_.reset(SSL_new(ctx_.get()));
   if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1) {
-    error = "TLS: " + earliest_reason();
+    error = "TLS: " + take_openssl_reason();
     return false;
   }
   // The server's certificate must name what was connected to.
@@ -112,7 +105,7 @@ std::string TlsClient::failure(int ret) {
   if (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
     return errno ? std::strerror(errno) : "the server closed the connection";
   }
-  std::string reason = earliest_reason();
+  std::string reason = take_openssl_reason();
   long verify = SSL_get_verify_result(ssl_.get());
   if (verify != X509_V_OK) reason += std::string(": ") + X509_verify_cert_error_string(verify);
   return reason;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crypto/openssl_reason.h"
 #include "crypto/secure_zero.h"
 
 namespace palisim {
@@ -104,15 +105,6 @@ bool use_client_ca(SSL_CTX* ctx, const TlsParameters& tls, std::string& error) {
 }
 
 }  // namespace
-
-std::string take_openssl_reason() {
-  unsigned long first = ERR_get_error();
-  ERR_clear_error();
-  if (first == 0) return "unknown reason";
-  if (ERR_GET_LIB(first) == ERR_LIB_SYS) return std::strerror(ERR_GET_REASON(first));
-  const char* reason = ERR_reason_error_string(first);
-  return reason ? reason : "unknown reason";
-}
 
 TlsContext load_tls_context(const TlsParameters& tls, std::string& error) {
   if (!tls.certificate[0] || !tls.private_key[0]) {

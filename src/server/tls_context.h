@@ -22,8 +22,4 @@ using TlsContext = std::unique_ptr<SSL_CTX, SslContextFree>;
 // buffers once OpenSSL holds the key.
 TlsContext load_tls_context(const TlsParameters& tls, std::string& error);
 
-// The reason of the earliest error OpenSSL queued on this thread (the one
-// nearest the cause), "unknown reason" when none; empties the queue.
-std::string take_openssl_reason();
-
 }  // namespace palisim
