@@ -28,7 +28,7 @@ bool read_chaining_value_field(RequestContext& c, bool decipher, ChainingValue& 
   }
   if (!used.empty()) return read_chaining_value_block(c, 4, cv);
   if (decipher) return c.refuse(kValueNotAccepted, 4);
-  random_block(cv.bytes.data());
+  c.random.block(cv.bytes.data());
   build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8,
                   fresh);
   used = {fresh.data(), kKeyBlockLen};

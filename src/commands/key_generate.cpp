@@ -6,7 +6,6 @@
 #include "commands/key_management.h"
 #include "crypto/check_value.h"
 #include "crypto/key_block.h"
-#include "crypto/random.h"
 
 namespace palisim {
 
@@ -43,7 +42,7 @@ void handle_generate_key(RequestContext& c) {
   if (has_kek && !check_key_fits(c, key.len, kek->key.len, 3)) return;
 
   for (int32_t at = 0; at < key.len; at += 8)
-    random_block(key.bytes.data() + at);
+    c.random.block(key.bytes.data() + at);
   KeyBlockText under_mfk;
   build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), c[1], key.bytes.data(), key.len, under_mfk);
   KeyBlockText under_kek{};  // stays an empty reply field without a KEK

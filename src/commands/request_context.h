@@ -1,4 +1,4 @@
-// What a handler works with: the connection's settings and key cache, the
+// What a handler works with: the connection's settings, key cache and random source, the
 // request's fields and the reply being written, and the readers of the field
 // kinds that several commands share. Each reader writes the command's error
 // reply and returns false (a key reader: null) on failure, so a handler reads
@@ -16,6 +16,7 @@
 #include "commands/field_checks.h"
 #include "commands/key_block_field.h"
 #include "crypto/key_cache.h"
+#include "crypto/random_source.h"
 #include "protocol/errors.h"
 #include "protocol/fields.h"
 #include "protocol/reply.h"
@@ -25,13 +26,15 @@ namespace palisim {
 
 class RequestContext {
  public:
-  RequestContext(const Settings& s, KeyCache& keys, const Fields& f, ReplyBuffer& r)
-      : s(s), keys(keys), f(f), r(r) {}
+  RequestContext(const Settings& s, KeyCache& keys, RandomSource& random, const Fields& f,
+                 ReplyBuffer& r)
+      : s(s), keys(keys), random(random), f(f), r(r) {}
   RequestContext(const RequestContext&) = delete;
   RequestContext& operator=(const RequestContext&) = delete;
 
   const Settings& s;
   KeyCache& keys;
+  RandomSource& random;  // the connection's: new keys and IVs come from it
   const Fields& f;
   ReplyBuffer& r;
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "crypto/key_cache.h"
+#include "crypto/random_source.h"
 #include "protocol/command_catalog.h"
 #include "protocol/handler.h"
 
@@ -23,10 +24,16 @@ std::span<const CommandRow> command_table();
 
 // Splits the request in place, looks field 0 up in the command table, checks
 // the field count and lets the row's handler write the reply, its keys read
-// through the connection's key cache. The reply starts empty and without a
-// recorded error. Returns the index of the row that answered, or
-// kCommandCount when no row matched (no fields, unknown code).
-size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
-                        ReplyBuffer& r);
+// through the connection's key cache and its new keys and IVs drawn from the
+// connection's random source. The reply starts empty and without a recorded
+// error. Returns the index of the row that answered, or kCommandCount when no
+// row matched (no fields, unknown code).
+size_t dispatch_request(const Settings& s, KeyCache& keys, RandomSource& random, char* text,
+                        int32_t text_len, ReplyBuffer& r);
+// The same, drawing from this thread's unseeded source.
+inline size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
+                               ReplyBuffer& r) {
+  return dispatch_request(s, keys, thread_random_source(), text, text_len, r);
+}
 
 }  // namespace palisim

@@ -8,8 +8,8 @@
 
 namespace palisim {
 
-size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
-                        ReplyBuffer& r) {
+size_t dispatch_request(const Settings& s, KeyCache& keys, RandomSource& random, char* text,
+                        int32_t text_len, ReplyBuffer& r) {
   r.len = 0;
   r.error = nullptr;
   Fields f;
@@ -28,7 +28,7 @@ size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t t
     refuse(s, r, kTooFewFields, min_fields);
     return index;
   }
-  RequestContext context(s, keys, f, r);
+  RequestContext context(s, keys, random, f, r);
   command_table()[index].handler(context);
   return index;
 }

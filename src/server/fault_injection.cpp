@@ -4,13 +4,6 @@
 
 namespace palisim {
 
-uint64_t next_random(uint64_t& state) {
-  uint64_t z = (state += 0x9E3779B97F4A7C15);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
-  return z ^ (z >> 31);
-}
-
 Injection choose_injection(const InjectRules& rules, size_t command, uint64_t& random_state) {
   for (int32_t i = 0; i < rules.count; ++i) {
     const InjectRule& rule = rules.rules[static_cast<size_t>(i)];

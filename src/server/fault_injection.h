@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config/inject_rules.h"
+#include "crypto/random_source.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 
@@ -18,10 +19,6 @@ struct Injection {
   size_t command = 0;                // the request's row of the command table, or kCommandCount
   int64_t delay_ms = 0;              // latency_ms plus the jitter drawn
 };
-
-// The next value of a splitmix64 generator, whose every state is a valid
-// start: fast, and fair enough for shares and delays (not for keys).
-uint64_t next_random(uint64_t& state);
 
 // Tries the rules in order: the first whose command matches the request's
 // row and whose draw falls within its probability takes the request. Rules
