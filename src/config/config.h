@@ -20,12 +20,16 @@ struct cfg_t;
 namespace palisim {
 
 struct ServerParameters {
-  char interface_name[64] = "any";        // "any" or "localhost", up to 63 characters
-  uint16_t port = kDefaultPort;           // TCP port to listen on
-  char logfile[256] = "/var/log/atalla";  // read and kept; nothing writes to it
-  bool trace = false;                     // the request trace, masked, unless --trace says
-  TlsParameters tls;                      // the TLS listener; off unless tls_port is set
-  char metrics[64] = "";                  // ADDRESS:PORT of the metrics endpoint; "" for none
+  char interface_name[64] = "any";             // "any" or "localhost", up to 63 characters
+  uint16_t port = kDefaultPort;                // TCP port to listen on
+  char logfile[256] = "/var/log/atalla";       // read and kept; nothing writes to it
+  bool trace = false;                          // the request trace, masked, unless --trace says
+  TlsParameters tls;                           // the TLS listener; off unless tls_port is set
+  char metrics[64] = "";                       // ADDRESS:PORT of the metrics endpoint; "" for none
+  char control[64] = "";                       // ADDRESS:PORT of the control port; "" for none
+  char control_token[256] = "";                // what control requests must carry; "" for none
+  int32_t journal_size = kDefaultJournalSize;  // requests the control port keeps; 0 for none
+  char random_seed[65] = "";                   // hex digits of the seed; "" for none
 };
 
 // Wipes the key texts of a parsed configuration and frees it.

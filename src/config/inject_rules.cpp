@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "config/copy_text.h"
 #include "config/parser.h"
@@ -28,6 +29,9 @@ void read_inject_rule(cfg_t* section, InjectRule& rule) {
   copy_text(rule.reply, cfg_getstr(section, "reply"));
   rule.close = cfg_getbool(section, "close") == cfg_true;
   rule.approve = cfg_getbool(section, "approve") == cfg_true;
+  // The check admits 1 to kMaxInjectTimes; unset is no limit.
+  rule.times =
+      cfg_size(section, "times") != 0 ? static_cast<int32_t>(cfg_getint(section, "times")) : 0;
 }
 
 // A command-line rule's refusal, kept for the caller. The reading that
@@ -76,6 +80,7 @@ constexpr RuleItem kRuleItems[] = {
     {"reply", RuleItem::Form::kText, check_inject_reply},
     {"close", RuleItem::Form::kSwitch, nullptr},
     {"approve", RuleItem::Form::kSwitch, nullptr},
+    {"times", RuleItem::Form::kWhole, check_inject_times},
 };
 
 // Sets the option to the value as written: no substitutions, no other
@@ -103,42 +108,74 @@ bool set_literally(cfg_t* section, const RuleItem& item, std::string_view value)
   return false;
 }
 
-// Builds the one inject section of `cfg` from "CODE:NAME=VALUE,..." and
+// Builds the one inject section of `cfg` from the command and the items and
 // applies the file's checks in the order its parse would.
-bool read_rule_items(cfg_t* cfg, std::string_view text) {
+bool read_rule_items(cfg_t* cfg, std::string_view command, std::span<const InjectItem> items) {
   cfg_t* section = cfg_addtsec(cfg, "inject", nullptr);
-  size_t colon = text.find(':');
-  if (!section || cfg_setstr(section, "command", std::string(text.substr(0, colon)).c_str()) != 0 ||
+  if (!section || cfg_setstr(section, "command", std::string(command).c_str()) != 0 ||
       check_inject_command(section, cfg_getopt(section, "command")) != 0)
     return false;
-  for (std::string_view rest = colon == text.npos ? "" : text.substr(colon + 1); !rest.empty();) {
-    std::string_view item = rest.substr(0, rest.find(','));
-    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
-    size_t equals = item.find('=');
-    std::string name(item.substr(0, equals));
-    std::string_view value = equals == item.npos ? "true" : item.substr(equals + 1);
+  for (const InjectItem& item : items) {
     const RuleItem* known = std::find_if(std::begin(kRuleItems), std::end(kRuleItems),
-                                         [&](const RuleItem& r) { return name == r.name; });
-    if (name == "command") {
+                                         [&](const RuleItem& r) { return item.name == r.name; });
+    if (item.name == "command") {
       cfg_error(cfg, "the command is the code before the colon, not an item");
       return false;
     }
     if (known == std::end(kRuleItems)) {
-      cfg_error(cfg, is_name(name) ? "no such option '%s'" : "'%s' is not NAME=VALUE",
-                std::string(is_name(name) ? name : item).c_str());
+      std::string_view shown = is_name(item.name) ? item.name : item.text;
+      cfg_error(cfg, is_name(item.name) ? "no such option '%.*s'" : "'%.*s' is not NAME=VALUE",
+                static_cast<int>(shown.size()), shown.data());
       return false;
     }
-    if (!set_literally(section, *known, value)) {
+    if (!set_literally(section, *known, item.value)) {
       static constexpr const char* kForms[] = {"text", "a decimal number without leading zeros",
                                                "a decimal number such as 0.25", "true or false"};
       cfg_error(cfg, "inject %s must be %s, not '%.*s'", known->name,
-                kForms[static_cast<int>(known->form)], static_cast<int>(value.size()),
-                value.data());
+                kForms[static_cast<int>(known->form)], static_cast<int>(item.value.size()),
+                item.value.data());
       return false;
     }
     if (known->check && known->check(section, cfg_getopt(section, known->name)) != 0) return false;
   }
   return check_inject_section(cfg, cfg_getopt(cfg, "inject")) == 0;
+}
+
+// "CODE:NAME=VALUE,..." cut into its command and items; a NAME alone stands
+// for NAME=true.
+void split_rule_text(std::string_view text, std::string_view& command,
+                     std::vector<InjectItem>& items) {
+  size_t colon = text.find(':');
+  command = text.substr(0, colon);
+  for (std::string_view rest = colon == text.npos ? "" : text.substr(colon + 1); !rest.empty();) {
+    std::string_view item = rest.substr(0, rest.find(','));
+    rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+    size_t equals = item.find('=');
+    items.push_back(
+        {item.substr(0, equals), equals == item.npos ? "true" : item.substr(equals + 1), item});
+  }
+}
+
+// Runs `read` on a parser holding one inject section, then takes the rule
+// it built or the reason it refused.
+template <typename Read>
+bool read_one_rule(InjectRule& rule, std::string& error, Read read) {
+  InjectOptions options = inject_options();
+  cfg_opt_t root[] = {CFG_SEC("inject", options.data(), CFGF_MULTI), CFG_END()};
+  std::lock_guard lock(parser_mutex());
+  cfg_t* cfg = cfg_init(root, CFGF_NOCASE);
+  if (!cfg) return false;
+  // Set before the section is made, which takes it over.
+  cfg_set_error_function(cfg, keep_rule_refusal);
+  rule_refusal[0] = '\0';
+  bool read_ok = read(cfg);
+  if (read_ok) {
+    read_inject_rule(cfg_getnsec(cfg, "inject", 0), rule);
+  } else {
+    error = rule_refusal;
+  }
+  cfg_free(cfg);
+  return read_ok;
 }
 
 }  // namespace
@@ -152,6 +189,7 @@ InjectOptions inject_options() {
       CFG_STR("reply", nullptr, CFGF_NODEFAULT),
       CFG_BOOL("close", cfg_false, CFGF_NONE),
       CFG_BOOL("approve", cfg_false, CFGF_NONE),
+      CFG_INT("times", 0, CFGF_NODEFAULT),
       CFG_END(),
   }};
 }
@@ -164,6 +202,7 @@ void set_inject_checks(cfg_t* cfg, const char* section_path) {
       {"|latency_ms", check_inject_delay},
       {"|jitter_ms", check_inject_delay},
       {"|reply", check_inject_reply},
+      {"|times", check_inject_times},
   };
   for (const auto& [option, check] : checks) {
     char path[64];
@@ -183,22 +222,18 @@ void read_inject_rules(InjectRules& rules, cfg_t* cfg, const char* section_title
 }
 
 bool parse_inject_rule(std::string_view text, InjectRule& rule, std::string& error) {
-  InjectOptions options = inject_options();
-  cfg_opt_t root[] = {CFG_SEC("inject", options.data(), CFGF_MULTI), CFG_END()};
-  std::lock_guard lock(parser_mutex());
-  cfg_t* cfg = cfg_init(root, CFGF_NOCASE);
-  if (!cfg) return false;
-  // Set before the section is made, which takes it over.
-  cfg_set_error_function(cfg, keep_rule_refusal);
-  rule_refusal[0] = '\0';
-  bool read = read_rule_items(cfg, text);
-  if (read) {
-    read_inject_rule(cfg_getnsec(cfg, "inject", 0), rule);
-  } else {
-    error = rule_refusal;
-  }
-  cfg_free(cfg);
-  return read;
+  return read_one_rule(rule, error, [&](cfg_t* cfg) {
+    std::string_view command;
+    std::vector<InjectItem> items;
+    split_rule_text(text, command, items);
+    return read_rule_items(cfg, command, items);
+  });
+}
+
+bool build_inject_rule(std::string_view command, std::span<const InjectItem> items,
+                       InjectRule& rule, std::string& error) {
+  return read_one_rule(rule, error,
+                       [&](cfg_t* cfg) { return read_rule_items(cfg, command, items); });
 }
 
 }  // namespace palisim

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ inline constexpr size_t kInjectReplyCapacity = 128;
 inline constexpr int32_t kMaxInjectDelayMs = 3'600'000;
 // The command of a rule written "*".
 inline constexpr int32_t kEveryCommand = -1;
+// A rule's times: how many matching requests it takes at most.
+inline constexpr int32_t kMaxInjectTimes = 1'000'000'000;
 
 struct InjectRule {
   int32_t command = kEveryCommand;  // row of the command table, or kEveryCommand
@@ -31,6 +34,7 @@ struct InjectRule {
   std::array<char, kInjectReplyCapacity> reply{};  // sent instead of the real reply; "" for none
   bool close = false;                              // the connection closes instead of answering
   bool approve = false;                            // verification results report a pass
+  int32_t times = 0;  // takes this many matching requests, then none; 0 for no limit
 
   // The handler does not run: the rule answers, or closes.
   bool replaces_reply() const { return close || reply[0] != '\0'; }
@@ -58,5 +62,16 @@ void read_inject_rules(InjectRules& rules, cfg_t* cfg, const char* section_title
 // section and the same checks (a NAME alone stands for NAME=true). On a
 // refusal returns false with the reason in `error`.
 bool parse_inject_rule(std::string_view text, InjectRule& rule, std::string& error);
+
+// One NAME=VALUE of a rule, the value written as on the command line.
+struct InjectItem {
+  std::string_view name;
+  std::string_view value;
+  std::string_view text;  // the item as written, for the message when it is not NAME=VALUE
+};
+// A rule from its command and items, with the checks of an inject section;
+// on a refusal returns false with the file's message in `error`.
+bool build_inject_rule(std::string_view command, std::span<const InjectItem> items,
+                       InjectRule& rule, std::string& error);
 
 }  // namespace palisim

@@ -20,6 +20,11 @@ void read_server_parameters(ServerParameters& params, cfg_t* cfg) {
   params.trace = cfg_getbool(cfg, "trace") == cfg_true;
   read_tls_parameters(params.tls, cfg);
   copy_text(params.metrics, cfg_getstr(cfg, "metrics"));
+  copy_text(params.control, cfg_getstr(cfg, "control"));
+  copy_text(params.control_token, cfg_getstr(cfg, "control_token"));
+  // The check admits 0 to kMaxJournalSize.
+  params.journal_size = static_cast<int32_t>(cfg_getint(cfg, "journal_size"));
+  copy_text(params.random_seed, cfg_getstr(cfg, "random_seed"));
 }
 
 }  // namespace palisim

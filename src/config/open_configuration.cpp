@@ -251,6 +251,10 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("tls_auth_clients", nullptr, CFGF_NODEFAULT),
       CFG_STR("tls_protocols", kDefaultTlsProtocols, CFGF_NONE),
       CFG_STR("metrics", "", CFGF_NONE),
+      CFG_STR("control", "", CFGF_NONE),
+      CFG_STR("control_token", "", CFGF_NONE),
+      CFG_INT("journal_size", kDefaultJournalSize, CFGF_NONE),
+      CFG_STR("random_seed", "", CFGF_NONE),
       CFG_SEC("atalla", atalla_options.data(),
               CFGF_MULTI | CFGF_TITLE | CFGF_NO_TITLE_DUPES | CFGF_NOCASE),
       CFG_END(),
@@ -266,6 +270,10 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "tls_auth_clients", check_tls_auth_clients);
   cfg_set_validate_func(raw, "tls_protocols", check_tls_protocols);
   cfg_set_validate_func(raw, "metrics", check_metrics_address);
+  cfg_set_validate_func(raw, "control", check_control_address);
+  cfg_set_validate_func(raw, "control_token", check_control_token);
+  cfg_set_validate_func(raw, "journal_size", check_journal_size);
+  cfg_set_validate_func(raw, "random_seed", check_random_seed);
   cfg_set_validate_func(raw, "atalla|mfk", check_key);
   cfg_set_validate_func(raw, "atalla|pmfk", check_key);
   cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);

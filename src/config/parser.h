@@ -14,7 +14,7 @@ namespace palisim {
 // configuration resets them, so parsing and freeing take turns process-wide.
 std::mutex& parser_mutex();
 
-using InjectOptions = std::array<cfg_opt_t, 8>;
+using InjectOptions = std::array<cfg_opt_t, 9>;
 InjectOptions inject_options();
 
 // Sets the checks of the inject section at that path ("atalla|inject" or "inject").

@@ -4,8 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "config/defaults.h"
 #include "config/inject_rules.h"
 #include "crypto/hex.h"
+#include "crypto/random_source.h"
 #include "protocol/command_catalog.h"
 
 namespace palisim {
@@ -64,6 +66,36 @@ int check_metrics_address(cfg_t* cfg, cfg_opt_t* opt) {
   std::string_view text = text_of(opt);
   if (text.empty() || is_listen_address(text, 1)) return 0;
   cfg_error(cfg, "metrics must be ADDRESS:PORT with a port of 1 to 65535");
+  return -1;
+}
+
+int check_control_address(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view text = text_of(opt);
+  if (text.empty() || is_listen_address(text, 0)) return 0;
+  cfg_error(cfg, "control must be ADDRESS:PORT with a port of 0 to 65535");
+  return -1;
+}
+
+int check_control_token(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view token = text_of(opt);
+  if (std::all_of(token.begin(), token.end(), [](char ch) { return ch > ' ' && ch <= '~'; }))
+    return 0;
+  cfg_error(cfg, "control token must be printable text without blanks");
+  return -1;
+}
+
+int check_journal_size(cfg_t* cfg, cfg_opt_t* opt) {
+  long size = cfg_opt_getnint(opt, 0);
+  if (size >= 0 && size <= kMaxJournalSize) return 0;
+  cfg_error(cfg, "journal size must be 0 to %ld", kMaxJournalSize);
+  return -1;
+}
+
+int check_random_seed(cfg_t* cfg, cfg_opt_t* opt) {
+  std::string_view text = text_of(opt);
+  RandomSeed seed;
+  if (text.empty() || parse_random_seed(text, seed)) return 0;
+  cfg_error(cfg, "random seed must be 16 to 64 hex digits");
   return -1;
 }
 
@@ -129,6 +161,13 @@ int check_inject_delay(cfg_t* cfg, cfg_opt_t* opt) {
   long ms = cfg_opt_getnint(opt, 0);
   if (ms >= 0 && ms <= kMaxInjectDelayMs) return 0;
   cfg_error(cfg, "inject %s must be 0 to %d, not %ld", cfg_opt_name(opt), kMaxInjectDelayMs, ms);
+  return -1;
+}
+
+int check_inject_times(cfg_t* cfg, cfg_opt_t* opt) {
+  long times = cfg_opt_getnint(opt, 0);
+  if (times >= 1 && times <= kMaxInjectTimes) return 0;
+  cfg_error(cfg, "inject times must be 1 to %d, not %ld", kMaxInjectTimes, times);
   return -1;
 }
 

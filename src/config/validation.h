@@ -16,6 +16,10 @@ bool is_listen_address(std::string_view text, long min_port);
 int check_port(cfg_t* cfg, cfg_opt_t* opt);
 int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt);
 int check_metrics_address(cfg_t* cfg, cfg_opt_t* opt);
+int check_control_address(cfg_t* cfg, cfg_opt_t* opt);
+int check_control_token(cfg_t* cfg, cfg_opt_t* opt);
+int check_journal_size(cfg_t* cfg, cfg_opt_t* opt);
+int check_random_seed(cfg_t* cfg, cfg_opt_t* opt);
 int check_key(cfg_t* cfg, cfg_opt_t* opt);
 int check_min_pin_len(cfg_t* cfg, cfg_opt_t* opt);
 int check_pin_sanity_indicator(cfg_t* cfg, cfg_opt_t* opt);
@@ -27,6 +31,7 @@ int check_inject_command(cfg_t* cfg, cfg_opt_t* opt);
 int check_inject_probability(cfg_t* cfg, cfg_opt_t* opt);
 int check_inject_delay(cfg_t* cfg, cfg_opt_t* opt);
 int check_inject_reply(cfg_t* cfg, cfg_opt_t* opt);
+int check_inject_times(cfg_t* cfg, cfg_opt_t* opt);
 int check_inject_section(cfg_t* cfg, cfg_opt_t* opt);
 
 }  // namespace palisim

@@ -49,6 +49,25 @@ TEST_F(ValidationTest, MetricsIsEmptyOrAddressColonPort) {
     EXPECT_TRUE(accepts(std::string("metrics = \"") + good + "\"\n")) << good;
 }
 
+// The control port's options: each refusal with its message, and values at their bounds.
+TEST_F(ValidationTest, ControlOptionsAreChecked) {
+  const std::pair<const char*, const char*> refused[] = {
+      {"control = \"7010\"", "control must be ADDRESS:PORT with a port of 0 to 65535"},
+      {"control = \"127.0.0.1:65536\"", "control must be ADDRESS:PORT with a port of 0 to 65535"},
+      {"control_token = \"two words\"", "control token must be printable text without blanks"},
+      {"journal_size = -1", "journal size must be 0 to 100000"},
+      {"journal_size = 100001", "journal size must be 0 to 100000"},
+      {"random_seed = \"0123456789abcde\"", "random seed must be 16 to 64 hex digits"},
+      {"random_seed = \"0123456789abcdeg\"", "random seed must be 16 to 64 hex digits"},
+  };
+  for (const auto& [line, message] : refused)
+    EXPECT_EQ(refusal(std::string(line) + "\n"), message) << line;
+  EXPECT_TRUE(
+      accepts("control = \"127.0.0.1:0\"\ncontrol_token = \"s3cr3t-Token\"\njournal_size = 0\n"
+              "journal_size = 100000\nrandom_seed = \"" +
+              std::string(64, 'f') + "\"\n"));
+}
+
 TEST_F(ValidationTest, KeysMustBe16_32Or48HexDigits) {
   const std::string message = "keys must be 16, 32, or 48 hex digits in length";
   EXPECT_EQ(refusal("atalla default { mfk = \"0123456789ABCDEF0123456789ABCDE\" }\n"), message);
@@ -162,6 +181,10 @@ TEST_F(ValidationTest, InjectRulesAreCheckedOptionByOptionAndWhole) {
        "inject section for command 30 cannot approve: approve takes 31, 32, 37, 5E, 99 or *"},
       {"", "31:bogus=1", "no such option 'bogus'"},
       {"", "31:latency ms=1", "'latency ms=1' is not NAME=VALUE"},
+      {"command = \"31\" close = true times = 0", "31:close,times=0",
+       "inject times must be 1 to 1000000000, not 0"},
+      {"command = \"31\" close = true times = 1000000001", "31:close,times=1000000001",
+       "inject times must be 1 to 1000000000, not 1000000001"},
   };
   for (const Case& c : cases) {
     if (!c.section.empty()) {
@@ -180,6 +203,9 @@ TEST_F(ValidationTest, InjectRulesAreCheckedOptionByOptionAndWhole) {
   ASSERT_TRUE(parse_inject_rule("00:reply=<${HOME}\\n>,probability=0.50", literal, error)) << error;
   EXPECT_STREQ(literal.reply.data(), "<${HOME}\\n>");
   EXPECT_EQ(literal.probability, 0.5);
+  EXPECT_EQ(literal.times, 0);
+  ASSERT_TRUE(parse_inject_rule("31:close,times=1000000000", literal, error)) << error;
+  EXPECT_EQ(literal.times, 1'000'000'000);
 
   std::string sixteen;
   for (int i = 0; i < 16; ++i)
