@@ -47,7 +47,7 @@ void ServerThread::set_tls(TlsContext context, uint16_t port) {
 }
 
 CounterExchange& ServerThread::keep_counters() {
-  if (!counters_) counters_ = std::make_unique<CounterExchange>();
+  if (!counters_) counters_ = std::make_unique<CounterExchange>(stats_);
   hooks_.counters = counters_.get();
   return *counters_;
 }
