@@ -40,6 +40,8 @@ class SettingsCache {
   uint32_t idle_timeout_s() const { return idle_timeout_s_; }
   // The command line's inject rules, then the section's.
   const InjectRules& inject_rules() const { return inject_rules_; }
+  // How many of them come from the command line.
+  int32_t command_line_rule_count() const { return command_line_rules_.count; }
   // The last parse of the file succeeded.
   bool loaded() const { return loaded_; }
 

@@ -35,6 +35,13 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   bufs_ = std::make_unique<ConnectionBuffers>();
   bufs_->settings = settings;
   if (setup.inject) bufs_->inject = *setup.inject;
+  for (int32_t i = 0; i < bufs_->inject.count; ++i)
+    bufs_->inject_uses[static_cast<size_t>(i)].start(bufs_->inject.rules[static_cast<size_t>(i)]);
+  if (setup.seed) {
+    bufs_->random.use_seed(*setup.seed);
+  } else {
+    bufs_->random.use_kernel(setup.random_state);
+  }
   fd_ = fd;
   state_ = State::kReading;
   cause_ = CloseCause::kNone;
@@ -43,7 +50,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   mid_line_ = false;
   told_line_feed_ = false;
   peer_closed_ = false;
-  random_state_ = setup.random_state;
+  control_ = setup.control;
   std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
   peer_[sizeof peer_ - 1] = '\0';
   id_ = setup.id;
@@ -204,8 +211,13 @@ Verdict Connection::process_input(int64_t now_ms) {
 int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
                                  SteadyClock::time_point& mark) {
   std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  const RequestPath path{
-      bufs_->settings, bufs_->keys, bufs_->inject, random_state_, {bufs_->reply, kReplyCapacity}};
+  const RequestPath path{bufs_->settings,
+                         bufs_->keys,
+                         bufs_->inject,
+                         bufs_->inject_uses,
+                         control_,
+                         bufs_->random,
+                         {bufs_->reply, kReplyCapacity}};
   const ObserverNeeds needs = observers_->needs();
   int32_t pos = start;
   bool whole_line = !mid_line_;

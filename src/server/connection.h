@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
+#include "crypto/random_source.h"
 #include "protocol/settings.h"
 #include "server/close_cause.h"
 #include "server/connection_limits.h"
@@ -24,6 +26,7 @@
 namespace palisim {
 
 struct Answer;
+struct ControlRules;
 
 // Buffers and settings of one connection, allocated when it is accepted.
 struct ConnectionBuffers {
@@ -33,6 +36,8 @@ struct ConnectionBuffers {
   Settings settings;             // this connection's device state
   KeyCache keys;                 // keys its requests opened, and the MFK's contexts
   InjectRules inject;            // its fault-injection rules; none unless configured
+  std::array<RuleUse, 2 * kMaxInjectRules> inject_uses;  // what each of them took
+  RandomSource random;  // keys, IVs and the inject rules' draws; seeded or not
   // The request being answered as received, when an observer asks for the
   // text; kept while its reply waits, until its record is handed on.
   char request[kInputCapacity];
@@ -43,10 +48,12 @@ struct ConnectionSetup {
   const char* peer = "";                        // address:port
   const RequestObservers* observers = nullptr;  // told of every request; null for none
   const InjectRules* inject = nullptr;          // its inject rules; null for none
-  uint64_t random_state = 0;                    // where the inject rules' generator starts
-  int64_t now_ms = 0;                           // when it was accepted (steady clock)
-  int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
-  uint64_t id = 0;            // the loop's number for it
+  uint64_t random_state = 0;         // where the unseeded generator of the rules' draws starts
+  const RandomSeed* seed = nullptr;  // restarts its random source from this; null for none
+  ControlRules* control = nullptr;   // the control port's rules; null without one
+  int64_t now_ms = 0;                // when it was accepted (steady clock)
+  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
+  uint64_t id = 0;                   // the loop's number for it
   // Makes the transport of its listener; null for plain TCP.
   const TransportFactory* transport = nullptr;
 };
@@ -161,9 +168,9 @@ class Connection {
   bool told_line_feed_ = false;
   // The client shut its sending side; the replies it is owed still go out.
   bool peer_closed_ = false;
-  uint64_t random_state_ = 0;
-  char peer_[24] = "";  // address:port
-  uint64_t id_ = 0;     // the loop's number for it
+  ControlRules* control_ = nullptr;  // the control port's rules; null without one
+  char peer_[24] = "";               // address:port
+  uint64_t id_ = 0;                  // the loop's number for it
   uint64_t bytes_received_ = 0;
   uint64_t bytes_sent_ = 0;
   const RequestObservers* observers_ = nullptr;  // never null while open

@@ -11,9 +11,11 @@
 
 #include "crypto/check_value.h"
 #include "server/command_stats.h"
+#include "server/control_exchange.h"
 #include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
+#include "server/request_journal.h"
 #include "server/request_trace.h"
 #include "server/stop_signal.h"
 
@@ -46,7 +48,9 @@ EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* ho
       stop_(stop),
       settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
       random_state_(static_cast<uint64_t>(monotonic_ms())),
-      exchange_(hooks ? hooks->counters : nullptr) {
+      exchange_(hooks ? hooks->counters : nullptr),
+      control_(hooks ? hooks->control : nullptr),
+      seed_(hooks && hooks->seed && !hooks->seed->empty() ? hooks->seed : nullptr) {
   for (const ListeningSocket& l :
        listening.first(std::min<size_t>(listening.size(), kMaxListeners)))
     listeners_[static_cast<size_t>(listener_count_++)] =
@@ -57,6 +61,7 @@ EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* ho
   }
   // The metrics' handler-time histogram is the statistics'.
   if (hooks_) observers_.add(hooks_->stats, {.time = exchange_ != nullptr});
+  if (hooks_) observers_.add(hooks_->journal, kJournalNeeds);
 }
 
 EventLoop::~EventLoop() = default;
@@ -86,6 +91,7 @@ int EventLoop::build_poll_set() {
 bool EventLoop::run() {
   bool asked = false;
   if (exchange_) publish_counters();
+  if (control_) publish_rules();
   for (;;) {
     int n = build_poll_set();
     // Without a deadline the loop sleeps until something happens.
@@ -115,6 +121,8 @@ bool EventLoop::run() {
       asked = true;
       break;
     }
+    // Between passes: the control port's changes apply from the next request.
+    if (control_) control_->take(control_rules_);
     int64_t now = monotonic_ms();
     bool listening = true;
     for (int i = 0; i < listener_count_ && listening; ++i)
@@ -136,6 +144,7 @@ bool EventLoop::run() {
         }
       }
     }
+    if (control_ && control_rules_.used) publish_rules();
     if (exchange_) {
       // A pass that served something may have changed the counters; a pass
       // woken only to publish did not.
@@ -203,11 +212,13 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFacto
   setup.id = ++connections_accepted_;
   setup.transport = &transport;
   ++counters_.open;
-  if (settings_.inject_rules().count != 0) {
-    setup.inject = &settings_.inject_rules();
-    setup.random_state = next_random(random_state_);
-  }
+  if (settings_.inject_rules().count != 0) setup.inject = &settings_.inject_rules();
+  setup.random_state = next_random(random_state_);
+  setup.seed = seed_;
+  if (control_) setup.control = &control_rules_;
   c->open(fd, settings_.settings(), setup);
+  // The file's rules may have changed with it.
+  if (control_) publish_rules();
   if (!settings_.settings().mfk_present) {
     diag("Socket %d has no MFK: %s.\n", fd, settings_.no_mfk_reason());
   }
@@ -246,6 +257,11 @@ void EventLoop::count_close(const Connection& c, CloseCause cause) {
   ++counters_.closed[static_cast<size_t>(cause)];
   --counters_.open;
   add_connection_counts(c, counters_);
+}
+
+void EventLoop::publish_rules() {
+  control_->publish(control_rules_, settings_.inject_rules(), settings_.command_line_rule_count());
+  control_rules_.used = false;
 }
 
 // What the file gave the connections accepted last.

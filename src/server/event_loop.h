@@ -11,12 +11,14 @@
 
 #include "config/settings_cache.h"
 #include "server/connection.h"
+#include "server/control_rules.h"
 #include "server/listener.h"
 #include "server/loop_counters.h"
 #include "server/server.h"
 
 namespace palisim {
 
+class ControlExchange;
 class CounterExchange;
 class RequestTrace;
 class StopSignal;
@@ -49,6 +51,8 @@ class EventLoop {
   void count_close(const Connection& c, CloseCause cause);
   void note_settings();
   void publish_counters();
+  // Copies what the rules used, and the rules new connections get, out to control_.
+  void publish_rules();
 
   std::array<std::unique_ptr<Listener>, kMaxListeners> listeners_;  // the first listener_count_
   int listener_count_ = 0;
@@ -66,9 +70,12 @@ class EventLoop {
   int first_connection_ = 0;             // poll entry of the first connection
   bool input_waiting_ = false;           // a transport holds input no poll announces
   CounterExchange* exchange_;            // null: the counters are not published
-  LoopCounters counters_;                // published to exchange_ when a reader asks
-  bool settings_read_ = false;           // settings_ has been refreshed once
-  int64_t publish_due_ms_ = 0;           // the counters changed: published then; 0 when unchanged
+  ControlExchange* control_;             // the control port's rules come through it; null for none
+  ControlRules control_rules_;           // as taken from control_ between passes
+  const RandomSeed* seed_;      // every connection's random source starts from it; null for none
+  LoopCounters counters_;       // published to exchange_ when a reader asks
+  bool settings_read_ = false;  // settings_ has been refreshed once
+  int64_t publish_due_ms_ = 0;  // the counters changed: published then; 0 when unchanged
   // Poll entries: the listeners, the stop signal, one per connection open,
   // then standard output while diagnostics wait for room in it.
   std::array<pollfd, kMaxConnections + kMaxListeners + 2> fds_{};

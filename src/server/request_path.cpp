@@ -2,16 +2,31 @@
 
 #include "dispatch/command_table.h"
 #include "protocol/reply.h"
+#include "server/control_rules.h"
 
 namespace palisim {
 
 Answer answer_request(const RequestPath& path, char* request, int32_t request_len, int64_t now_ms) {
   ReplyBuffer r{path.reply, 0};
   Injection inj;
-  if (path.inject.count != 0) {
-    inj = choose_injection(path.inject,
-                           command_of_request({request, static_cast<size_t>(request_len)}),
-                           path.random_state);
+  ControlRules* control = path.control;
+  if (path.inject.count != 0 || (control && control->count != 0)) {
+    const size_t command = command_of_request({request, static_cast<size_t>(request_len)});
+    if (control && control->count != 0) {
+      inj = choose_injection({control->rules.data(), static_cast<size_t>(control->count)},
+                             {control->uses.data(), static_cast<size_t>(control->count)}, command,
+                             path.random);
+      control->used = control->used || inj.rule;
+    }
+    if (!inj.rule) {
+      std::span<const InjectRule> own(path.inject.rules.data(),
+                                      static_cast<size_t>(path.inject.count));
+      inj = choose_injection(own, path.uses, command, path.random);
+      if (inj.rule && control) {
+        ++control->base_matched[static_cast<size_t>(inj.rule - own.data())];
+        control->used = true;
+      }
+    }
   }
   Answer answer;
   answer.command = inj.command;
@@ -21,7 +36,8 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     answer.error_reply = is_error_reply(r.view());
   } else {
     r.approve = inj.rule && inj.rule->approve;
-    answer.command = dispatch_request(path.settings, path.keys, request, request_len, r);
+    answer.command =
+        dispatch_request(path.settings, path.keys, path.random, request, request_len, r);
     answer.error_reply = r.error != nullptr;
   }
   answer.reply_len = r.len;

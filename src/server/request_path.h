@@ -15,15 +15,18 @@
 
 namespace palisim {
 
+struct ControlRules;
 struct ErrorKind;
 
 // What a connection's requests are answered with.
 struct RequestPath {
   const Settings& settings;
-  KeyCache& keys;  // keys its requests opened
-  const InjectRules& inject;
-  uint64_t& random_state;  // the generator the inject rules draw from
-  std::span<char> reply;   // where the reply is written
+  KeyCache& keys;             // keys its requests opened
+  const InjectRules& inject;  // its own: the command line's, then the file's
+  std::span<RuleUse> uses;    // what each of them used on this connection
+  ControlRules* control;      // the control port's rules, tried first; null without one
+  RandomSource& random;       // where keys, IVs and the rules' draws come from
+  std::span<char> reply;      // where the reply is written
 };
 
 // What a request leaves for its connection to send and to record.

@@ -51,14 +51,7 @@ void RequestTrace::on_request(const RequestRecord& record) {
   // A reply never sent or never written is empty, and may have no data at all.
   if (!reply.empty()) std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
-  if (!full_) {
-    const size_t command = command_of_request(request);
-    // Error replies carry no field of the request, nor does a reply from the
-    // configuration; only the handler's success replies are masked.
-    bool own_reply = injection.rule && injection.rule->replaces_reply();
-    if (!error && !own_reply) mask_message(reply_copy, command, MessagePart::kReply);
-    mask_message({request_, request.size()}, command, MessagePart::kRequest);
-  }
+  if (!full_) mask_exchange({request_, request.size()}, reply_copy, error, injection);
   begin_line(record.connection);
   append_escaped(request);
   append(" -> ");
@@ -133,17 +126,9 @@ void RequestTrace::begin_line(const ConnectionName& who) {
 }
 
 void RequestTrace::append_injection(const Injection& injection) {
-  const InjectRule& rule = *injection.rule;
-  const char* separator = ", injected: ";
-  if (rule.latency_ms != 0 || rule.jitter_ms != 0) {
-    append("%slatency %lld ms", separator, static_cast<long long>(injection.delay_ms));
-    separator = ", ";
-  }
-  const char* action = rule.close      ? "close"
-                       : rule.approve  ? "approve"
-                       : rule.reply[0] ? "reply"
-                                       : nullptr;
-  if (action) append("%s%s", separator, action);
+  char words[kInjectionWordsCapacity];
+  injection_words(injection, words);
+  append(", injected: %s", words);
 }
 
 void RequestTrace::write_line() {

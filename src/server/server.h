@@ -13,7 +13,10 @@
 namespace palisim {
 
 class CommandStats;
+class ControlExchange;
 class CounterExchange;
+class RequestObserver;
+struct RandomSeed;
 class StopSignal;
 
 // Told of the server's progress by the owner of the server; every member is
@@ -32,6 +35,12 @@ struct ServerHooks {
   SSL_CTX* tls_context = nullptr;
   uint16_t tls_port = 0;
   void (*tls_listening)(ServerHooks* hooks, int tls_listening_fd) = nullptr;  // before listening
+  // The control port: its inject rules come through `control`, and `journal`
+  // is told of every request; each outlives the run, null for none.
+  ControlExchange* control = nullptr;
+  RequestObserver* journal = nullptr;
+  // Every connection's random source starts from it; null or empty: unseeded.
+  const RandomSeed* seed = nullptr;
 };
 
 inline constexpr int kListenerFailed = 3;

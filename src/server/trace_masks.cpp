@@ -68,4 +68,12 @@ void mask_message(std::span<char> message, size_t command, MessagePart part) {
   }
 }
 
+void mask_exchange(std::span<char> request, std::span<char> reply, const ErrorKind* error,
+                   const Injection& injection) {
+  const size_t command = command_of_request({request.data(), request.size()});
+  bool own_reply = injection.rule && injection.rule->replaces_reply();
+  if (!error && !own_reply) mask_message(reply, command, MessagePart::kReply);
+  mask_message(request, command, MessagePart::kRequest);
+}
+
 }  // namespace palisim

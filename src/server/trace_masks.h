@@ -7,8 +7,11 @@
 #include <span>
 
 #include "protocol/command_catalog.h"
+#include "server/fault_injection.h"
 
 namespace palisim {
+
+struct ErrorKind;
 
 // Overwrites with '*' what the catalogue row `command` hides in one message,
 // "<...>" as it travelled: the request, or the success reply to a request of
@@ -16,5 +19,11 @@ namespace palisim {
 // dispatcher cuts them, and text after the last '#' counts as one more field,
 // so a request missing its last '#' hides the same digits.
 void mask_message(std::span<char> message, size_t command, MessagePart part);
+
+// Masks copies of a request and of its reply as the trace shows them. Error
+// replies carry no field of the request, nor does a reply an inject rule
+// set; only the handler's success replies are masked.
+void mask_exchange(std::span<char> request, std::span<char> reply, const ErrorKind* error,
+                   const Injection& injection);
 
 }  // namespace palisim

@@ -1,0 +1,82 @@
+// The control port's journal: the last requests of every connection in a
+// ring of fixed entries, allocated once. The serving loop writes an entry
+// under a mutex held for the copy of one entry; the control thread reads
+// under the same mutex a few entries at a time, so neither holds it long.
+// Secrets are masked as the trace masks them unless the trace is full.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "server/request_record.h"
+
+namespace palisim {
+
+struct ErrorKind;
+
+// What the journal asks of every request: its text and its time.
+inline constexpr ObserverNeeds kJournalNeeds{.time = true, .text = true};
+
+// Longer requests and replies are kept cut to this.
+inline constexpr size_t kJournalTextCapacity = 1024;
+
+struct JournalEntry {
+  uint64_t seq = 0;         // from 1, across clears
+  int64_t time_us = 0;      // when its record was handed on, microseconds since the epoch
+  uint64_t connection = 0;  // the loop's number for the connection
+  size_t command = 0;       // row of the command table, or kCommandCount
+  int64_t micros = 0;       // handler time
+  const ErrorKind* error = nullptr;
+  bool error_reply = false;
+  bool sent = true;
+  bool injected = false;
+  char injection[48] = "";  // the trace's words for what a rule did
+  char peer[64] = "";
+  char tls[160] = "";  // the transport's identity; "" for plain
+  uint16_t request_len = 0;
+  uint16_t reply_len = 0;
+  char request[kJournalTextCapacity];
+  char reply[kJournalTextCapacity];
+
+  std::string_view request_text() const { return {request, request_len}; }
+  std::string_view reply_text() const { return {reply, reply_len}; }
+};
+
+// Which entries a reading takes.
+struct JournalQuery {
+  size_t command = SIZE_MAX;  // one row only; SIZE_MAX for all
+  uint64_t after = 0;         // only entries of a later seq
+  size_t limit = 100;         // the newest this many that match
+};
+
+class RequestJournal : public RequestObserver {
+ public:
+  // `capacity` entries (0 keeps nothing); `masked` hides secrets.
+  RequestJournal(size_t capacity, bool masked);
+  ~RequestJournal() override;
+
+  void on_request(const RequestRecord& record) override;
+
+  // The control thread's side: matching entries, oldest first; `recorded`
+  // and `dropped` count every entry written and those the ring overwrote or
+  // a clear removed.
+  void read(const JournalQuery& query, std::vector<JournalEntry>& out, uint64_t& recorded,
+            uint64_t& dropped) const;
+  void clear();
+  size_t capacity() const { return capacity_; }
+
+ private:
+  const size_t capacity_;
+  const bool masked_;
+  std::unique_ptr<JournalEntry[]> ring_;
+  mutable std::mutex mutex_;
+  uint64_t next_seq_ = 1;   // the seq of the next entry written
+  uint64_t first_seq_ = 1;  // the oldest entry kept; the older ones were dropped
+};
+
+}  // namespace palisim
