@@ -5,9 +5,11 @@
 set -euo pipefail
 
 # prometheus-cpp-dev: the metrics endpoint (its pull exposer); python3-prometheus-client:
-# the tests read the endpoint's output with its parser.
+# the tests read the endpoint's output with its parser. libcpp-httplib-dev and
+# nlohmann-json3-dev: the control port.
 packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev openssl libgtest-dev libgmock-dev
-  libedit-dev help2man prometheus-cpp-dev python3-prometheus-client)
+  libedit-dev help2man prometheus-cpp-dev python3-prometheus-client libcpp-httplib-dev
+  nlohmann-json3-dev)
 if [ "${1:-}" = "--headless" ]; then
   shift
 else

@@ -62,7 +62,8 @@ FileSummary summarise_file(cfg_t* cfg) {
 }
 
 void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,
-                  int32_t command_line_rules, const char* metrics) {
+                  int32_t command_line_rules, const char* metrics, const char* control,
+                  bool seeded) {
   sockaddr_in bound{};
   socklen_t len = sizeof bound;
   getsockname(listening_fd, reinterpret_cast<sockaddr*>(&bound), &len);
@@ -86,10 +87,12 @@ void print_banner(int listening_fd, int tls_listening_fd, const char* config_pat
   char inject[24] = "";
   if (active != 0) std::snprintf(inject, sizeof inject, " inject=%d", active);
   diag(
-      "Palisim002 ready: version=%s interface=%s port=%d%s mfk=%s commands=%zu trace=%s%s%s%s "
+      "Palisim002 ready: version=%s interface=%s port=%d%s mfk=%s commands=%zu "
+      "trace=%s%s%s%s%s%s%s "
       "config_loaded=%s config=%s\n",
       PALISIM_VERSION, address, ntohs(bound.sin_port), tls, file.mfk.data(), kCommandCount,
-      trace_name(trace), inject, *metrics ? " metrics=" : "", metrics, cfg ? "yes" : "no",
+      trace_name(trace), inject, *metrics ? " metrics=" : "", metrics, *control ? " control=" : "",
+      control, seeded ? " random=seeded" : "", cfg ? "yes" : "no",
       escape_control_bytes(config_path).c_str());
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");

@@ -7,7 +7,8 @@
 //
 // With inject rules, `inject=N` follows `trace`, and a line of its own says so.
 // With a TLS listener, `tls_port=N` follows `port`; with the metrics endpoint
-// on, `metrics=ADDRESS:PORT` follows `inject`.
+// on, `metrics=ADDRESS:PORT` follows `inject`; then, with the control port on,
+// `control=ADDRESS:PORT`, and with a random seed `random=seeded`.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +41,9 @@ std::string escape_control_bytes(const char* text);
 // diagnostic line; with the trace full, or with inject rules (the file's and
 // `command_line_rules` more), a further line says so.
 // `tls_listening_fd` is the TLS listener, or -1 for none; `metrics` is the
-// metrics endpoint's address, "" when it is off.
+// metrics endpoint's address and `control` the control port's, "" when off.
 void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,
-                  int32_t command_line_rules, const char* metrics);
+                  int32_t command_line_rules, const char* metrics, const char* control,
+                  bool seeded);
 
 }  // namespace palisim

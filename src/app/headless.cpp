@@ -7,9 +7,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/banner.h"
+#include "app/control_server.h"
 #include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
 #include "config/config.h"
@@ -66,6 +69,27 @@ int run_headless(const ProgramOptions& options) {
     }
   }
 
+  // The control port: the command line, then the environment, then the file.
+  const std::string control_address = !options.control.empty() ? options.control : params.control;
+  const std::string control_token =
+      !options.control_token.empty() ? options.control_token : params.control_token;
+  if (!control_address.empty() && control_token.empty() && !is_loopback_address(control_address)) {
+    // Anyone who reaches the port could change what the simulator answers.
+    diag(
+        "Palisim002 not started: the control port %s is not on loopback and no control_token "
+        "is set.\n",
+        control_address.c_str());
+    diag_flush_within(kLastLinesWaitMs);
+    return kRefusedConfiguration;
+  }
+  RandomSeed seed = options.seed;
+  if (seed.empty() && params.random_seed[0]) {
+    // The file's check admits only a valid seed.
+    parse_random_seed({params.random_seed, std::strlen(params.random_seed)}, seed);
+  }
+  const TraceMode trace =
+      options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff);
+
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
   sigemptyset(&signals);
@@ -82,7 +106,8 @@ int run_headless(const ProgramOptions& options) {
 
   ServerThread server;
   server.configure(address.interface_name, address.port, path);
-  server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
+  server.set_trace(trace);
+  if (!seed.empty()) server.set_random_seed(seed);
   server.set_inject_rules(options.inject);
   if (tls) server.set_tls(std::move(tls), params.tls.port);
   // Started after the signals are blocked, so its threads never take them.
@@ -99,6 +124,24 @@ int run_headless(const ProgramOptions& options) {
       return kListenerFailed;
     }
     server.set_metrics_address(metrics.address());
+  }
+  // Declared after the server, so they end before it.
+  ControlExchange control_rules;
+  RequestJournal journal(control_address.empty() ? 0 : static_cast<size_t>(params.journal_size),
+                         trace != TraceMode::kFull);
+  std::unique_ptr<ControlServer> control;
+  if (!control_address.empty()) {
+    control = std::make_unique<ControlServer>(
+        ControlTargets{control_rules, journal, server.keep_counters(), server, control_token});
+    std::string why;
+    if (!control->start(control_address, why)) {
+      diag("Could not serve control on %s: %s\n", control_address.c_str(), why.c_str());
+      diag_flush_within(kLastLinesWaitMs);
+      close(sfd);
+      return kListenerFailed;
+    }
+    server.set_control(&control_rules, journal.capacity() != 0 ? &journal : nullptr,
+                       control->address());
   }
   if (!server.start()) {
     diag("Could not open TCP port\n");

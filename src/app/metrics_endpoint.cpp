@@ -24,6 +24,10 @@ constexpr size_t kExposerThreads = 1;
 
 }  // namespace
 
+double program_start_time_s() {
+  return kStartTime;
+}
+
 MetricsEndpoint::MetricsEndpoint() = default;
 
 MetricsEndpoint::~MetricsEndpoint() = default;

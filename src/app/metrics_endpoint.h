@@ -15,6 +15,9 @@ namespace palisim {
 
 class MetricsCollector;
 
+// When the program started, in seconds since the epoch.
+double program_start_time_s();
+
 class MetricsEndpoint {
  public:
   MetricsEndpoint();

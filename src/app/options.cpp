@@ -12,7 +12,7 @@ namespace palisim {
 const char kProgramUsage[] =
     "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N]\n"
     "                  [--interface any|localhost] [--quiet] [--trace[=full]] [--inject RULE]...\n"
-    "                  [--metrics ADDRESS:PORT]\n"
+    "                  [--metrics ADDRESS:PORT] [--control ADDRESS:PORT] [--seed HEX]\n"
     "       Palisim002 --check-config [--config PATH]\n"
     "  --headless          serve without the control window (also when there is no display)\n"
     "  --check-config      parse the configuration file as the server would, print each\n"
@@ -38,9 +38,18 @@ const char kProgramUsage[] =
     "  --metrics ADDR:PORT serve Prometheus metrics at http://ADDR:PORT/metrics, e.g.\n"
     "                      127.0.0.1:9464 (also metrics = \"...\" in the file); headless, port\n"
     "                      0 binds a free one, which the start-up line shows\n"
+    "  --control ADDR:PORT serve the control API for test suites at http://ADDR:PORT/ (also\n"
+    "                      control = \"...\" in the file); headless, port 0 binds a free one,\n"
+    "                      which the start-up line shows. Beyond loopback it needs a token\n"
+    "                      (control_token in the file, or PALISIM_CONTROL_TOKEN)\n"
+    "  --seed HEX          16 to 64 hex digits: new keys, IVs and inject draws come from a\n"
+    "                      generator seeded with it, restarted for each connection (also\n"
+    "                      random_seed = \"...\" in the file)\n"
     "  --help              print this text\n"
-    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE and PALISIM_METRICS\n"
-    "stand for --config, --port, --tls-port, --interface and --metrics; the command line wins.\n"
+    "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE, PALISIM_METRICS,\n"
+    "PALISIM_CONTROL and PALISIM_SEED stand for --config, --port, --tls-port, --interface,\n"
+    "--metrics, --control and --seed; the command line wins. PALISIM_CONTROL_TOKEN stands for\n"
+    "control_token.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
     "served by command, as the end of the run does. SIGHUP has the next connection read the\n"
     "configuration file afresh.\n";
@@ -106,6 +115,35 @@ bool set_metrics(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
+bool set_control(const char* v, ProgramOptions& out, std::string& error) {
+  if (!is_listen_address(v, 0)) {
+    error = std::string("invalid control address '") + v + "' (ADDRESS:PORT)";
+    return false;
+  }
+  out.control = v;
+  return true;
+}
+
+bool set_control_token(const char* v, ProgramOptions& out, std::string& error) {
+  for (const char* p = v; *p; ++p) {
+    if (*p <= ' ' || *p > '~') {
+      // The token itself is never printed.
+      error = "invalid control token (printable text without blanks)";
+      return false;
+    }
+  }
+  out.control_token = v;
+  return true;
+}
+
+bool set_seed(const char* v, ProgramOptions& out, std::string& error) {
+  if (!parse_random_seed({v, std::strlen(v)}, out.seed)) {
+    error = std::string("invalid seed '") + v + "' (16 to 64 hex digits)";
+    return false;
+  }
+  return true;
+}
+
 bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
   if (strcasecmp(v, "any") == 0) {
     out.interface_name = "any";
@@ -133,6 +171,10 @@ constexpr ValueOption kValueOptions[] = {
     {"--interface", "PALISIM_INTERFACE", set_interface},
     {"--inject", nullptr, add_inject_rule},
     {"--metrics", "PALISIM_METRICS", set_metrics},
+    {"--control", "PALISIM_CONTROL", set_control},
+    {"--seed", "PALISIM_SEED", set_seed},
+    // No flag: a token on the command line would show in the process list.
+    {nullptr, "PALISIM_CONTROL_TOKEN", set_control_token},
 };
 
 }  // namespace
@@ -149,7 +191,7 @@ bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::stri
     const char* arg = argv[i];
     const ValueOption* with_value = nullptr;
     for (const ValueOption& option : kValueOptions) {
-      if (std::strcmp(arg, option.flag) == 0) with_value = &option;
+      if (option.flag && std::strcmp(arg, option.flag) == 0) with_value = &option;
     }
     if (with_value) {
       if (i + 1 >= argc) {

@@ -9,6 +9,7 @@
 #include "config/config.h"
 #include "config/defaults.h"
 #include "config/inject_rules.h"
+#include "crypto/random_source.h"
 #include "server/trace_mode.h"
 
 namespace palisim {
@@ -29,9 +30,13 @@ struct ProgramOptions {
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
   InjectRules inject;              // --inject RULE, each in turn
   std::string metrics;             // --metrics ADDRESS:PORT; empty leaves it to the file
+  std::string control;             // --control ADDRESS:PORT; empty leaves it to the file
+  std::string control_token;       // PALISIM_CONTROL_TOKEN; empty leaves it to the file
+  RandomSeed seed;                 // --seed HEX; empty leaves it to the file
 };
 
-// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE from the
+// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE,
+// PALISIM_METRICS, PALISIM_CONTROL, PALISIM_CONTROL_TOKEN and PALISIM_SEED from the
 // environment, then argv, which wins. On a bad value or command line returns
 // false with a message in `error`.
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error);

@@ -62,9 +62,9 @@ int ServerThread::run() {
       &stop_);
 }
 
-void ServerThread::request_reread() {
+void ServerThread::request_reread(const char* cause) {
   reread_.store(true);
-  diag("SIGHUP: the next connection reads the configuration file afresh.\n");
+  diag("%s: the next connection reads the configuration file afresh.\n", cause);
   diag_flush();
 }
 
@@ -83,7 +83,8 @@ int ServerThread::stop() {
 void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
   print_banner(fd, owner.tls_listening_fd_, owner.config_path_, hooks->trace,
-               owner.inject_rules_.count, owner.metrics_address_.c_str());
+               owner.inject_rules_.count, owner.metrics_address_.c_str(),
+               owner.control_address_.c_str(), !owner.seed_.empty());
   owner.listening_fd_.store(fd, std::memory_order_release);
 }
 

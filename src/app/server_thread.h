@@ -11,6 +11,7 @@
 
 #include "app/worker_thread.h"
 #include "config/inject_rules.h"
+#include "crypto/random_source.h"
 #include "server/command_stats.h"
 #include "server/counter_exchange.h"
 #include "server/server.h"
@@ -37,13 +38,25 @@ class ServerThread : public WorkerThread {
   CounterExchange& keep_counters();
   // Before start(): the metrics endpoint's address, for the start-up line.
   void set_metrics_address(const std::string& address) { metrics_address_ = address; }
+  // Before start(): every connection's random source starts from the seed.
+  void set_random_seed(const RandomSeed& seed) {
+    seed_ = seed;
+    hooks_.seed = &seed_;
+  }
+  // Before start(): the control port's rules and journal, and its address
+  // for the start-up line. Both must outlive the server.
+  void set_control(ControlExchange* rules, RequestObserver* journal, const std::string& address) {
+    hooks_.control = rules;
+    hooks_.journal = journal;
+    control_address_ = address;
+  }
 
   int run() override;
   void release() override;
 
   // Has the next accepted connection read the configuration file afresh,
-  // and says so in one line (on SIGHUP).
-  void request_reread();
+  // and says so in one line naming the cause.
+  void request_reread(const char* cause = "SIGHUP");
   // Asks the server to end: safe at any moment, also before it listens.
   void request_stop() { stop_.signal(); }
   // Stops the server and waits until it has ended; returns its result.
@@ -71,6 +84,8 @@ class ServerThread : public WorkerThread {
   InjectRules inject_rules_;         // --inject rules; none unless set
   std::atomic<bool> reread_{false};  // set on SIGHUP, cleared by the next accept
   std::string metrics_address_;      // of the metrics endpoint; empty when off
+  std::string control_address_;      // of the control port; empty when off
+  RandomSeed seed_;                  // empty: unseeded
   // The copy of the server's counters; only with metrics on.
   std::unique_ptr<CounterExchange> counters_;
   std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
