@@ -53,7 +53,6 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   control_ = setup.control;
   std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
   peer_[sizeof peer_ - 1] = '\0';
-  id_ = setup.id;
   bytes_received_ = bytes_sent_ = 0;
   observers_ = setup.observers ? setup.observers : &kNoObservers;
   record_held_ = false;
@@ -62,12 +61,14 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   const TransportStart start{fd, peer_, setup.now_ms, setup.idle_limit_ms};
   transport_ =
       setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer_);
+  record_ = {};
+  record_.connection = {setup.id, fd, peer_, transport_->identity()};
 }
 
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
-  if (record_held_) hand_on(held_record_, false, 0);
+  if (record_held_) hand_on(false, 0);
   if (!observers_->empty() && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
@@ -253,47 +254,44 @@ int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, boo
 }
 
 void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns) {
-  RequestRecord record;
-  if (!observers_->empty()) {
-    record = {name(),
-              answer.command,
-              {bufs_->request, static_cast<size_t>(request_len)},
-              {},
-              true,
-              answer.error,
-              answer.error_reply,
-              answer.injection,
-              handler_ns};
+  const bool observed = !observers_->empty();
+  if (observed) {
+    record_.command = answer.command;
+    record_.request = {bufs_->request, static_cast<size_t>(request_len)};
+    record_.reply = {};
+    record_.sent = true;
+    record_.error = answer.error;
+    record_.error_reply = answer.error_reply;
+    record_.injection = answer.injection;
+    record_.handler_ns = handler_ns;
   }
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
-    hand_on(record, false, 0);
+    if (observed) hand_on(false, 0);
     return;
   }
   if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
-    hand_on(record, true, answer.reply_len);
+    if (observed) hand_on(true, answer.reply_len);
     return;
   }
   state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
   due_ms_ = answer.due_ms;
   held_len_ = answer.reply_len;
-  held_record_ = record;
-  record_held_ = true;
+  record_held_ = observed;
 }
 
-void Connection::hand_on(RequestRecord& record, bool queued, int32_t reply_len) {
+void Connection::hand_on(bool queued, int32_t reply_len) {
   record_held_ = false;
-  if (observers_->empty()) return;
   if (queued) {
-    record.reply = {bufs_->output + out_len_ - reply_len, static_cast<size_t>(reply_len)};
-  } else if (!record.injection.rule || !record.injection.rule->close) {
+    record_.reply = {bufs_->output + out_len_ - reply_len, static_cast<size_t>(reply_len)};
+  } else if (!record_.injection.rule || !record_.injection.rule->close) {
     // The connection closed before the reply left.
-    record.sent = false;
+    record_.sent = false;
   }
-  observers_->request(record);
+  observers_->request(record_);
   // The request may carry a clear PIN; each observer wipes its own copy.
-  secure_zero(bufs_->request, record.request.size());
+  if (!record_.request.empty()) secure_zero(bufs_->request, record_.request.size());
 }
 
 bool Connection::queue_reply(int32_t reply_len) {
@@ -315,7 +313,7 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
-  if (record_held_) hand_on(held_record_, true, held_len_);
+  if (record_held_) hand_on(true, held_len_);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);

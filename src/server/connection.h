@@ -74,7 +74,7 @@ class Connection {
   bool in_use() const { return bufs_ != nullptr; }
   int fd() const { return fd_; }
   // Who it is, as its requests' records name it.
-  ConnectionName name() const { return {id_, fd_, peer_, transport_->identity()}; }
+  const ConnectionName& name() const { return record_.connection; }
   // Bytes its transport moved, for monitoring.
   uint64_t bytes_received() const { return bytes_received_; }
   uint64_t bytes_sent() const { return bytes_sent_; }
@@ -119,10 +119,13 @@ class Connection {
     kClosing,       // an inject rule's close waits for the replies before it to leave
   };
 
-  // One step of the transport's handshake.
+  // One step of the transport's handshake; once done, what it established
+  // names the connection.
   Verdict step_handshake() {
     CloseCause cause = transport_->step_handshake();
-    return cause == CloseCause::kNone ? Verdict::kKeep : fail(cause);
+    if (cause != CloseCause::kNone) return fail(cause);
+    record_.connection.identity = transport_->identity();
+    return Verdict::kKeep;
   }
 
   // Answers the complete lines in the input until none is left or an answer
@@ -137,9 +140,9 @@ class Connection {
   void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns);
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
-  // Hands the record to the observers; with `queued`, its reply is the
-  // output's last reply_len bytes.
-  void hand_on(RequestRecord& record, bool queued, int32_t reply_len);
+  // Hands record_ to the observers; with `queued`, its reply is the output's
+  // last reply_len bytes.
+  void hand_on(bool queued, int32_t reply_len);
   // The connection still owes its client a reply: one waits, or output is unsent.
   bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
@@ -170,12 +173,12 @@ class Connection {
   bool peer_closed_ = false;
   ControlRules* control_ = nullptr;  // the control port's rules; null without one
   char peer_[24] = "";               // address:port
-  uint64_t id_ = 0;                  // the loop's number for it
   uint64_t bytes_received_ = 0;
   uint64_t bytes_sent_ = 0;
   const RequestObservers* observers_ = nullptr;  // never null while open
-  // The record of the request whose reply waits, until that is queued.
-  RequestRecord held_record_;
+  // The record of the request being answered, its connection's name filled
+  // in at open; kept while the reply waits (record_held_), until queued.
+  RequestRecord record_;
   bool record_held_ = false;
   // When accepted, last sent a complete request or was last sent what it was
   // owed; the idle clock runs only while nothing is owed.
