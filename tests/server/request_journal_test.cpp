@@ -1,0 +1,103 @@
+// The control port's journal and rule exchange without a server: the ring
+// drops its oldest entries, reads filter and limit, a clear keeps seq
+// counting, secrets are masked unless the trace is full; rules the loop
+// took keep their uses when the list changes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/inject_rules.h"
+#include "protocol/command_catalog.h"
+#include "server/control_exchange.h"
+#include "server/request_journal.h"
+
+namespace palisim {
+namespace {
+
+void add(RequestJournal& journal, const std::string& request, const std::string& reply) {
+  RequestRecord record;
+  record.command = command_row(request.substr(1, 2));
+  record.request = request;
+  record.reply = reply;
+  journal.on_request(record);
+}
+
+std::vector<uint64_t> seqs(const RequestJournal& journal, const JournalQuery& query) {
+  std::vector<JournalEntry> entries;
+  uint64_t recorded = 0, dropped = 0;
+  journal.read(query, entries, recorded, dropped);
+  std::vector<uint64_t> out;
+  for (const JournalEntry& e : entries)
+    out.push_back(e.seq);
+  return out;
+}
+
+TEST(RequestJournal, KeepsTheNewestFilteredAndLimited) {
+  RequestJournal journal(3, true);
+  for (const char* request : {"<00#a#>", "<31#x#>", "<00#b#>", "<00#c#>", "<31#y#>"})
+    add(journal, request, "<00#000035#>\r\n");
+  std::vector<JournalEntry> entries;
+  uint64_t recorded = 0, dropped = 0;
+  journal.read({}, entries, recorded, dropped);
+  EXPECT_EQ(recorded, 5u);
+  EXPECT_EQ(dropped, 2u);
+  EXPECT_EQ(entries.back().reply_text(), "<00#000035#>");
+  const struct {
+    JournalQuery query;
+    std::vector<uint64_t> seqs;
+  } cases[] = {
+      {{}, {3, 4, 5}},
+      {{.command = command_row("00")}, {3, 4}},
+      {{.limit = 2}, {4, 5}},
+      {{.after = 4}, {5}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(seqs(journal, c.query), c.seqs);
+  journal.clear();
+  EXPECT_TRUE(seqs(journal, {}).empty());
+  add(journal, "<00#d#>", "");
+  EXPECT_EQ(seqs(journal, {}), std::vector<uint64_t>{6});
+}
+
+TEST(RequestJournal, MasksAClearPinUnlessFull) {
+  for (bool masked : {true, false}) {
+    RequestJournal journal(4, masked);
+    add(journal, "<30#1PUNE000#975318642086#401234567890#>", "<00#020135#>");
+    std::vector<JournalEntry> entries;
+    uint64_t recorded = 0, dropped = 0;
+    journal.read({}, entries, recorded, dropped);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].request_text().find("975318642086") == std::string_view::npos, masked);
+  }
+}
+
+TEST(ControlExchange, TakenRulesKeepTheirUsesAcrossChanges) {
+  ControlExchange exchange;
+  InjectRule close_twice;
+  close_twice.close = true;
+  close_twice.times = 2;
+  ListedRule first, second;
+  ASSERT_TRUE(exchange.add(close_twice, first));
+  ControlRules loop;
+  exchange.take(loop);
+  ASSERT_EQ(loop.count, 1);
+  --loop.uses[0].remaining;
+  ++loop.uses[0].matched;
+  ASSERT_TRUE(exchange.add(close_twice, second));
+  exchange.take(loop);
+  ASSERT_EQ(loop.count, 2);
+  EXPECT_EQ(loop.uses[0].remaining, 1);
+  EXPECT_EQ(loop.uses[1].remaining, 2);
+  exchange.publish(loop, {}, 0);
+  EXPECT_TRUE(exchange.remove(first.number));
+  EXPECT_FALSE(exchange.remove(first.number));
+  std::vector<ListedRule> listed = exchange.list();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].number, second.number);
+  exchange.take(loop);
+  EXPECT_EQ(loop.count, 1);
+}
+
+}  // namespace
+}  // namespace palisim
