@@ -14,12 +14,6 @@ namespace {
 // Entries the control thread copies per hold of the mutex.
 constexpr size_t kReadChunk = 32;
 
-size_t copy_cut(std::string_view text, char* out) {
-  const size_t n = std::min(text.size(), kJournalTextCapacity);
-  if (n) std::memcpy(out, text.data(), n);
-  return n;
-}
-
 template <size_t N>
 void copy_text(char (&out)[N], std::string_view text) {
   const size_t n = std::min(text.size(), N - 1);
@@ -38,11 +32,13 @@ std::string_view without_line_end(std::string_view reply) {
 RequestJournal::RequestJournal(size_t capacity, bool masked)
     : capacity_(capacity),
       masked_(masked),
-      // Pages are touched as entries are written, not all at start.
-      ring_(capacity ? std::make_unique_for_overwrite<JournalEntry[]>(capacity) : nullptr) {}
+      ring_(capacity ? std::make_unique<Slot[]>(capacity) : nullptr),
+      // Room for the longest entry however small the ring.
+      text_capacity_(std::max(capacity * kJournalTextPerEntry, 2 * kJournalTextCapacity)),
+      text_(capacity ? std::make_unique_for_overwrite<char[]>(text_capacity_) : nullptr) {}
 
 RequestJournal::~RequestJournal() {
-  if (ring_) secure_zero(ring_.get(), capacity_ * sizeof(JournalEntry));
+  if (text_) secure_zero(text_.get(), text_capacity_);
 }
 
 void RequestJournal::on_request(const RequestRecord& record) {
@@ -50,10 +46,19 @@ void RequestJournal::on_request(const RequestRecord& record) {
   const int64_t now_us = std::chrono::duration_cast<std::chrono::microseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
+  std::string_view request = record.request.substr(0, kJournalTextCapacity);
+  std::string_view reply = without_line_end(record.reply).substr(0, kJournalTextCapacity);
   std::lock_guard lock(mutex_);
-  JournalEntry& e = ring_[(next_seq_ - 1) % capacity_];
+  Slot& slot = ring_[(next_seq_ - 1) % capacity_];
+  JournalHead& e = slot.head;
   e.seq = next_seq_++;
-  if (next_seq_ - first_seq_ > capacity_) ++first_seq_;
+  slot.text_at = text_end_;
+  text_end_ += request.size() + reply.size();
+  // The oldest entries go when the ring of entries, or of their texts, is full.
+  while (first_seq_ < next_seq_ &&
+         (next_seq_ - first_seq_ > capacity_ ||
+          ring_[(first_seq_ - 1) % capacity_].text_at + text_capacity_ < text_end_))
+    ++first_seq_;
   e.time_us = now_us;
   e.connection = record.connection.id;
   e.command = record.command;
@@ -66,11 +71,36 @@ void RequestJournal::on_request(const RequestRecord& record) {
   if (e.injected) injection_words(record.injection, e.injection);
   copy_text(e.peer, record.connection.peer);
   copy_text(e.tls, record.connection.identity);
-  e.request_len = static_cast<uint16_t>(copy_cut(record.request, e.request));
-  e.reply_len = static_cast<uint16_t>(copy_cut(without_line_end(record.reply), e.reply));
+  e.request_len = static_cast<uint16_t>(request.size());
+  e.reply_len = static_cast<uint16_t>(reply.size());
+  // Masked in place in the text ring; a text that wraps is masked in a copy.
+  char copy[2 * kJournalTextCapacity];
+  const uint64_t at = slot.text_at % text_capacity_;
+  const bool wraps = at + request.size() + reply.size() > text_capacity_;
+  char* texts = wraps ? copy : text_.get() + at;
+  if (!request.empty()) std::memcpy(texts, request.data(), request.size());
+  if (!reply.empty()) std::memcpy(texts + request.size(), reply.data(), reply.size());
   if (masked_) {
-    mask_exchange({e.request, e.request_len}, {e.reply, e.reply_len}, record.error,
+    mask_exchange({texts, request.size()}, {texts + request.size(), reply.size()}, record.error,
                   record.injection);
+  }
+  if (wraps) {
+    const size_t first = text_capacity_ - at;
+    std::memcpy(text_.get() + at, copy, first);
+    std::memcpy(text_.get(), copy + first, request.size() + reply.size() - first);
+    secure_zero(copy, request.size() + reply.size());
+  }
+}
+
+void RequestJournal::copy_out(const Slot& slot, JournalEntry& out) const {
+  static_cast<JournalHead&>(out) = slot.head;
+  char* into[2] = {out.request, out.reply};
+  const size_t lens[2] = {slot.head.request_len, slot.head.reply_len};
+  uint64_t from = slot.text_at;
+  for (int part = 0; part < 2; ++part) {
+    for (size_t i = 0; i < lens[part]; ++i)
+      into[part][i] = text_[(from + i) % text_capacity_];
+    from += lens[part];
   }
 }
 
@@ -91,8 +121,10 @@ void RequestJournal::read(const JournalQuery& query, std::vector<JournalEntry>& 
     const uint64_t oldest = std::max(first_seq_, query.after + 1);
     if (seq <= oldest) break;
     for (size_t n = 0; n < kReadChunk && seq > oldest && out.size() < query.limit; ++n) {
-      const JournalEntry& e = ring_[(--seq - 1) % capacity_];
-      if (query.command == SIZE_MAX || e.command == query.command) out.push_back(e);
+      const Slot& slot = ring_[(--seq - 1) % capacity_];
+      if (query.command != SIZE_MAX && slot.head.command != query.command) continue;
+      out.emplace_back();
+      copy_out(slot, out.back());
     }
   }
   std::reverse(out.begin(), out.end());
