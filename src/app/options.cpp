@@ -10,7 +10,7 @@
 namespace palisim {
 
 const char kProgramUsage[] =
-    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N]\n"
+    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N|off]\n"
     "                  [--interface any|localhost] [--quiet] [--trace[=full]] [--inject RULE]...\n"
     "                  [--metrics ADDRESS:PORT]\n"
     "       Palisim002 --check-config [--config PATH]\n"
@@ -23,8 +23,9 @@ const char kProgramUsage[] =
     "                      with exit status 2\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
     "                      0 binds a free port, which the start-up line shows\n"
-    "  --tls-port N        TCP port 1 to 65535 for TLS, beside the plain port (default: the\n"
-    "                      file's tls_port); 0 turns TLS off. Needs tls_certificate and\n"
+    "  --tls-port N|off    TCP port 1 to 65535 for TLS, beside the plain port (default: the\n"
+    "                      file's tls_port); headless, 0 binds a free port, which the start-up\n"
+    "                      line shows; off turns TLS off. Needs tls_certificate and\n"
     "                      tls_private_key in the file\n"
     "  --interface NAME    any or localhost (default: the file's interface, else any)\n"
     "  --quiet             leave out the per-event loop lines\n"
@@ -73,10 +74,14 @@ bool set_port(const char* v, ProgramOptions& out, std::string& error) {
 }
 
 bool set_tls_port(const char* v, ProgramOptions& out, std::string& error) {
+  if (std::strcmp(v, "off") == 0) {
+    out.tls_port = kNoTlsPort;
+    return true;
+  }
   char* end = nullptr;
   long port = std::strtol(v, &end, 10);
   if (!*v || *end || port < 0 || port > 65535) {
-    error = std::string("invalid TLS port '") + v + "' (1 to 65535, or 0 for none)";
+    error = std::string("invalid TLS port '") + v + "' (0 to 65535, or off)";
     return false;
   }
   out.tls_port = static_cast<int>(port);

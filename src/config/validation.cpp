@@ -146,7 +146,11 @@ int check_inject_reply(cfg_t* cfg, cfg_opt_t* opt) {
 int check_inject_section(cfg_t* cfg, cfg_opt_t* opt) {
   unsigned int count = cfg_opt_size(opt);
   if (count > kMaxInjectRules) {
-    cfg_error(cfg, "more than %d inject sections in section '%s'", kMaxInjectRules, cfg_title(cfg));
+    // Said once, though a parse that goes on meets every later section.
+    if (count == kMaxInjectRules + 1) {
+      cfg_error(cfg, "more than %d inject sections in section '%s'", kMaxInjectRules,
+                cfg_title(cfg));
+    }
     return -1;
   }
   cfg_t* rule = cfg_opt_getnsec(opt, count - 1);
