@@ -35,10 +35,10 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "./$server" >/dev/null
 
 # No Qt among the package's dependencies, nor loaded by anything it installs;
-# the metrics endpoint's libraries among them (pull directly, core through it).
+# the metrics endpoint's libraries among them.
 dependencies=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
   --no-breaks --no-replaces --no-enhances palisim)
-for lib in libprometheus-cpp-pull libprometheus-cpp-core; do
+for lib in libprometheus-cpp-core libcpp-httplib; do
   grep -q "$lib" <<<"$dependencies" || fail "palisim does not bring $lib"
 done
 if grep -i qt <<<"$dependencies"; then

@@ -80,7 +80,7 @@ int run_headless(const ProgramOptions& options) {
   MetricsEndpoint metrics;
   if (!plan.metrics.empty()) {
     std::string why;
-    if (!metrics.start(plan.metrics, plan.metrics_bind, server.keep_counters(), why)) {
+    if (!metrics.start(plan.metrics, plan.metrics_host, server.keep_counters(), why)) {
       diag("Could not serve metrics on %s: %s\n", plan.metrics.c_str(), why.c_str());
       diag_flush_within(kLastLinesWaitMs);
       close(sfd);

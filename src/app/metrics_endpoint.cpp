@@ -1,18 +1,17 @@
 #include "app/metrics_endpoint.h"
 
-#include <arpa/inet.h>
+#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <exception>
-#include <thread>
+#include <cstdlib>
+#include <cstring>
 
-#include <civetweb.h>
-#include <prometheus/exposer.h>
+#include <httplib.h>
+#include <prometheus/text_serializer.h>
 
 #include "app/metrics_collector.h"
 
@@ -28,107 +27,112 @@ double seconds_since_epoch() {
 // Taken when the program starts, before main.
 const double kStartTime = seconds_since_epoch();
 
-// CivetWeb gives each connection a thread of its own until its request is
-// read: with these, a scrape waits behind idle connections for at most
-// (idle connections / threads) request time-outs, and a stop for one.
-constexpr const char* kExposerThreads = "8";
-constexpr const char* kRequestTimeoutMs = "250";
+// Each connection holds a thread of the pool until its request is read, or
+// until it has been idle for the keep-alive time-out: a scrape waits behind
+// idle connections for about (idle connections / threads) of those, and
+// a stop waits for none.
+constexpr size_t kHttpThreads = 16;
+constexpr time_t kKeepAliveTimeoutS = 1;
+constexpr auto kReadTimeout = std::chrono::milliseconds(500);
+constexpr auto kWriteTimeout = std::chrono::seconds(5);
 
-// mg_check_feature's bit for IPv6.
-constexpr unsigned kCivetWebIpv6 = 8;
+constexpr char kTextFormat[] = "text/plain; version=0.0.4; charset=utf-8";
 
-// CivetWeb's accept thread looks at its stop flag only between polls of
-// 2 s; a connection ends the poll at once. Tried every kWakeIntervalMs, a
-// bounded number of times.
-constexpr int kWakeIntervalMs = 20;
-constexpr int kWakeTries = 150;
-
-void connect_once(const std::string& host, int port) {
-  sockaddr_storage to{};
-  socklen_t len = 0;
-  if (auto* v4 = reinterpret_cast<sockaddr_in*>(&to);
-      inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(static_cast<uint16_t>(port));
-    len = sizeof *v4;
-  } else if (auto* v6 = reinterpret_cast<sockaddr_in6*>(&to);
-             inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<uint16_t>(port));
-    len = sizeof *v6;
+// The pool's threads wait for an idle connection's next request for the
+// keep-alive time-out, without looking at the stop; shutting the sockets
+// accepted on `port` down ends their waits at once. The sockets stay open,
+// so no descriptor number is reused under the pool.
+void shut_down_connections_on(int port) {
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* entry = readdir(fds)) {
+    int fd = std::atoi(entry->d_name);
+    sockaddr_storage local{};
+    socklen_t len = sizeof local;
+    int listening = 0;
+    socklen_t flag_len = sizeof listening;
+    if (fd <= 2 || fd == dirfd(fds) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
+        getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flag_len) != 0 || listening) {
+      continue;
+    }
+    in_port_t bound = local.ss_family == AF_INET6
+                          ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                          : reinterpret_cast<sockaddr_in*>(&local)->sin_port;
+    if ((local.ss_family == AF_INET || local.ss_family == AF_INET6) && ntohs(bound) == port) {
+      shutdown(fd, SHUT_RDWR);
+    }
   }
-  int fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  connect(fd, reinterpret_cast<sockaddr*>(&to), len);
-  close(fd);
+  closedir(fds);
 }
 
 }  // namespace
 
-bool metrics_bind_address(const std::string& address, std::string& bind, std::string& error) {
+bool metrics_bind_host(const std::string& address, std::string& host, std::string& error) {
   size_t colon = address.rfind(':');
-  std::string host = address.substr(0, colon);
-  std::string port = address.substr(colon + 1);
-  if (host.size() > 2 && host.front() == '[') {
-    if (mg_check_feature(kCivetWebIpv6) == 0) {
-      error = "metrics address '" + address +
-              "': this build's HTTP library has no IPv6; give an IPv4 address or a host name";
-      return false;
-    }
-    bind = address;
-    return true;
+  std::string name = address.substr(0, colon);
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  if (int e = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); e != 0) {
+  if (int e = getaddrinfo(name.c_str(), address.c_str() + colon + 1, &hints, &found); e != 0) {
     error = "metrics address '" + address + "': " + gai_strerror(e);
     return false;
   }
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+  char text[NI_MAXHOST];
+  int e =
+      getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
   freeaddrinfo(found);
-  bind = std::string(text) + ":" + port;
+  if (e != 0) {
+    error = "metrics address '" + address + "': " + gai_strerror(e);
+    return false;
+  }
+  host = text;
   return true;
 }
 
 MetricsEndpoint::MetricsEndpoint() = default;
 
 MetricsEndpoint::~MetricsEndpoint() {
-  if (!exposer_) return;
-  std::atomic<bool> stopped{false};
-  std::thread wake([this, &stopped] {
-    for (int i = 0; i < kWakeTries && !stopped.load(); ++i) {
-      connect_once(bind_host_, port_);
-      std::this_thread::sleep_for(std::chrono::milliseconds(kWakeIntervalMs));
-    }
-  });
-  exposer_.reset();
-  stopped.store(true);
-  wake.join();
+  if (!listener_.joinable()) return;
+  http_->stop();
+  shut_down_connections_on(port_);
+  listener_.join();
 }
 
-bool MetricsEndpoint::start(const std::string& address, const std::string& bind,
+bool MetricsEndpoint::start(const std::string& address, const std::string& host,
                             CounterExchange& counters, std::string& error) {
-  try {
-    exposer_ = std::make_unique<prometheus::Exposer>(
-        std::vector<std::string>{"listening_ports", bind, "num_threads", kExposerThreads,
-                                 "request_timeout_ms", kRequestTimeoutMs});
-  } catch (const std::exception& e) {
-    error = e.what();
+  collector_ = std::make_shared<MetricsCollector>(counters, kStartTime);
+  http_ = std::make_unique<httplib::Server>();
+  // The server takes the pool and deletes it when it stops.
+  http_->new_task_queue = [] {
+    return std::make_unique<httplib::ThreadPool>(kHttpThreads).release();
+  };
+  // Not the library's SO_REUSEPORT: a second simulator on the same port must
+  // be refused, not share the port.
+  http_->set_socket_options([](int sock) {
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
+  http_->set_keep_alive_timeout(kKeepAliveTimeoutS);
+  http_->set_read_timeout(kReadTimeout);
+  http_->set_write_timeout(kWriteTimeout);
+  http_->Get("/metrics", [collector = collector_](const httplib::Request&, httplib::Response& res) {
+    res.set_content(prometheus::TextSerializer().Serialize(collector->Collect()), kTextFormat);
+  });
+  int port = std::atoi(address.c_str() + address.rfind(':') + 1);
+  errno = 0;
+  port = port == 0 ? http_->bind_to_any_port(host) : http_->bind_to_port(host, port) ? port : -1;
+  if (port < 0) {
+    error = errno ? std::strerror(errno) : "could not listen";
     return false;
   }
-  collector_ = std::make_shared<MetricsCollector>(counters, kStartTime);
-  exposer_->RegisterCollectable(collector_);
-  std::vector<int> ports = exposer_->GetListeningPorts();
-  port_ = ports.empty() ? 0 : ports.front();
-  bind_host_ = bind.substr(0, bind.rfind(':'));
-  if (bind_host_.size() > 2 && bind_host_.front() == '[') {
-    bind_host_ = bind_host_.substr(1, bind_host_.size() - 2);
-  }
-  address_ = address.substr(0, address.rfind(':') + 1) + std::to_string(port_);
+  port_ = port;
+  listener_ = std::thread([http = http_.get()] { http->listen_after_bind(); });
+  address_ = address.substr(0, address.rfind(':') + 1) + std::to_string(port);
   return true;
 }
 

@@ -22,8 +22,7 @@ bool prepare_start(const ProgramOptions& options, StartPlan& plan) {
     if (!plan.tls) return false;
   }
   plan.metrics = !options.metrics.empty() ? options.metrics : plan.params.metrics;
-  return plan.metrics.empty() ||
-         metrics_bind_address(plan.metrics, plan.metrics_bind, plan.refusal);
+  return plan.metrics.empty() || metrics_bind_host(plan.metrics, plan.metrics_host, plan.refusal);
 }
 
 }  // namespace palisim

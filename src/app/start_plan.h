@@ -28,7 +28,7 @@ struct StartPlan {
   int32_t tls_port = kNoTlsPort;  // 0 for a free port
   TraceMode trace = TraceMode::kOff;
   std::string metrics;       // ADDRESS:PORT as given; "" for none
-  std::string metrics_bind;  // as the exposer binds it
+  std::string metrics_host;  // the address it binds, resolved
   std::string refusal;       // why the start cannot go on, one line without its line feed
 };
 
