@@ -150,6 +150,12 @@ with tempfile.TemporaryDirectory() as work:
     idlers = [socket.create_connection((host, int(metrics_port))) for _ in range(25)]
     scrape(metrics)
     stop_started = time.monotonic()
+    # An IPv6 literal is bound as given.
+    v6, v6_out = start(work, "--metrics", "[::1]:0")
+    v6_metrics = wait_for(lambda: banner(v6_out), "no start-up line with [::1]")["metrics"]
+    expect(value(scrape(v6_metrics), "palisim_connections_open"), 0, "a scrape over IPv6")
+    v6.terminate()
+    expect(v6.wait(10), 0, "exit status after SIGTERM, metrics on [::1]")
     proc.terminate()
     expect(proc.wait(10), 0, "exit status after SIGTERM")
     stop_s = time.monotonic() - stop_started

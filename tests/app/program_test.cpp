@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -433,6 +434,30 @@ TEST(Program, TlsPortInTheStartUpLineAndABadKeyExitsWithTwo) {
       EXPECT_EQ(p.output().find("Establishing the listener"), std::string::npos);
     }
   }
+  // tls_port = 0 binds a free port, --tls-port off none; a client CA that is
+  // a FIFO is refused, not waited on.
+  ASSERT_EQ(mkfifo((d + "/ca.fifo").c_str(), 0600), 0);
+  const std::string conf = "tls_port = 0\ntls_certificate = \"" + d +
+                           "/server.pem\"\ntls_private_key = \"" + d + "/server.key\"\n";
+  std::ofstream(d + "/tls.conf") << conf;
+  std::ofstream(d + "/fifo.conf") << conf << "tls_client_ca = \"" << d << "/ca.fifo\"\n";
+  for (bool off : {false, true}) {
+    std::vector<std::string> args = {"--headless", "--quiet",  "--port",
+                                     "0",          "--config", d + "/tls.conf"};
+    if (off) args.insert(args.end(), {"--tls-port", "off"});
+    Program p(args);
+    ASSERT_GT(announced_port(p), 0) << p.output();
+    size_t at = p.output().find(" tls_port=");
+    EXPECT_EQ(at == std::string::npos, off) << p.output();
+    EXPECT_TRUE(off || TestClient(std::atoi(&p.output()[at + 10])).connected());
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+  }
+  Program fifo({"--check-config", "--config", d + "/fifo.conf"});
+  EXPECT_EQ(fifo.wait_exit(), 2);
+  EXPECT_NE(fifo.output().find("tls_client_ca '" + d + "/ca.fifo': not a regular file"),
+            std::string::npos)
+      << fifo.output();
   std::system(("rm -rf " + d).c_str());
 }
 
@@ -540,14 +565,50 @@ TEST(ConfigRefusal, CheckModeNamesEachProblemAndItsLine) {
        ":3: keys must be 16, 32, or 48 hex digits in length"},
       {"atalla a { }\n# a\natalla A { }\n", ":3: found duplicate title 'A'"},
       {sections, ":65: more than 64 atalla sections"},
+      {"port = 7000\n/* open\natalla default { mfk = \"0123\" }\n",
+       ":2: comment never closed: '/*' without '*/' hides the rest of the file"},
+      {"atalla default {\n  opt21 = true\n", ":1: section never closed: '{' without '}'"},
+      // Every refused value of one parse, each on its line.
+      {"port = 0\ntls_port = 70000\nmetrics = \"x\"\nidle_timeout = -1\natalla default {\n"
+       "mfk = \"0123\"\npmfk = \"1\"\nopta0 = 99\nopta1 = \"q\"\nopta2 = \"z\"\n}\n",
+       ":1: invalid port 0 in section 'root'\n:2: invalid tls_port 70000 (1 to 65535, or 0 for a "
+       "free port)\n:3: metrics must be ADDRESS:PORT with a port of 1 to 65535\n:4: idle timeout "
+       "must be 0 to 86400 seconds\n:6: keys must be 16, 32, or 48 hex digits in length\n:7: "
+       "keys must be 16, 32, or 48 hex digits in length\n:8: min PIN len must be 4 to 12\n:9: "
+       "PIN sanity indicator must be S or L\n:10: second PIN indicator must be B, D or S"},
   };
   TempDir dir;
-  for (const auto& [text, problem] : cases) {
+  for (const auto& [text, problems] : cases) {
     const std::string path = dir.write("test.conf", text);
+    std::string expected;
+    std::istringstream lines(problems);
+    for (std::string line; std::getline(lines, line);)
+      expected += path + line + "\n";
+    expected += path + ": refused: the server would not load it\n";
     Program p({"--check-config", "--config", path});
-    EXPECT_EQ(p.wait_exit(), 2) << problem;
-    EXPECT_EQ(p.output(),
-              path + problem + "\n" + path + ": refused: the server would not load it\n");
+    EXPECT_EQ(p.wait_exit(), 2) << problems;
+    EXPECT_EQ(p.output(), expected);
+    Program start({"--headless", "--port", "0", "--config", path});
+    EXPECT_EQ(start.wait_exit(), 2) << problems;
+  }
+  // What the file allows but a start would refuse, the check refuses too.
+  ASSERT_EQ(mkfifo((dir.path + "/fifo.pem").c_str(), 0600), 0);
+  const std::pair<std::vector<std::string>, std::string> refusals[] = {
+      {{"--metrics", "nonsense.invalid:9464"}, "metrics address 'nonsense.invalid:9464': "},
+      {{"--tls-port", "0"}, "tls_certificate '" + dir.path + "/fifo.pem': not a regular file"},
+  };
+  for (const auto& [args, refusal] : refusals) {
+    const std::string path = dir.write(
+        "test.conf", "tls_certificate = \"" + dir.path + "/fifo.pem\"\ntls_private_key = \"k\"\n");
+    std::vector<std::string> check = {"--check-config", "--config", path};
+    check.insert(check.end(), args.begin(), args.end());
+    Program p(check);
+    EXPECT_EQ(p.wait_exit(), 2) << refusal;
+    EXPECT_EQ(p.output().rfind(path + ": refused: " + refusal, 0), 0u) << p.output();
+    check[0] = "--headless";
+    Program start(check);
+    EXPECT_EQ(start.wait_exit(), 2) << refusal;
+    EXPECT_NE(start.output().find(refusal), std::string::npos) << start.output();
   }
   const std::string path =
       dir.write("test.conf",
