@@ -249,7 +249,8 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_INT("idle_timeout", 0, CFGF_NONE),
-      CFG_INT("tls_port", kNoTlsPort, CFGF_NONE),
+      // No default: unset means no TLS listener.
+      CFG_INT("tls_port", 0, CFGF_NODEFAULT),
       CFG_STR("tls_certificate", "", CFGF_NONE),
       CFG_STR("tls_private_key", "", CFGF_NONE),
       CFG_STR("tls_client_ca", "", CFGF_NONE),

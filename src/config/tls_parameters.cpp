@@ -70,8 +70,9 @@ int check_tls_protocols(cfg_t* cfg, cfg_opt_t* opt) {
 }
 
 void read_tls_parameters(TlsParameters& tls, cfg_t* cfg) {
-  // The check admits 0 to 65535 only; the default is kNoTlsPort.
-  tls.port = static_cast<int32_t>(cfg_getint(cfg, "tls_port"));
+  // The check admits 0 to 65535 only.
+  tls.port =
+      cfg_size(cfg, "tls_port") ? static_cast<int32_t>(cfg_getint(cfg, "tls_port")) : kNoTlsPort;
   copy_text(tls.certificate, cfg_getstr(cfg, "tls_certificate"));
   copy_text(tls.private_key, cfg_getstr(cfg, "tls_private_key"));
   copy_text(tls.client_ca, cfg_getstr(cfg, "tls_client_ca"));

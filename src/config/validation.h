@@ -1,6 +1,7 @@
 // Checks the parser runs on values read from the file (never on defaults).
 // Each returns 0 to accept, or prints its refusal through cfg_error and
-// returns -1, which fails the whole parse.
+// returns -1, which fails the whole parse; the file's parse registers them
+// through report_and_go_on, so it goes on and names every refused value.
 #pragma once
 
 #include <confuse.h>
