@@ -22,7 +22,11 @@ bool prepare_start(const ProgramOptions& options, StartPlan& plan) {
     if (!plan.tls) return false;
   }
   plan.metrics = !options.metrics.empty() ? options.metrics : plan.params.metrics;
-  return plan.metrics.empty() || metrics_bind_host(plan.metrics, plan.metrics_host, plan.refusal);
+  if (!plan.metrics.empty() && !metrics_bind_host(plan.metrics, plan.metrics_host, plan.refusal)) {
+    return false;
+  }
+  // Each further option that can stop a start is prepared here, in turn.
+  return true;
 }
 
 }  // namespace palisim
