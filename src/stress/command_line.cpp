@@ -68,6 +68,7 @@ enum class Option {
   kCacert,
   kCert,
   kKey,
+  kTimeout,
 };
 
 struct OptionName {
@@ -94,6 +95,7 @@ constexpr OptionName kOptions[] = {
     {"--cacert", Option::kCacert, "missing CA file\n"},
     {"--cert", Option::kCert, "missing certificate file\n"},
     {"--key", Option::kKey, "missing key file\n"},
+    {"--timeout", Option::kTimeout, "missing timeout\n"},
 };
 
 // A whole argument read as a number within [low, high]; prints why not.
@@ -221,6 +223,9 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
         break;
       case Option::kKey:
         params.tls.key = value;
+        break;
+      case Option::kTimeout:
+        if (!read_number(o->name, value, 1e-3, 86400, params.timeout_s)) return {false, 1};
         break;
       default:
         if (!set_load_option(params.load, *o, value)) return {false, 1};

@@ -12,12 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stress/connection.h"
+
 namespace palisim::stress {
 
 namespace {
-
-// A handshake that has not completed in this long will not.
-constexpr int kHandshakeTimeoutMs = 10'000;
 
 void print_failure(const char* what, const char* file) {
   unsigned long e = ERR_get_error();
@@ -41,7 +40,11 @@ void Link::notify_close() {
   ERR_clear_error();
 }
 
-bool Link::start_tls(const TlsOptions& options, const char* host) {
+short Link::wanted_events() const {
+  return static_cast<short>(POLLIN | (out_len_ > 0 ? POLLOUT : 0));
+}
+
+bool Link::start_tls(const TlsOptions& options, const char* host, double timeout_s) {
   ctx_ = SSL_CTX_new(TLS_client_method());
   if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION) != 1) {
     print_failure("no context", nullptr);
@@ -78,19 +81,23 @@ bool Link::start_tls(const TlsOptions& options, const char* host) {
     SSL_set_tlsext_host_name(ssl_, host);
     SSL_set1_host(ssl_, host);
   }
+  int64_t deadline = now_ns() + static_cast<int64_t>(timeout_s * kNsPerSecond);
   for (;;) {
     int ret = SSL_connect(ssl_);
     if (ret == 1) return true;
     int err = SSL_get_error(ssl_, ret);
-    pollfd p{fd_, static_cast<short>(err == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
-    if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) ||
-        poll(&p, 1, kHandshakeTimeoutMs) != 1) {
+    if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
       long verify = SSL_get_verify_result(ssl_);
       if (verify != X509_V_OK) {
         std::printf("TLS: handshake failed: %s\n", X509_verify_cert_error_string(verify));
       } else {
         print_failure("handshake failed", nullptr);
       }
+      return false;
+    }
+    short events = err == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    if (!wait_until(fd_, events, deadline)) {
+      std::printf("TLS: handshake failed: no answer within %g seconds\n", timeout_s);
       return false;
     }
   }

@@ -31,9 +31,9 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // The TLS handshake as the client of host, before the timed run; false
-  // after printing why it failed.
-  bool start_tls(const TlsOptions& options, const char* host);
+  // The TLS handshake as the client of host, before the timed run, within
+  // timeout_s; false after printing why it failed.
+  bool start_tls(const TlsOptions& options, const char* host, double timeout_s);
 
   // Tells the server the run ended (TLS close alert); never waits.
   void notify_close();
@@ -41,6 +41,9 @@ class Link {
   ssize_t send(const char* data, size_t len);
   ssize_t recv(char* buf, size_t len);
   int fd() const { return fd_; }
+  // What to poll for after a send or receive would block: input, and room
+  // for the gathered bytes while some wait.
+  short wanted_events() const;
 
  private:
   ssize_t result(int ret, size_t moved);

@@ -15,12 +15,13 @@ namespace palisim::stress {
 inline constexpr size_t kQuotedReplies = 5;
 
 struct LoadFigures {
-  uint32_t opened = 0;   // connections that were accepted
-  uint32_t refused = 0;  // connections refused, failed or not answered in time
-  uint32_t lost = 0;     // open connections the server closed or reset, or that stalled
-  uint64_t sent = 0;     // requests sent after the warm-up
-  uint64_t replies = 0;  // replies to those
-  uint64_t errors = 0;   // error replies, <00#TT....#> with TT other than 00
+  uint32_t opened = 0;     // connections that were accepted
+  uint32_t refused = 0;    // connections refused, failed or not answered in time
+  uint32_t lost = 0;       // open connections the server closed or reset, or that timed out
+  uint32_t timed_out = 0;  // of the lost, those whose next reply took longer than the time-out
+  uint64_t sent = 0;       // requests sent after the warm-up
+  uint64_t replies = 0;    // replies to those
+  uint64_t errors = 0;     // error replies, <00#TT....#> with TT other than 00
   std::array<uint64_t, 100> errors_by_type{};
   uint64_t mismatched = 0;          // replies whose code does not answer their request
   std::vector<std::string> quoted;  // the first bad replies, described
