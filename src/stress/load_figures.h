@@ -8,11 +8,21 @@
 #include <vector>
 
 #include "stress/histogram.h"
+#include "stress/request_mix.h"
 #include "stress/run_parameters.h"
 
 namespace palisim::stress {
 
 inline constexpr size_t kQuotedReplies = 5;
+
+// The figures of one line of a --mix (a request, or a command code).
+struct LineFigures {
+  uint64_t sent = 0;        // requests sent after the warm-up
+  uint64_t replies = 0;     // replies to those
+  uint64_t errors = 0;      // error replies among them
+  uint64_t mismatched = 0;  // replies whose code does not answer the request
+  LatencyHistogram latency;
+};
 
 struct LoadFigures {
   uint32_t opened = 0;     // connections that were accepted
@@ -28,9 +38,14 @@ struct LoadFigures {
   double seconds = 0;               // the measured part of the run
   bool completed = false;           // every request asked for was answered
   LatencyHistogram latency;
+  std::vector<LineFigures> by_line;  // one per RequestMix group, with --mix
 };
 
+// Replies per second of the measured part.
+double achieved_rate(const LoadFigures& figures);
+
 void print_load_start(const RunParameters& params);
-void print_load_figures(const RunParameters& params, const LoadFigures& figures);
+void print_load_figures(const RunParameters& params, const LoadFigures& figures,
+                        const RequestMix& mix);
 
 }  // namespace palisim::stress

@@ -83,6 +83,7 @@ class LoadRun {
     }
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     conns_ = std::make_unique<Conn[]>(static_cast<size_t>(params_.load.connections));
+    figures_.by_line.resize(mix_.groups());
     connect_all(address);
     if (figures_.opened > 0) drive();
     for (int i = 0; i < params_.load.connections; ++i) {
@@ -288,7 +289,11 @@ class LoadRun {
     return ns_per_request_ != 0 ? b.first + b.count == key : b.first == key;
   }
 
-  void note_sent(Conn& c, int64_t now) {
+  LineFigures* line_of(const MixEntry& e) {
+    return figures_.by_line.empty() ? nullptr : &figures_.by_line[e.group];
+  }
+
+  void note_sent(Conn& c, int64_t now, const MixEntry& e) {
     auto key = ns_per_request_ != 0 ? static_cast<int64_t>(next_taken_++) : now;
     int64_t at = ns_per_request_ != 0 ? scheduled_ns(static_cast<uint64_t>(key)) : now;
     ++c.sent;
@@ -299,6 +304,7 @@ class LoadRun {
     }
     if (at >= measure_from_ns_) {
       ++figures_.sent;
+      if (LineFigures* line = line_of(e)) ++line->sent;
       if (ns_per_request_ == 0 && params_.load.duration_s == 0) --budget_;
     }
   }
@@ -309,12 +315,13 @@ class LoadRun {
     for (;;) {
       if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
       while (may_send(c, now)) {
-        std::string_view r = mix_.request(mix_.at(c.sent));
+        const MixEntry& e = mix_.at(c.sent);
+        std::string_view r = mix_.request(e);
         if (out_capacity_ - c.out_len < r.size()) break;
         std::memcpy(c.out.get() + c.out_len, r.data(), r.size());
         c.out_len += r.size();
         if (c.sent == c.replied) c.reply_due_ns = now + timeout_ns_;
-        note_sent(c, now);
+        note_sent(c, now, e);
       }
       if (c.out_start == c.out_len) break;
       ssize_t n = send(c.fd, c.out.get() + c.out_start, c.out_len - c.out_start, MSG_NOSIGNAL);
@@ -387,7 +394,13 @@ class LoadRun {
     ++figures_.replies;
     last_reply_ns_ = now;
     figures_.latency.record_us((now - sent_at) / 1000);
-    classify(c, head, cut, mix_.at(j).reply_code);
+    const MixEntry& e = mix_.at(j);
+    LineFigures* line = line_of(e);
+    if (line) {
+      ++line->replies;
+      line->latency.record_us((now - sent_at) / 1000);
+    }
+    classify(c, head, cut, e.reply_code, line);
   }
 
   int64_t pop_batch(Conn& c) {
@@ -403,9 +416,11 @@ class LoadRun {
 
   // An error reply is <00#TTFF35...#> with a type TT other than 00; any
   // other reply must start with the code that answers its request.
-  void classify(const Conn& c, std::string_view head, bool cut, const std::string& expected) {
+  void classify(const Conn& c, std::string_view head, bool cut, const std::string& expected,
+                LineFigures* line) {
     if (head.empty() || head[0] != '<') {
       ++figures_.mismatched;
+      if (line) ++line->mismatched;
       return quote(c, head, cut, "not a reply");
     }
     size_t hash = head.find('#');
@@ -417,6 +432,7 @@ class LoadRun {
       bool digits = t0 >= '0' && t0 <= '9' && t1 >= '0' && t1 <= '9';
       if (digits && (t0 != '0' || t1 != '0')) {
         ++figures_.errors;
+        if (line) ++line->errors;
         ++figures_.errors_by_type[static_cast<size_t>((t0 - '0') * 10 + (t1 - '0'))];
         return quote(c, head, cut, "error reply");
       }
@@ -424,6 +440,7 @@ class LoadRun {
     if (code.size() != expected.size() ||
         strncasecmp(code.data(), expected.data(), expected.size()) != 0) {
       ++figures_.mismatched;
+      if (line) ++line->mismatched;
       quote(c, head, cut, "mismatched reply");
     }
   }

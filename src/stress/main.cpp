@@ -34,7 +34,15 @@ int run_load_mode(const RunParameters& params) {
     return 1;
   }
   LoadFigures figures = run_load(params, mix, *address);
-  print_load_figures(params, figures);
+  print_load_figures(params, figures, mix);
+  // As wrk2 does: a server (or client) that cannot keep up shows in the
+  // latencies, and this says so in words.
+  double rate = achieved_rate(figures);
+  if (params.load.rate > 0 && rate < params.load.rate * 0.95) {
+    std::fprintf(stderr,
+                 "palisimstress: warning: %.3f replies per sec, %.1f %% short of --rate %g\n", rate,
+                 100.0 * (1.0 - rate / params.load.rate), params.load.rate);
+  }
   if (figures.timed_out > 0) {
     std::fprintf(stderr, "palisimstress: connections without a reply within %g seconds: %u\n",
                  params.timeout_s, figures.timed_out);

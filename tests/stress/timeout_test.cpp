@@ -42,7 +42,7 @@ TEST(StressTimeout, EveryWaitEndsAtTheTimeoutWithOneLineAndStatus1) {
       {Peer::kSilent, {"--tls"}, "TLS: handshake failed: no answer within 0.3 seconds\n", ""},
       {Peer::kFullBacklog, {}, "failed to open connection: no answer within 0.3 seconds\n", ""},
       {Peer::kSilent, {"--connections", "1"}, load_lost, load_late},
-      {Peer::kTrickle, {"--connections", "1", "--rate", "100"}, load_lost, load_late},
+      {Peer::kTrickle, {"--connections", "1", "--alg", "maximalmoosh"}, load_lost, load_late},
       {Peer::kFullBacklog,
        {"--connections", "1"},
        "connections: 0 opened, 1 refused, 0 lost\n",
