@@ -240,10 +240,6 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
     std::fputs("--cert and --key go together\n", stdout);
     return {false, 1};
   }
-  if (params.tls.on && params.load.used) {
-    std::fputs("--tls runs over one connection, without the load options\n", stdout);
-    return {false, 1};
-  }
   return {true, 0};
 }
 

@@ -39,6 +39,7 @@ struct LoadFigures {
   bool completed = false;           // every request asked for was answered
   LatencyHistogram latency;
   std::vector<LineFigures> by_line;  // one per RequestMix group, with --mix
+  std::string tls_failure;           // why the first refused TLS handshake failed
 };
 
 // Replies per second of the measured part.

@@ -35,12 +35,13 @@ struct Batch {
   uint32_t count;
 };
 
-enum class State { kConnecting, kOpen, kClosed };
+enum class State { kConnecting, kHandshaking, kOpen, kClosed };
 
 struct Conn {
   int fd = -1;
   State state = State::kConnecting;
   int index = 0;                          // among the connections
+  std::unique_ptr<Link> link;             // the byte stream on fd, plain or TLS, once connected
   std::unique_ptr<char[]> out;            // requests not yet sent
   size_t out_start = 0;                   // first unsent byte of out
   size_t out_len = 0;                     // end of the bytes held in out
@@ -58,9 +59,10 @@ struct Conn {
 
 class LoadRun {
  public:
-  LoadRun(const RunParameters& params, const RequestMix& mix)
+  LoadRun(const RunParameters& params, const RequestMix& mix, const TlsContext* tls)
       : params_(params),
         mix_(mix),
+        tls_(tls),
         timeout_ns_(static_cast<int64_t>(params.timeout_s * kNsPerSecond)) {
     const LoadOptions& o = params.load;
     depth_ = o.pipeline > 0                             ? static_cast<uint64_t>(o.pipeline)
@@ -87,7 +89,11 @@ class LoadRun {
     connect_all(address);
     if (figures_.opened > 0) drive();
     for (int i = 0; i < params_.load.connections; ++i) {
-      if (conns_[i].state == State::kOpen) close_gracefully(conns_[i].fd);
+      Conn& c = conns_[i];
+      if (c.state != State::kOpen) continue;
+      c.link->notify_close();
+      c.link.reset();
+      close_gracefully(c.fd);
     }
     close(epoll_);
     return figures_;
@@ -126,24 +132,55 @@ class LoadRun {
       int n = epoll_wait(epoll_, events.data(), events.size(), kIdleWaitMs);
       for (int k = 0; k < n; ++k) {
         Conn& c = conns_[events[k].data.u32];
-        if (c.state != State::kConnecting) continue;
-        int err = 0;
-        socklen_t len = sizeof err;
-        getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        --waiting;
-        if (err != 0) {
-          refuse(c);
-          continue;
-        }
-        open(c);
+        if (c.state != State::kConnecting && c.state != State::kHandshaking) continue;
+        if (c.state == State::kConnecting) connected(c);
+        if (c.state == State::kHandshaking) shake_hands(c);
+        if (c.state != State::kConnecting && c.state != State::kHandshaking) --waiting;
       }
     }
     for (int i = 0; i < params_.load.connections; ++i) {
-      if (conns_[i].state == State::kConnecting) refuse(conns_[i]);
+      State s = conns_[i].state;
+      if (s == State::kConnecting || s == State::kHandshaking) refuse(conns_[i]);
     }
   }
 
+  // The connect has an answer: refused, open, or on to the TLS handshake.
+  void connected(Conn& c) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) return refuse(c);
+    c.link = std::make_unique<Link>(c.fd);
+    if (!tls_) return open(c);
+    if (!c.link->begin_tls(*tls_, params_.host)) return refuse(c);
+    c.state = State::kHandshaking;
+  }
+
+  // One step of the handshake; the socket is then watched for what it waits for.
+  void shake_hands(Conn& c) {
+    std::string why;
+    switch (c.link->continue_handshake(why)) {
+      case Handshake::kDone:
+        return open(c);
+      case Handshake::kFailed:
+        if (figures_.tls_failure.empty()) figures_.tls_failure = why;
+        return refuse(c);
+      case Handshake::kWantRead:
+        return watch(c, EPOLLIN);
+      case Handshake::kWantWrite:
+        return watch(c, EPOLLOUT);
+    }
+  }
+
+  void watch(const Conn& c, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u32 = static_cast<uint32_t>(c.index);
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+  }
+
   void refuse(Conn& c) {
+    c.link.reset();
     if (c.fd >= 0) close(c.fd);
     c.fd = -1;
     c.state = State::kClosed;
@@ -156,10 +193,7 @@ class LoadRun {
     c.out = std::make_unique<char[]>(out_capacity_);
     int one = 1;
     setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u32 = static_cast<uint32_t>(c.index);
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+    watch(c, EPOLLIN);
   }
 
   // An unpaced count run hands the lost connection's unanswered requests
@@ -171,6 +205,7 @@ class LoadRun {
         if (batch.first >= measure_from_ns_) budget_ += batch.count;
       }
     }
+    c.link.reset();
     close(c.fd);
     c.fd = -1;
     c.state = State::kClosed;
@@ -324,7 +359,7 @@ class LoadRun {
         note_sent(c, now, e);
       }
       if (c.out_start == c.out_len) break;
-      ssize_t n = send(c.fd, c.out.get() + c.out_start, c.out_len - c.out_start, MSG_NOSIGNAL);
+      ssize_t n = c.link->send(c.out.get() + c.out_start, c.out_len - c.out_start);
       if (n < 0) {
         if (!would_block(errno)) return lose(c);
         break;
@@ -332,21 +367,28 @@ class LoadRun {
       c.out_start += static_cast<size_t>(n);
       if (c.out_start < c.out_len) break;
     }
-    watch_output(c, c.out_start < c.out_len);
+    // Over TLS, the last requests wait in a record until pushed.
+    if (!c.link->push()) return lose(c);
+    watch_output(c, c.out_start < c.out_len || c.link->has_unsent());
   }
 
   void watch_output(Conn& c, bool on) {
     if (c.watching_out == on) return;
     c.watching_out = on;
-    epoll_event ev{};
-    ev.events = EPOLLIN | (on ? EPOLLOUT : 0u);
-    ev.data.u32 = static_cast<uint32_t>(c.index);
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+    watch(c, EPOLLIN | (on ? EPOLLOUT : 0u));
   }
 
+  // Over TLS, records already read may hold more than one receive takes,
+  // and epoll does not announce them.
   void receive(Conn& c) {
+    do {
+      receive_once(c);
+    } while (c.state == State::kOpen && c.link->has_buffered_input());
+  }
+
+  void receive_once(Conn& c) {
     static char chunk[64 * 1024];
-    ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
+    ssize_t n = c.link->recv(chunk, sizeof chunk);
     if (n == 0 || (n < 0 && !would_block(errno))) return lose(c);
     if (n < 0) return;
     int64_t now = now_ns();
@@ -466,6 +508,7 @@ class LoadRun {
 
   const RunParameters& params_;
   const RequestMix& mix_;
+  const TlsContext* tls_;  // null: plain TCP
   LoadFigures figures_;
   std::unique_ptr<Conn[]> conns_;
   int epoll_ = -1;
@@ -486,8 +529,9 @@ class LoadRun {
 
 }  // namespace
 
-LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address) {
-  return LoadRun(params, mix).run(address);
+LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address,
+                     const TlsContext* tls) {
+  return LoadRun(params, mix, tls).run(address);
 }
 
 }  // namespace palisim::stress

@@ -33,7 +33,12 @@ int run_load_mode(const RunParameters& params) {
     std::fputs("failed to resolve address\n", stdout);
     return 1;
   }
-  LoadFigures figures = run_load(params, mix, *address);
+  TlsContext tls;
+  if (params.tls.on && !tls.load(params.tls)) return 1;
+  LoadFigures figures = run_load(params, mix, *address, params.tls.on ? &tls : nullptr);
+  if (!figures.tls_failure.empty()) {
+    std::fprintf(stderr, "palisimstress: TLS: handshake failed: %s\n", figures.tls_failure.c_str());
+  }
   print_load_figures(params, figures, mix);
   // As wrk2 does: a server (or client) that cannot keep up shows in the
   // latencies, and this says so in words.
@@ -58,6 +63,8 @@ int main(int argc, char** argv) {
   static RunParameters params;
   ParseResult parsed = parse_command_line(argc, argv, params);
   if (!parsed.run) return parsed.exit_status;
+  // OpenSSL writes to the socket without MSG_NOSIGNAL.
+  if (params.tls.on) signal(SIGPIPE, SIG_IGN);
   if (params.load.used) return run_load_mode(params);
   print_start_line(params);
 
@@ -83,9 +90,9 @@ int main(int argc, char** argv) {
   }
 
   Link link(conn.fd);
-  // OpenSSL writes to the socket without MSG_NOSIGNAL.
-  if (params.tls.on) signal(SIGPIPE, SIG_IGN);
-  if (params.tls.on && !link.start_tls(params.tls, params.host, params.timeout_s)) {
+  TlsContext tls;
+  if (params.tls.on &&
+      (!tls.load(params.tls) || !link.start_tls(tls, params.host, params.timeout_s))) {
     close_gracefully(conn.fd);
     return 1;
   }
