@@ -107,14 +107,11 @@ TEST(LoadMix, RequestsAreDrawnInProportionAndBadRepliesCountedApart) {
   EXPECT_EQ(occurrences(m.run.output, "error reply on connection 0 to request "), 4u);
   EXPECT_EQ(occurrences(m.run.output, "mismatched reply on connection 0 to request "), 1u);
   EXPECT_NE(m.run.output.find(": \"<00#040235#>\"\n"), std::string::npos);
-  // The same counts for each line of the mix.
-  for (const char* line :
-       {"\n  <31#A#>: 30 sent, 30 replies, 0 errors, 0 mismatched; latency us: ",
-        "\n  <32#B#>: 15 sent, 15 replies, 15 errors, 0 mismatched; latency us: ",
-        "\n  <98#C#>: 5 sent, 5 replies, 0 errors, 5 mismatched; latency us: "}) {
-    size_t at = m.run.output.find(line);
-    EXPECT_TRUE(at != std::string::npos && at > m.run.output.find("by request line:")) << line;
-  }
+  static const std::regex kLines(
+      "by request line:\n  <31#A#>: 30 sent, 30 replies, 0 errors, 0 mismatched; latency us: .*\n"
+      "  <32#B#>: 15 sent, 15 replies, 15 errors, 0 mismatched; latency us: .*\n"
+      "  <98#C#>: 5 sent, 5 replies, 0 errors, 5 mismatched; latency us: .*\n$");
+  EXPECT_TRUE(std::regex_search(m.run.output, kLines)) << m.run.output;
 }
 
 TEST(LoadMix, WithoutCheckTheSameCountsEndWithStatus0AndNoQuotes) {
@@ -124,16 +121,11 @@ TEST(LoadMix, WithoutCheckTheSameCountsEndWithStatus0AndNoQuotes) {
   EXPECT_EQ(m.run.output.find("reply on connection"), std::string::npos);
 }
 
-// The latency figures of a JSON record, in order.
-const std::string kJsonLatency =
-    "\"latency_us\":\\{\"min\":[0-9]+,\"mean\":[0-9.]+,\"stdev\":[0-9.]+,\"p50\":[0-9]+,\"p75\":[0-"
-    "9]+,"
-    "\"p90\":[0-9]+,\"p95\":[0-9]+,\"p99\":[0-9]+,\"p99.9\":[0-9]+,\"p99.99\":[0-9]+,\"max\":[0-9]+"
-    "\\}";
+// The latency figures of a JSON record.
+const std::string kJsonLatency = "\"latency_us\":\\{(\"[a-z0-9.]+\":[0-9.]+,){10}\"max\":[0-9]+\\}";
 
 TEST(LoadOutput, JsonAndCsvGiveOneRecordOfTheSameCounts) {
   MixRun json = run_mix({"--json"});
-  // The totals, then the same figures for each line of the mix.
   static const std::regex kJson(
       "\\{\"host\":\"localhost\",\"port\":[0-9]+,\"connections\":1,\"opened\":1,\"refused\":0,"
       "\"lost\":0,\"sent\":50,\"replies\":50,\"errors\":15,\"errors_by_type\":\\{\"04\":15\\},"

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -84,26 +85,31 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-// A listener whose backlog one connection of its own fills: the kernel
-// answers no further connect, as a server too busy to accept.
-class FullBacklog {
+// A server that stalls its client: silent, trickling a byte every 50 ms for
+// a second and never a '>', or too busy to accept.
+enum class Stall { kSilent, kTrickle, kFullBacklog };
+
+class StallingServer {
  public:
-  FullBacklog() : filler_(socket(AF_INET, SOCK_STREAM, 0)) {
-    listen(listener_.fd(), 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(listener_.port()));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  explicit StallingServer(Stall stall, SSL_CTX* tls = nullptr) {
+    using Script = ScriptedPeer::Script;
+    if (stall != Stall::kFullBacklog) {
+      peer_.emplace(stall == Stall::kTrickle ? Script(20, {50, "x"}) : Script{}, tls);
+      return;
+    }
+    // A connection of its own fills a backlog of 0: the kernel answers no other.
+    listen(busy_.fd(), 0);
+    sockaddr_in sa{
+        AF_INET, htons(static_cast<uint16_t>(busy_.port())), {htonl(INADDR_LOOPBACK)}, {}};
     connect(filler_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   }
-  ~FullBacklog() { close(filler_); }
-  FullBacklog(const FullBacklog&) = delete;
-  FullBacklog& operator=(const FullBacklog&) = delete;
-  int port() const { return listener_.port(); }
+  ~StallingServer() { close(filler_); }
+  int port() const { return peer_ ? peer_->port() : busy_.port(); }
 
  private:
-  BusyPort listener_{INADDR_LOOPBACK};
-  int filler_;
+  BusyPort busy_{INADDR_LOOPBACK};
+  int filler_ = socket(AF_INET, SOCK_STREAM, 0);
+  std::optional<ScriptedPeer> peer_;
 };
 
 }  // namespace palisim::testing
