@@ -2,9 +2,11 @@
 // words, input that never became a request; and the per-command counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "protocol/command_catalog.h"
 #include "sample_requests.h"
 #include "server/command_stats.h"
 #include "trace_capture.h"
@@ -65,6 +67,34 @@ TEST(RequestTrace, FullShowsRequestsAsSentAndMaskingOnlyHides) {
     ASSERT_EQ(masked.size(), sample.text.size()) << sample.name;
     for (size_t i = 0; i < masked.size(); ++i)
       EXPECT_TRUE(masked[i] == sample.text[i] || masked[i] == '*') << sample.name << " at " << i;
+  }
+}
+
+TEST(RequestTrace, ShiftedFieldsOrAnUnknownCodeShowOnlyTheCode) {
+  for (size_t row = 0; row < kCommandCount; ++row) {
+    const auto sample = std::find_if(
+        sample_requests().begin(), sample_requests().end(),
+        [row](const SampleRequest& r) { return r.valid() && command_of_request(r.text) == row; });
+    ASSERT_NE(sample, sample_requests().end()) << row;
+    const std::string& text = sample->text;
+    const size_t code_end = text.find('#'), field1_end = text.find('#', code_end + 1);
+    const bool hides = !shown_request(traced(sample->name)).ends_with(text.substr(code_end));
+    // A field more and a field fewer right after the code, and a blank before it.
+    for (std::string shifted :
+         {text.substr(0, code_end) + "#" + text.substr(code_end),
+          text.substr(0, code_end) + text.substr(field1_end), "< " + text.substr(1)}) {
+      if (!hides && shifted[1] == ' ') continue;
+      std::string line = served_trace({shifted + "\r"}, TraceMode::kMasked);
+      std::string shown = shown_request(line);
+      EXPECT_EQ(shown_request(served_trace({shifted + "\r"}, TraceMode::kFull)), shifted);
+      if (!hides) {
+        EXPECT_EQ(shown, shifted) << "nothing to hide";
+        continue;
+      }
+      const size_t code = shown.find('#');
+      EXPECT_EQ(shown.substr(0, code), shifted.substr(0, code));
+      EXPECT_EQ(shown.find_first_not_of("#*", code), shown.size() - 1) << line;
+    }
   }
 }
 
