@@ -330,14 +330,18 @@ void Connection::deliver(const Answer& answer) {
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
-    if (trace_) trace_->request_line(*this, {}, answer.error, answer.handler_ns, answer.injection);
+    if (trace_) {
+      trace_->request_line(*this, {}, answer.error, answer.note.view(), answer.handler_ns,
+                           answer.injection);
+    }
     return;
   }
   if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
     if (trace_) {
       std::string_view queued(bufs_->output + out_len_ - answer.reply_len,
                               static_cast<size_t>(answer.reply_len));
-      trace_->request_line(*this, queued, answer.error, answer.handler_ns, answer.injection);
+      trace_->request_line(*this, queued, answer.error, answer.note.view(), answer.handler_ns,
+                           answer.injection);
     }
     return;
   }
@@ -351,6 +355,7 @@ void Connection::deliver(const Answer& answer) {
     held.request_len = static_cast<int32_t>(request.size());
     held.pending = true;
     held.error = answer.error;
+    held.note = answer.note;
     held.handler_ns = answer.handler_ns;
     held.injection = answer.injection;
   }
@@ -364,7 +369,8 @@ void Connection::write_held_line(bool sent) {
   secure_zero(held.request, static_cast<size_t>(held.request_len));
   std::string_view queued;
   if (sent) queued = {bufs_->output + out_len_ - held_len_, static_cast<size_t>(held_len_)};
-  trace_->request_line(*this, queued, held.error, held.handler_ns, held.injection, sent);
+  trace_->request_line(*this, queued, held.error, held.note.view(), held.handler_ns, held.injection,
+                       sent);
 }
 
 bool Connection::queue_reply(int32_t reply_len) {

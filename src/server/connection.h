@@ -41,6 +41,7 @@ struct HeldTraceLine {
   int32_t request_len = 0;
   bool pending = false;
   const ErrorKind* error = nullptr;
+  ErrorNote note = {};
   int64_t handler_ns = 0;
   Injection injection;
 };

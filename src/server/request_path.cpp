@@ -30,7 +30,7 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     r.approve = inj.rule && inj.rule->approve;
     command = dispatch_request(path.settings, path.keys, request, request_len, r);
   }
-  Answer answer{r.len, 0, inj.rule && inj.rule->close, r.error, 0, inj};
+  Answer answer{r.len, 0, inj.rule && inj.rule->close, r.error, r.note, 0, inj};
   if (!path.stats && !path.counters && !path.trace && path.inject.count == 0) return answer;
 
   SteadyClock::time_point done = SteadyClock::now();

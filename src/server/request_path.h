@@ -10,6 +10,7 @@
 
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
+#include "protocol/reply.h"
 #include "protocol/settings.h"
 #include "server/fault_injection.h"
 
@@ -36,9 +37,10 @@ struct Answer {
   int32_t reply_len = 0;  // bytes of the reply at the start of the path's reply buffer
   int64_t due_ms = 0;     // an inject rule holds it until then (steady clock); 0 sends it now
   bool close = false;     // an inject rule closes the connection instead of answering
-  // For the trace's line: the error the reply refuses with, the handler's
-  // time and what the inject rules decided.
+  // For the trace's line: the error the reply refuses with and its note, the
+  // handler's time and what the inject rules decided.
   const ErrorKind* error = nullptr;
+  ErrorNote note = {};
   int64_t handler_ns = 0;
   Injection injection;
 };

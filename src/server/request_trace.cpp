@@ -47,7 +47,8 @@ void RequestTrace::keep_request(const char* text, int32_t len) {
 }
 
 void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                                int64_t handler_ns, const Injection& injection, bool sent) {
+                                std::string_view note, int64_t handler_ns,
+                                const Injection& injection, bool sent) {
   std::string_view request(request_, static_cast<size_t>(request_len_));
   reply = without_line_end(reply).substr(0, kReplyCapacity);
   // A reply never sent or never written is empty, and may have no data at all.
@@ -73,9 +74,10 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
   }
   append(" %.1f us", static_cast<double>(handler_ns) / 1e3);
   if (error) {
-    append(", field %d: %.*s (%d/%d, %04d)", error_field(reply),
-           static_cast<int>(error->text.size()), error->text.data(), error->type,
-           error_field(reply), error->detail);
+    append(", field %d: %.*s", error_field(reply), static_cast<int>(error->text.size()),
+           error->text.data());
+    if (!note.empty()) append(": %.*s", static_cast<int>(note.size()), note.data());
+    append(" (%d/%d, %04d)", error->type, error_field(reply), error->detail);
   }
   if (injection.rule) append_injection(injection);
   write_line();

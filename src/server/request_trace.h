@@ -29,11 +29,13 @@ class RequestTrace {
   // Keeps the request as received: dispatch cuts it up in place.
   void keep_request(const char* text, int32_t len);
   std::string_view kept_request() const { return {request_, static_cast<size_t>(request_len_)}; }
-  // The line of the request kept last, answered by `reply`; `error` is what
-  // the reply buffer recorded, `injection` what the inject rules decided.
-  // Unless `sent`, the reply never left: the connection closed first.
+  // The line of the request kept last, answered by `reply`; `error` and
+  // `note` are what the reply buffer recorded, `injection` what the inject
+  // rules decided. Unless `sent`, the reply never left: the connection closed
+  // first.
   void request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                    int64_t handler_ns, const Injection& injection = {}, bool sent = true);
+                    std::string_view note, int64_t handler_ns, const Injection& injection = {},
+                    bool sent = true);
   // A line ended by a carriage return with no <...> in it.
   void line_without_request(const Connection& c, std::string_view line);
   // What a closing connection holds after its last carriage return.
