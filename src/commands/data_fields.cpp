@@ -23,7 +23,8 @@ bool read_data_fields(RequestContext& c, const DataRules& rules, DataField& data
   }
   std::string_view text = c[7];
   if (text.size() != static_cast<size_t>(chars)) {
-    return refuse_length(c.s, c.r, 7, text.size(), "hex digits", "the length field says %d", chars);
+    return refuse_length(c.settings, c.reply, 7, text.size(), "hex digits",
+                         "the length field says %d", chars);
   }
   // Refused rather than converted into bytes the host never meant.
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, 7);
@@ -50,9 +51,9 @@ bool read_mac_chaining_value(RequestContext& c, int field, ChainingValue& cv) {
 
 void append_chaining_value_block(RequestContext& c, const ChainingValue& cv) {
   KeyBlockText block;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8,
-                  block);
-  append_field(c.r, {block.data(), kKeyBlockLen});
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), kChainingValueHeader, cv.bytes.data(),
+                  8, block);
+  append_field(c.reply, {block.data(), kKeyBlockLen});
 }
 
 void append_hex_field(ReplyBuffer& r, const uint8_t* bytes, int32_t len) {

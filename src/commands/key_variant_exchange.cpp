@@ -23,7 +23,8 @@ bool is_key_text_length(size_t len) {
 bool check_enciphered_key_field(RequestContext& c) {
   std::string_view text = c[2];
   if (!is_key_text_length(text.size())) {
-    return refuse_length(c.s, c.r, 2, text.size(), "hex digits", "expected 16, 32 or 48");
+    return refuse_length(c.settings, c.reply, 2, text.size(), "hex digits",
+                         "expected 16, 32 or 48");
   }
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, 2);
   return true;
@@ -33,7 +34,8 @@ bool check_enciphered_key_field(RequestContext& c) {
 bool check_import_kek_field(RequestContext& c) {
   std::string_view block = c[3];
   if (block.size() != kKeyBlockLen) {
-    return refuse_length(c.s, c.r, 3, block.size(), "characters", "expected %zu", kKeyBlockLen);
+    return refuse_length(c.settings, c.reply, 3, block.size(), "characters", "expected %zu",
+                         kKeyBlockLen);
   }
   if (!check_key_block_form(block)) return c.refuse(kBadCharacter, 3);
   if (!is_import_kek_header(block)) return c.refuse(kHeaderNotAccepted, 3);
@@ -61,11 +63,11 @@ void handle_export_variant(RequestContext& c) {
   int32_t variant = 0;
   if (!c.decimal_value(1, kMaxVariant, variant)) return;
   // The KEK is required: an empty field 2 fails its length check (1/2, detail 3).
-  const ReadyKey* kek = c.key_field(2, export_kek_headers(c.s));
+  const ReadyKey* kek = c.key_field(2, export_kek_headers(c.settings));
   if (kek == nullptr) return;
   const ReadyKey* key = c.key_field(3, "", false);
   if (key == nullptr) return;
-  if (!check_key_may_move(c, c[3], 3, c.s.opte1)) return;
+  if (!check_key_may_move(c, c[3], 3, c.settings.opte1)) return;
   if (!check_key_fits(c, key->key.len, kek->key.len, 3)) return;
 
   Key variant_kek;
@@ -78,11 +80,11 @@ void handle_export_variant(RequestContext& c) {
     binary_to_hex(text + 2 * at, part, sizeof part);
   }
   CheckValueText check_value;
-  key->check_value(check_value, c.s.opt88);
+  key->check_value(check_value, c.settings.opt88);
 
   c.begin("2A");
-  append_field(c.r, text);
-  append_field(c.r, check_value.data());
+  append_field(c.reply, text);
+  append_field(c.reply, check_value.data());
   c.finish();
 }
 
@@ -106,7 +108,7 @@ void handle_import_variant(RequestContext& c) {
     decipher_block_by_key_length(variant_kek.bytes.data(), variant_kek.len, key.bytes.data() + at,
                                  key.bytes.data() + at);
   KeyBlockText under_mfk;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), view(imported_key_header(c[3])),
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), view(imported_key_header(c[3])),
                   key.bytes.data(), key.len, under_mfk);
   reply_with_key_block(c, "21B", under_mfk, key);
 }

@@ -35,13 +35,13 @@ bool read_mac_to_verify(RequestContext& c, int32_t indicator, uint8_t mac[8], si
   mac_len = 0;
   if (indicator == 0) {
     if (!text.empty()) {
-      return refuse_length(c.s, c.r, 8, text.size(), "characters",
+      return refuse_length(c.settings, c.reply, 8, text.size(), "characters",
                            "expected none for MAC output 0");
     }
     return true;
   }
   if (text.size() != 9 && text.size() != 14 && text.size() != 19) {
-    return refuse_length(c.s, c.r, 8, text.size(), "characters", "expected 9, 14 or 19");
+    return refuse_length(c.settings, c.reply, 8, text.size(), "characters", "expected 9, 14 or 19");
   }
   for (size_t at = 0; at < text.size(); at += kGroupStride) {
     // Converting a non-hex character would yield a byte the host never sent.
@@ -67,11 +67,11 @@ void append_mac_groups(ReplyBuffer& r, const uint8_t* mac, size_t mac_len) {
 // Check value, the algorithm number for 6 and 7 only, the echo field, the end.
 void finish_mac_reply(RequestContext& c, const ReadyKey& key, int32_t algorithm) {
   CheckValueText check_value;
-  key.check_value(check_value, c.s.opt88);
-  append_field(c.r, check_value.data());
+  key.check_value(check_value, c.settings.opt88);
+  append_field(c.reply, check_value.data());
   if (algorithm >= kFirstRepeatedAlgorithm) {
-    append_decimal(c.r, algorithm);
-    append_separator(c.r);
+    append_decimal(c.reply, algorithm);
+    append_separator(c.reply);
   }
   c.finish();
 }
@@ -93,12 +93,12 @@ void handle_generate_mac(RequestContext& c) {
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   c.begin("A8");
-  append_decimal(c.r, indicator);
-  append_separator(c.r);
+  append_decimal(c.reply, indicator);
+  append_separator(c.reply);
   if (indicator == 0) {
     append_chaining_value_block(c, cv);
   } else {
-    append_mac_groups(c.r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
+    append_mac_groups(c.reply, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
   }
   finish_mac_reply(c, *key, algorithm);
 }
@@ -121,14 +121,14 @@ void handle_verify_mac(RequestContext& c) {
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   c.begin("A8");
-  append_decimal(c.r, indicator);
-  append_separator(c.r);
+  append_decimal(c.reply, indicator);
+  append_separator(c.reply);
   if (indicator == 0) {
     append_chaining_value_block(c, cv);
   } else {
     bool match = constant_time_equal(expected, cv.bytes.data(), expected_len);
-    append_field(c.r, match || c.r.approve ? "Y" : "N");
-    append_separator(c.r);
+    append_field(c.reply, match || c.reply.approve ? "Y" : "N");
+    append_separator(c.reply);
   }
   finish_mac_reply(c, *key, algorithm);
 }

@@ -15,8 +15,8 @@ constexpr std::string_view kDukptModes = "1SD";
 bool read_ksn_field(RequestContext& c, int field, Ksn& ksn) {
   std::string_view text = c[field];
   if (text.size() < kMinKsnHexLen || text.size() > kMaxKsnHexLen) {
-    return refuse_length(c.s, c.r, field, text.size(), "hex digits", "expected %zu to %zu",
-                         kMinKsnHexLen, kMaxKsnHexLen);
+    return refuse_length(c.settings, c.reply, field, text.size(), "hex digits",
+                         "expected %zu to %zu", kMinKsnHexLen, kMaxKsnHexLen);
   }
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, field);
   assemble_ksn(text, ksn);
@@ -27,7 +27,7 @@ bool read_ksn_field(RequestContext& c, int field, Ksn& ksn) {
 bool read_dukpt_mode_field(RequestContext& c, int field, char& mode) {
   std::string_view text = c[field];
   if (text.size() != 1) {
-    return refuse_length(c.s, c.r, field, text.size(), "characters", "expected 1");
+    return refuse_length(c.settings, c.reply, field, text.size(), "characters", "expected 1");
   }
   if (kDukptModes.find(text[0]) == std::string_view::npos) {
     return c.refuse(kValueNotAccepted, field);
@@ -44,7 +44,7 @@ bool decipher_dukpt_fields(RequestContext& c, int ksn_field, int mode_field, int
   char mode = 0;
   if (!read_ksn_field(c, ksn_field, ksn)) return false;
   if (!read_dukpt_mode_field(c, mode_field, mode)) return false;
-  DukptMode resolved = resolve_dukpt_mode(mode, c.s.second_pin);
+  DukptMode resolved = resolve_dukpt_mode(mode, c.settings.second_pin);
   if (!dukpt_decipher(resolved, ksn, bdk.bytes.data(), bdk.len, block, block)) {
     return c.refuse(kValueNotAccepted, counter_field);
   }

@@ -15,36 +15,15 @@
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
+#include "server/close_cause.h"
+#include "server/connection_limits.h"
 #include "server/fault_injection.h"
-#include "server/tls_session.h"
+#include "server/request_record.h"
+#include "server/transport.h"
 
 namespace palisim {
 
-class CommandStats;
-class RequestTrace;
 struct Answer;
-struct ErrorKind;
-struct LoopCounters;
-
-inline constexpr int kMaxConnections = 64;
-inline constexpr int32_t kInputCapacity = 5120;
-// The reply to the longest request that fits the input buffer (an echo of a
-// whole line, or data commands' output) fits here, so no reply is ever cut.
-inline constexpr int32_t kReplyCapacity = kInputCapacity + 1024;
-// Room for several replies, so a pipelining client is answered in few sends.
-inline constexpr int32_t kOutputCapacity = 4 * kReplyCapacity;
-
-// A request whose reply waits (for room or an inject rule's delay), kept for
-// the trace's line, which is written once the reply is queued for sending.
-struct HeldTraceLine {
-  char request[kInputCapacity];  // as received
-  int32_t request_len = 0;
-  bool pending = false;
-  const ErrorKind* error = nullptr;
-  ErrorNote note = {};
-  int64_t handler_ns = 0;
-  Injection injection;
-};
 
 // Buffers and settings of one connection, allocated when it is accepted.
 struct ConnectionBuffers {
@@ -54,41 +33,22 @@ struct ConnectionBuffers {
   Settings settings;             // this connection's device state
   KeyCache keys;                 // keys its requests opened, and the MFK's contexts
   InjectRules inject;            // its fault-injection rules; none unless configured
-  HeldTraceLine held_line;       // used with the trace on
-};
-
-// What a handler of a connection asks of the event loop.
-enum class Verdict : uint8_t { kKeep, kClose };
-
-// Why a connection closed.
-enum class CloseCause : uint8_t {
-  kNone,         // still open
-  kPeerClosed,   // the client closed its side
-  kReadFailed,   // receiving failed
-  kWriteFailed,  // sending failed
-  kSocketError,  // the socket reported an error
-  kOverlong,     // a line outgrew the input buffer
-  kInjected,     // an inject rule closed it
-  kIdle,         // no complete request within the idle limit
-  kStopped,      // the server stopped
-  kTlsRefused,   // its TLS handshake failed, or plain text came to the TLS port
-  kTlsStalled,   // its TLS handshake did not complete within the limit
-  kWrongPort,    // a TLS handshake came to the plain port
+  // The request being answered as received, when an observer asks for the
+  // text; kept while its reply waits, until its record is handed on.
+  char request[kInputCapacity];
 };
 
 // What the listener knows of a new connection and gives it.
 struct ConnectionSetup {
-  const char* peer = "";                // address:port, for the trace
-  CommandStats* stats = nullptr;        // where requests are counted; null counts nothing
-  RequestTrace* trace = nullptr;        // null when the trace is off
-  const InjectRules* inject = nullptr;  // its inject rules; null for none
-  uint64_t random_state = 0;            // where the inject rules' generator starts
-  int64_t now_ms = 0;                   // when it was accepted (steady clock)
+  const char* peer = "";                        // address:port
+  const RequestObservers* observers = nullptr;  // told of every request; null for none
+  const InjectRules* inject = nullptr;          // its inject rules; null for none
+  uint64_t random_state = 0;                    // where the inject rules' generator starts
+  int64_t now_ms = 0;                           // when it was accepted (steady clock)
   int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
-  SSL_CTX* tls = nullptr;     // a connection to the TLS port: its handshake comes first
-  int64_t handshake_limit_ms =
-      0;  // with tls: closed after this long unless the handshake completed
-  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
+  uint64_t id = 0;            // the loop's number for it
+  // Makes the transport of its listener; null for plain TCP.
+  const TransportFactory* transport = nullptr;
 };
 
 class Connection {
@@ -106,7 +66,11 @@ class Connection {
 
   bool in_use() const { return bufs_ != nullptr; }
   int fd() const { return fd_; }
-  const char* peer() const { return peer_; }
+  // Who it is, as its requests' records name it.
+  const ConnectionName& name() const { return record_.connection; }
+  // Bytes its transport moved, for monitoring.
+  uint64_t bytes_received() const { return bytes_received_; }
+  uint64_t bytes_sent() const { return bytes_sent_; }
   CloseCause close_cause() const { return cause_; }
 
   // POLLIN, POLLOUT or nothing: unsent output is sent before more is read,
@@ -120,10 +84,10 @@ class Connection {
   // The socket is writable: send, and answer what a held reply kept waiting.
   Verdict on_writable(int64_t now_ms);
   // A deadline may have come: an inject rule's delay ends, the idle limit or
-  // the TLS handshake's limit passes.
+  // the transport's handshake limit passes.
   Verdict on_deadline(int64_t now_ms);
-  // Whole TLS records read ahead wait to be read, which no poll announces:
-  // the loop calls on_readable without waiting.
+  // Input the transport read ahead waits to be read, which no poll
+  // announces: the loop calls on_readable without waiting.
   bool input_waiting() const;
 
   // Bytes that reached the connection other than through its socket (at most
@@ -141,7 +105,6 @@ class Connection {
 
  private:
   enum class State : uint8_t {
-    kHandshaking,   // a TLS connection before its handshake and certificate check completed
     kReading,       // requests are answered as their lines arrive
     kReplyHeld,     // a reply waits in the reply buffer for room in the output
     kReplyDelayed,  // a reply waits in the reply buffer until due_ms_
@@ -149,30 +112,32 @@ class Connection {
     kClosing,       // an inject rule's close waits for the replies before it to leave
   };
 
-  // The transport: the plain socket. Receive and send return the count of
-  // bytes moved, 0 when the peer closed (receive only), or -1 with errno.
-  ssize_t receive(std::span<char> into);
-  ssize_t send(std::span<const char> bytes);
-  // One step of the TLS handshake; prints why when it fails.
-  Verdict step_handshake();
+  // One step of the transport's handshake; once done, what it established
+  // names the connection.
+  Verdict step_handshake() {
+    CloseCause cause = transport_->step_handshake();
+    if (cause != CloseCause::kNone) return fail(cause);
+    record_.connection.identity = transport_->identity();
+    return Verdict::kKeep;
+  }
 
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
   Verdict process_input(int64_t now_ms);
   // Answers the requests of a line; returns where the input is consumed to.
-  int32_t process_line(int32_t start, int32_t end, bool& answered,
+  // With observers asking for time, `mark` is when the request's time began.
+  int32_t process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
                        std::chrono::steady_clock::time_point& mark);
-  // Queues an answer, or holds it for room, its delay or a close.
-  void deliver(const Answer& answer);
+  // Queues an answer, or holds it for room, its delay or a close; hands its
+  // record on once queued.
+  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns);
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
-  // The trace's line of the held reply: once queued (the output's last
-  // held_len_ bytes), or when the connection closes before.
-  void write_held_line(bool sent);
+  // Hands record_ to the observers; with `queued`, its reply is the output's
+  // last reply_len bytes.
+  void hand_on(bool queued, int32_t reply_len);
   // The connection still owes its client a reply: one waits, or output is unsent.
-  bool owes_reply() const {
-    return (state_ != State::kReading && state_ != State::kHandshaking) || has_output();
-  }
+  bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
   Verdict release_held_reply(int64_t now_ms);
   // Sends until the socket takes no more; closes once an inject rule's close
@@ -186,6 +151,7 @@ class Connection {
 
   std::unique_ptr<ConnectionBuffers> bufs_;  // owned while open
   int fd_ = -1;                              // the client's non-blocking socket
+  std::unique_ptr<Transport> transport_;     // what its bytes travel over; owned while open
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
   int32_t in_len_ = 0;     // bytes held in input
@@ -199,28 +165,18 @@ class Connection {
   // The client shut its sending side; the replies it is owed still go out.
   bool peer_closed_ = false;
   uint64_t random_state_ = 0;
-  // address:port, then for TLS the protocol and the client certificate's subject.
-  char peer_[160] = "";
-  std::unique_ptr<TlsSession>
-      tls_;                       // the TLS of a connection to the TLS port; null on the plain port
-  int64_t handshake_due_ms_ = 0;  // kHandshaking: closed then
-  bool tls_wants_write_ = false;  // the last TLS step waits for writability
-  bool tls_read_blocked_ = false;  // the last TLS read waited for the socket
-  bool first_read_ = true;         // the first bytes are yet to be looked at
-  CommandStats* stats_ = nullptr;
-  RequestTrace* trace_ = nullptr;
-  LoopCounters* counters_ = nullptr;
+  char peer_[24] = "";  // address:port
+  uint64_t bytes_received_ = 0;
+  uint64_t bytes_sent_ = 0;
+  const RequestObservers* observers_ = nullptr;  // never null while open
+  // The record of the request being answered, its connection's name filled
+  // in at open; kept while the reply waits (record_held_), until queued.
+  RequestRecord record_;
+  bool record_held_ = false;
   // When accepted, last sent a complete request or was last sent what it was
   // owed; the idle clock runs only while nothing is owed.
   int64_t idle_since_ms_ = 0;
   int64_t idle_limit_ms_ = 0;  // 0 = never idle
 };
-
-// Reads of what a closing connection's client still sends, 1024 bytes each.
-inline constexpr int kShutdownReads = 16;
-
-// Shuts the sending side down, drains what the client still sends (at most
-// kShutdownReads reads), closes.
-void graceful_close(int fd);
 
 }  // namespace palisim

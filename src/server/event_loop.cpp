@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "crypto/check_value.h"
+#include "server/command_stats.h"
 #include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
@@ -25,65 +26,51 @@ int64_t monotonic_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// A TLS client has this long, or its idle limit when shorter, to complete
-// its handshake.
-constexpr int64_t kHandshakeLimitMs = 10'000;
+// What a connection counted itself: its key cache's use and its bytes.
+void add_connection_counts(const Connection& c, LoopCounters& to) {
+  to.key_cache_hits += c.buffers()->keys.hits();
+  to.key_cache_misses += c.buffers()->keys.misses();
+  to.bytes_received += c.bytes_received();
+  to.bytes_sent += c.bytes_sent();
+}
 
 void take_earlier(int64_t& deadline, int64_t due) {
   if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
 }
 
-// The message a close reports the socket's pending error with; none when
-// the connection closed of its own accord.
-const char* close_message(CloseCause cause) {
-  switch (cause) {
-    case CloseCause::kSocketError:
-      return "General socket error";
-    case CloseCause::kPeerClosed:
-    case CloseCause::kReadFailed:
-    case CloseCause::kOverlong:
-      return "Read error";
-    case CloseCause::kWriteFailed:
-      return "Write error";
-    case CloseCause::kNone:
-    case CloseCause::kInjected:
-    case CloseCause::kIdle:
-    case CloseCause::kStopped:
-    case CloseCause::kTlsRefused:
-    case CloseCause::kTlsStalled:
-    case CloseCause::kWrongPort:
-      break;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-EventLoop::EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
-                     SettingsSource source)
-    : listener_(listener),
-      tls_listener_(tls_listener >= 0 ? std::make_unique<Listener>(tls_listener) : nullptr),
-      hooks_(hooks),
+EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* hooks,
+                     const StopSignal* stop, SettingsSource source)
+    : hooks_(hooks),
       stop_(stop),
       settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
       random_state_(static_cast<uint64_t>(monotonic_ms())),
       exchange_(hooks ? hooks->counters : nullptr) {
+  for (const ListeningSocket& l :
+       listening.first(std::min<size_t>(listening.size(), kMaxListeners)))
+    listeners_[static_cast<size_t>(listener_count_++)] =
+        std::make_unique<Listener>(l.fd, *l.transport);
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+    observers_.add(trace_.get(), RequestTrace::kNeeds);
   }
+  // The metrics' handler-time histogram is the statistics'.
+  if (hooks_) observers_.add(hooks_->stats, {.time = exchange_ != nullptr});
 }
 
 EventLoop::~EventLoop() = default;
 
 int EventLoop::build_poll_set() {
   int n = 0;
-  fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
-  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
-  deadline_ms_ = listener_.deadline_ms();
-  if (tls_listener_) {
-    fds_[n++] = {tls_listener_->fd(), tls_listener_->poll_events(), 0};
-    take_earlier(deadline_ms_, tls_listener_->deadline_ms());
+  deadline_ms_ = 0;
+  for (int i = 0; i < listener_count_; ++i) {
+    const Listener& l = *listeners_[static_cast<size_t>(i)];
+    fds_[n++] = {l.fd(), l.poll_events(), 0};
+    take_earlier(deadline_ms_, l.deadline_ms());
   }
+  stop_entry_ = n;
+  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
   first_connection_ = n;
   input_waiting_ = false;
   for (Connection& c : table_) {
@@ -108,7 +95,7 @@ bool EventLoop::run() {
     if (wake_ms != 0) {
       timeout = static_cast<int>(std::clamp<int64_t>(wake_ms - monotonic_ms(), 0, INT_MAX));
     }
-    // After Redis's tls.c: records OpenSSL already holds are served without
+    // After Redis's tls.c: input a transport already holds is served without
     // sleeping in poll.
     if (input_waiting_) timeout = 0;
     trace("preparing to select()...\n");
@@ -124,16 +111,16 @@ bool EventLoop::run() {
       break;
     }
     trace("select() returned...\n");
-    if (stop_ && (fds_[1].revents & POLLIN)) {
+    if (stop_ && (fds_[static_cast<size_t>(stop_entry_)].revents & POLLIN)) {
       asked = true;
       break;
     }
     int64_t now = monotonic_ms();
-    if (!serve_listener(listener_, fds_[0].revents, false, now)) break;
-    if (tls_listener_ &&
-        !serve_listener(*tls_listener_, fds_[first_connection_ - 1].revents, true, now)) {
-      break;
-    }
+    bool listening = true;
+    for (int i = 0; i < listener_count_ && listening; ++i)
+      listening = serve_listener(*listeners_[static_cast<size_t>(i)],
+                                 fds_[static_cast<size_t>(i)].revents, now);
+    if (!listening) break;
     for (int i = first_connection_; i < n; ++i) {
       Connection* c = owners_[i];
       if (!c) continue;
@@ -172,7 +159,7 @@ bool EventLoop::run() {
   return asked;
 }
 
-bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms) {
+bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms) {
   listener.on_deadline(now_ms);
   if (revents & POLLIN) {
     diag("Listening socket signalled...\n");
@@ -180,7 +167,7 @@ bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int6
     sockaddr_in peer{};
     Listener::Outcome got = listener.accept(now_ms, fd, peer);
     if (got == Listener::Outcome::kFailed) return false;
-    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, tls, now_ms);
+    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, listener.transport(), now_ms);
   } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
     report_socket_error("Exception on listening socket", pending_error(listener.fd()));
     return false;
@@ -188,12 +175,11 @@ bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int6
   return true;
 }
 
-void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms) {
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFactory& transport,
+                           int64_t now_ms) {
   settings_.refresh();
-  if (exchange_) {
-    ++counters_.accepted;
-    note_settings();
-  }
+  settings_read_ = true;
+  ++counters_.accepted;
   Connection* c = nullptr;
   for (Connection& slot : table_) {
     if (!slot.in_use()) {
@@ -204,26 +190,19 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t no
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
-    if (exchange_) ++counters_.closed[kShedAllSlotsInUse];
+    ++counters_.closed[kShedAllSlotsInUse];
     return;
   }
   char addr[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
   char name[24];
   std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
-  ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
+  ConnectionSetup setup{name, &observers_};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
-  if (tls) {
-    setup.tls = hooks_->tls_context;
-    setup.handshake_limit_ms = setup.idle_limit_ms != 0
-                                   ? std::min(kHandshakeLimitMs, setup.idle_limit_ms)
-                                   : kHandshakeLimitMs;
-  }
-  if (exchange_) {
-    setup.counters = &counters_;
-    ++counters_.open;
-  }
+  setup.id = ++connections_accepted_;
+  setup.transport = &transport;
+  ++counters_.open;
   if (settings_.inject_rules().count != 0) {
     setup.inject = &settings_.inject_rules();
     setup.random_state = next_random(random_state_);
@@ -256,7 +235,7 @@ void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
 
 void EventLoop::close_connection(Connection& c, CloseCause cause) {
   int err = pending_error(c.fd());
-  const char* message = close_message(cause);
+  const char* message = close_report_message(cause);
   if (err != 0 && message) report_socket_error(message, err);
   count_close(c, cause);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
@@ -264,35 +243,34 @@ void EventLoop::close_connection(Connection& c, CloseCause cause) {
 }
 
 void EventLoop::count_close(const Connection& c, CloseCause cause) {
-  if (!exchange_) return;
   ++counters_.closed[static_cast<size_t>(cause)];
   --counters_.open;
-  counters_.key_cache_hits += c.buffers()->keys.hits();
-  counters_.key_cache_misses += c.buffers()->keys.misses();
+  add_connection_counts(c, counters_);
 }
 
 // What the file gave the connections accepted last.
 void EventLoop::note_settings() {
-  settings_read_ = true;
   counters_.config_loaded = settings_.loaded();
   counters_.mfk_check = {'n', 'o', 'n', 'e'};
   const Settings& s = settings_.settings();
   if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
 }
 
-// The counters, with the key caches of open connections and the listener's sheds added.
+// The counters, with the key caches and bytes of open connections and the
+// listeners' sheds added.
 void EventLoop::publish_counters() {
   if (!settings_read_) {
     settings_.refresh();
-    note_settings();
+    settings_read_ = true;
   }
+  note_settings();
   LoopCounters now = counters_;
   for (const Connection& c : table_) {
-    if (!c.in_use()) continue;
-    now.key_cache_hits += c.buffers()->keys.hits();
-    now.key_cache_misses += c.buffers()->keys.misses();
+    if (c.in_use()) add_connection_counts(c, now);
   }
-  const uint64_t shed = listener_.shed() + (tls_listener_ ? tls_listener_->shed() : 0);
+  uint64_t shed = 0;
+  for (int i = 0; i < listener_count_; ++i)
+    shed += listeners_[static_cast<size_t>(i)]->shed();
   now.accepted += shed;
   now.closed[kShedNoDescriptors] = shed;
   exchange_->publish(now);
