@@ -62,9 +62,9 @@ class Program {
     unlink(out_path_.c_str());
   }
 
-  // Exit status, waiting up to 10 seconds; -1 if it did not end.
+  // Exit status, waiting up to 30 seconds; -1 if it did not end.
   int wait_exit() {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       int st;
       if (waitpid(pid_, &st, WNOHANG) == pid_) {
         status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -83,7 +83,7 @@ class Program {
     return ss.str();
   }
   bool wait_for_output(const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       if (output().find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -229,12 +229,12 @@ TEST(Program, SigtermEndsTheDisplayProbe) {
   ScriptedPeer silent({});
   Program p({"--port", "0"}, {"DISPLAY=127.0.0.1:" + std::to_string(silent.port() - 6000)});
   // The first connection only tells that something listens; the second greets.
-  for (int i = 0; i < 500 && silent.accepted() < 2; ++i)
+  for (int i = 0; i < 3000 && silent.accepted() < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(silent.accepted(), 2);
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait_exit(), 128 + SIGTERM);
-  for (int i = 0; i < 500 && !silent.client_left(); ++i)
+  for (int i = 0; i < 3000 && !silent.client_left(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(silent.client_left());
 }
@@ -374,7 +374,7 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
               binary(), out[1]);
     close(out[1]);
     if (!reader_stays) close(out[0]);
-    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+    for (int i = 0; i < 3000 && !TestClient(port).connected(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int i = 0; i < 500; ++i) {
       TestClient c(port);
@@ -469,7 +469,7 @@ TEST(Program, StandardOutputThatRefusesWritesDoesNotStopServing) {
     int port = free_port();
     Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
               binary(), size_limit ? -1 : open("/dev/full", O_WRONLY | O_CLOEXEC));
-    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+    for (int i = 0; i < 3000 && !TestClient(port).connected(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     rlimit limit{4096, RLIM_INFINITY};
     ASSERT_TRUE(!size_limit || prlimit(p.pid(), RLIMIT_FSIZE, &limit, nullptr) == 0);
