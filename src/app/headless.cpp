@@ -13,6 +13,7 @@
 #include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
 #include "config/config.h"
+#include "config/environment_mfk.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
 #include "server/tls_context.h"
@@ -48,7 +49,9 @@ int run_headless(const ProgramOptions& options) {
     diag_flush_within(kLastLinesWaitMs);
     return kRefusedConfiguration;
   }
-  if (!loaded && report.unreadable) diag("%s", kNoConfigurationMessage);
+  if (!loaded && report.unreadable && !environment_mfk_given()) {
+    diag("%s", kNoConfigurationMessage);
+  }
   if (!loaded && !report.unreadable) {
     diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
   }
