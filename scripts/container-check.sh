@@ -38,8 +38,9 @@ work=$(mktemp -d /tmp/palisim-container-XXXXXX)
 service_pid=""
 npm_pid=""
 cleanup() {
+  set +e # everything is tried; the run's exit status stays
   [ -n "$npm_pid" ] && kill "$npm_pid" 2>/dev/null
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid"
   podman kube down "$work/palisim.yaml" >/dev/null 2>&1 || true
   podman rm -af -t 0 >/dev/null 2>&1 || true
   podman pod rm -af -t 0 >/dev/null 2>&1 || true
