@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "crypto/check_value.h"
+#include "server/command_stats.h"
 #include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
@@ -23,6 +24,14 @@ namespace {
 int64_t monotonic_ms() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// What a connection counted itself: its key cache's use and its bytes.
+void add_connection_counts(const Connection& c, LoopCounters& to) {
+  to.key_cache_hits += c.buffers()->keys.hits();
+  to.key_cache_misses += c.buffers()->keys.misses();
+  to.bytes_received += c.bytes_received();
+  to.bytes_sent += c.bytes_sent();
 }
 
 void take_earlier(int64_t& deadline, int64_t due) {
@@ -44,7 +53,10 @@ EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* ho
         std::make_unique<Listener>(l.fd, *l.transport);
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+    observers_.add(trace_.get(), RequestTrace::kNeeds);
   }
+  // The metrics' handler-time histogram is the statistics'.
+  if (hooks_) observers_.add(hooks_->stats, {.time = exchange_ != nullptr});
 }
 
 EventLoop::~EventLoop() = default;
@@ -166,10 +178,8 @@ bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms
 void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFactory& transport,
                            int64_t now_ms) {
   settings_.refresh();
-  if (exchange_) {
-    ++counters_.accepted;
-    note_settings();
-  }
+  settings_read_ = true;
+  ++counters_.accepted;
   Connection* c = nullptr;
   for (Connection& slot : table_) {
     if (!slot.in_use()) {
@@ -180,21 +190,19 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFacto
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
     close(fd);
-    if (exchange_) ++counters_.closed[kShedAllSlotsInUse];
+    ++counters_.closed[kShedAllSlotsInUse];
     return;
   }
   char addr[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
   char name[24];
   std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
-  ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
+  ConnectionSetup setup{name, &observers_};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
+  setup.id = ++connections_accepted_;
   setup.transport = &transport;
-  if (exchange_) {
-    setup.counters = &counters_;
-    ++counters_.open;
-  }
+  ++counters_.open;
   if (settings_.inject_rules().count != 0) {
     setup.inject = &settings_.inject_rules();
     setup.random_state = next_random(random_state_);
@@ -235,33 +243,30 @@ void EventLoop::close_connection(Connection& c, CloseCause cause) {
 }
 
 void EventLoop::count_close(const Connection& c, CloseCause cause) {
-  if (!exchange_) return;
   ++counters_.closed[static_cast<size_t>(cause)];
   --counters_.open;
-  counters_.key_cache_hits += c.buffers()->keys.hits();
-  counters_.key_cache_misses += c.buffers()->keys.misses();
+  add_connection_counts(c, counters_);
 }
 
 // What the file gave the connections accepted last.
 void EventLoop::note_settings() {
-  settings_read_ = true;
   counters_.config_loaded = settings_.loaded();
   counters_.mfk_check = {'n', 'o', 'n', 'e'};
   const Settings& s = settings_.settings();
   if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
 }
 
-// The counters, with the key caches of open connections and the listener's sheds added.
+// The counters, with the key caches and bytes of open connections and the
+// listeners' sheds added.
 void EventLoop::publish_counters() {
   if (!settings_read_) {
     settings_.refresh();
-    note_settings();
+    settings_read_ = true;
   }
+  note_settings();
   LoopCounters now = counters_;
   for (const Connection& c : table_) {
-    if (!c.in_use()) continue;
-    now.key_cache_hits += c.buffers()->keys.hits();
-    now.key_cache_misses += c.buffers()->keys.misses();
+    if (c.in_use()) add_connection_counts(c, now);
   }
   uint64_t shed = 0;
   for (int i = 0; i < listener_count_; ++i)
