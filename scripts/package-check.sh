@@ -85,13 +85,8 @@ exec 3>&-
 cli_reply=$(/usr/bin/palisim-cli --port "$port" '<00#from-cli#>') || fail "palisim-cli failed"
 metrics=$(sed -n 's/.* metrics=\([^ ]*\).*/\1/p' "$work/out.txt")
 # The counters reach the endpoint within 100 ms.
-for _ in $(seq 20); do
-  scrape=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1]).read().decode())' \
-    "http://$metrics/metrics") || fail "no scrape from http://$metrics/metrics"
-  grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" && break
-  sleep 0.1
-done
-grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" || fail "the scrape does not count two echoes"
+scripts/wait-for-scrape.sh "http://$metrics/metrics" '^palisim_requests_total{command="00"} 2$' \
+  >/dev/null || fail "no scrape from http://$metrics/metrics counts two echoes"
 kill -TERM "$pid"
 wait "$pid"
 pid=""

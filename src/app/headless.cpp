@@ -14,6 +14,7 @@
 #include "app/server_thread.h"
 #include "app/start_plan.h"
 #include "config/config.h"
+#include "config/environment_mfk.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
 
@@ -47,7 +48,9 @@ int run_headless(const ProgramOptions& options) {
     diag_flush_within(kLastLinesWaitMs);
     return kRefusedConfiguration;
   }
-  if (!plan.file_loaded && plan.report.unreadable) diag("%s", kNoConfigurationMessage);
+  if (!plan.file_loaded && plan.report.unreadable && !environment_mfk_given()) {
+    diag("%s", kNoConfigurationMessage);
+  }
   if (!plan.file_loaded && !plan.report.unreadable) {
     diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
   }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/environment_mfk.h"
 #include "config/validation.h"
 
 namespace palisim {
@@ -88,6 +89,14 @@ bool set_tls_port(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
+// Checked here so that a bad key stops the start; the settings read the key
+// itself from the environment, so no copy of it is kept.
+bool check_environment_mfk(const char* v, ProgramOptions&, std::string& error) {
+  if (is_key_text(v)) return true;
+  error = "invalid MFK (16, 32 or 48 hex digits)";
+  return false;
+}
+
 bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
   InjectRule rule;
   if (!parse_inject_rule(v, rule, error)) {
@@ -126,7 +135,7 @@ bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
 using Setter = bool (*)(const char* value, ProgramOptions& out, std::string& error);
 
 struct ValueOption {
-  const char* flag;  // on the command line
+  const char* flag;  // on the command line; null for none
   const char* env;   // the environment variable that stands for it; null for none
   Setter set;
 };
@@ -138,6 +147,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--interface", "PALISIM_INTERFACE", set_interface},
     {"--inject", nullptr, add_inject_rule},
     {"--metrics", "PALISIM_METRICS", set_metrics},
+    {nullptr, kMfkVariable, check_environment_mfk},
 };
 
 }  // namespace
@@ -154,7 +164,7 @@ bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::stri
     const char* arg = argv[i];
     const ValueOption* with_value = nullptr;
     for (const ValueOption& option : kValueOptions) {
-      if (std::strcmp(arg, option.flag) == 0) with_value = &option;
+      if (option.flag && std::strcmp(arg, option.flag) == 0) with_value = &option;
     }
     if (with_value) {
       if (i + 1 >= argc) {

@@ -34,9 +34,9 @@ struct ProgramOptions {
   std::string metrics;             // --metrics ADDRESS:PORT; empty leaves it to the file
 };
 
-// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE from the
-// environment, then argv, which wins. On a bad value or command line returns
-// false with a message in `error`.
+// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE and
+// PALISIM_METRICS from the environment, checks PALISIM_MFK, then argv, which wins. On a bad value
+// or command line returns false with a message in `error`.
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error);
 
 extern const char kProgramUsage[];

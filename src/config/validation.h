@@ -14,6 +14,9 @@ namespace palisim {
 // address, a colon, and a port from min_port to 65535.
 bool is_listen_address(std::string_view text, long min_port);
 
+// A key as the file and PALISIM_MFK give one: 16, 32 or 48 hex digits.
+bool is_key_text(std::string_view text);
+
 int check_port(cfg_t* cfg, cfg_opt_t* opt);
 int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt);
 int check_metrics_address(cfg_t* cfg, cfg_opt_t* opt);

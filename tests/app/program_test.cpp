@@ -313,12 +313,40 @@ TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait_exit(), 0);
   for (std::string bad : {"PALISIM_PORT=65536", "PALISIM_INTERFACE=10.0.0.1",
-                          "PALISIM_CONFIG=", "PALISIM_METRICS=9464"}) {
+                          "PALISIM_CONFIG=", "PALISIM_METRICS=9464", "PALISIM_MFK=0123"}) {
     Program refused({"--headless"}, {bad});
     EXPECT_EQ(refused.wait_exit(), 2) << bad;
     EXPECT_NE(refused.output().find(" in " + bad.substr(0, bad.find('=')) + "\nusage:"),
               std::string::npos)
         << refused.output();
+  }
+}
+
+// PALISIM_MFK stands for the file's mfk, and serves without a file, whose
+// absence is said once at the start rather than at every connection.
+TEST(Program, EnvironmentMfkStandsForTheFilesAndServesWithoutOne) {
+  for (bool with_file : {false, true}) {
+    TempDir dir;
+    if (with_file) dir.write("atalla.conf", "atalla default { mfk = \"0123456789ABCDEF\" }\n");
+    Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0"},
+              {"PALISIM_MFK=0123456789ABCDEFFEDCBA987654321089ABCDEF01234567"}, binary(), -1,
+              dir.path);
+    TestClient c(announced_port(p));
+    ASSERT_TRUE(
+        c.send_all("<30#1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,"
+                   "B3E41E6DEDE80F6A#1234#401234567890#>\r"));
+    EXPECT_EQ(c.read_replies(1), "<40#1B9C1845EB993A7A#>\r\n");
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+    std::string out = p.output();
+    EXPECT_NE(out.find(std::string(" mfk=3FD5 commands=16 trace=off config_loaded=") +
+                       (with_file ? "yes" : "no") +
+                       " config=atalla.conf\nThe MFK comes from PALISIM_MFK.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("could not be read") == std::string::npos, with_file) << out;
+    EXPECT_EQ(out.find("could not be read"), out.rfind("could not be read")) << out;
+    EXPECT_EQ(out.find("no MFK"), std::string::npos) << out;
   }
 }
 
