@@ -15,10 +15,11 @@
 #include "app/control_server.h"
 #include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
+#include "app/start_plan.h"
 #include "config/config.h"
+#include "config/environment_mfk.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
-#include "server/tls_context.h"
 
 namespace palisim {
 
@@ -32,7 +33,7 @@ const char kNoConfigurationMessage[] =
 constexpr int kLastLinesWaitMs = 1000;
 
 // As for a bad command line: the start is refused before serving.
-constexpr int kBadTlsSetup = 2;
+constexpr int kRefusedStart = 2;
 
 }  // namespace
 
@@ -40,55 +41,27 @@ int run_headless(const ProgramOptions& options) {
   set_diag_quiet(options.quiet);
 
   const char* path = options.config_path.c_str();
-  ServerParameters params;
-  ParseReport report;
-  bool loaded = load_server_parameters(params, path, &report);
-  if (!loaded && options.config_named) {
+  StartPlan plan;
+  bool ready = prepare_start(options, plan);
+  if (!plan.file_loaded && options.config_named) {
     // A file asked for by name is meant: serving on the defaults would hide
     // the fault from whoever started the program.
     diag("Palisim002 not started: the configuration file %s.\n",
-         report.unreadable ? "could not be read" : "was refused");
+         plan.report.unreadable ? "could not be read" : "was refused");
     diag_flush_within(kLastLinesWaitMs);
     return kRefusedConfiguration;
   }
-  if (!loaded && report.unreadable) diag("%s", kNoConfigurationMessage);
-  if (!loaded && !report.unreadable) {
+  if (!plan.file_loaded && plan.report.unreadable && !environment_mfk_given()) {
+    diag("%s", kNoConfigurationMessage);
+  }
+  if (!plan.file_loaded && !plan.report.unreadable) {
     diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
   }
-  ListenAddress address = listen_address(options, loaded ? &params : nullptr);
-  if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
-  // The certificate and key are checked before anything listens.
-  TlsContext tls;
-  if (params.tls.port != 0) {
-    std::string error;
-    tls = load_tls_context(params.tls, error);
-    if (!tls) {
-      diag("%s\n", error.c_str());
-      diag_flush_within(kLastLinesWaitMs);
-      return kBadTlsSetup;
-    }
-  }
-
-  // The control port: the command line, then the environment, then the file.
-  const std::string control_address = !options.control.empty() ? options.control : params.control;
-  const std::string control_token =
-      !options.control_token.empty() ? options.control_token : params.control_token;
-  if (!control_address.empty() && control_token.empty() && !is_loopback_address(control_address)) {
-    // Anyone who reaches the port could change what the simulator answers.
-    diag(
-        "Palisim002 not started: the control port %s is not on loopback and no control_token "
-        "is set.\n",
-        control_address.c_str());
+  if (!ready) {
+    diag("%s\n", plan.refusal.c_str());
     diag_flush_within(kLastLinesWaitMs);
-    return kRefusedConfiguration;
+    return kRefusedStart;
   }
-  RandomSeed seed = options.seed;
-  if (seed.empty() && params.random_seed[0]) {
-    // The file's check admits only a valid seed.
-    parse_random_seed({params.random_seed, std::strlen(params.random_seed)}, seed);
-  }
-  const TraceMode trace =
-      options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff);
 
   // Signals are taken from a descriptor, so the server thread never sees them.
   sigset_t signals;
@@ -105,20 +78,17 @@ int run_headless(const ProgramOptions& options) {
   }
 
   ServerThread server;
-  server.configure(address.interface_name, address.port, path);
-  server.set_trace(trace);
-  if (!seed.empty()) server.set_random_seed(seed);
+  server.configure(plan.address.interface_name, plan.address.port, path);
+  server.set_trace(plan.trace);
+  if (!plan.seed.empty()) server.set_random_seed(plan.seed);
   server.set_inject_rules(options.inject);
-  if (tls) server.set_tls(std::move(tls), params.tls.port);
+  if (plan.tls) server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port));
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
-  std::string metrics_address = !options.metrics.empty() ? options.metrics
-                                : loaded                 ? params.metrics
-                                                         : "";
-  if (!metrics_address.empty()) {
+  if (!plan.metrics.empty()) {
     std::string why;
-    if (!metrics.start(metrics_address, server.keep_counters(), why)) {
-      diag("Could not serve metrics on %s: %s\n", metrics_address.c_str(), why.c_str());
+    if (!metrics.start(plan.metrics, plan.metrics_host, server.keep_counters(), why)) {
+      diag("Could not serve metrics on %s: %s\n", plan.metrics.c_str(), why.c_str());
       diag_flush_within(kLastLinesWaitMs);
       close(sfd);
       return kListenerFailed;
@@ -127,15 +97,15 @@ int run_headless(const ProgramOptions& options) {
   }
   // Declared after the server, so they end before it.
   ControlExchange control_rules;
-  RequestJournal journal(control_address.empty() ? 0 : static_cast<size_t>(params.journal_size),
-                         trace != TraceMode::kFull);
+  RequestJournal journal(plan.control.empty() ? 0 : static_cast<size_t>(plan.journal_size),
+                         plan.trace != TraceMode::kFull);
   std::unique_ptr<ControlServer> control;
-  if (!control_address.empty()) {
+  if (!plan.control.empty()) {
     control = std::make_unique<ControlServer>(
-        ControlTargets{control_rules, journal, server.keep_counters(), server, control_token});
+        ControlTargets{control_rules, journal, server.keep_counters(), server, plan.control_token});
     std::string why;
-    if (!control->start(control_address, why)) {
-      diag("Could not serve control on %s: %s\n", control_address.c_str(), why.c_str());
+    if (!control->start(plan.control, why)) {
+      diag("Could not serve control on %s: %s\n", plan.control.c_str(), why.c_str());
       diag_flush_within(kLastLinesWaitMs);
       close(sfd);
       return kListenerFailed;
