@@ -29,4 +29,7 @@ std::span<const CommandRow> command_table();
 size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, int32_t text_len,
                         ReplyBuffer& r);
 
+// The same for a request whose fields are cut already.
+size_t dispatch_fields(const Settings& s, KeyCache& keys, Fields& f, ReplyBuffer& r);
+
 }  // namespace palisim

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/secure_zero.h"
+#include "protocol/frame_scan.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
 #include "server/plain_transport.h"
@@ -171,10 +172,10 @@ Verdict Connection::process_input(int64_t now_ms) {
   SteadyClock::time_point mark =
       observers_->needs().time ? SteadyClock::now() : SteadyClock::time_point();
   bool answered = false;
-  while (state_ == State::kReading) {
-    std::optional<ByteSpan> line = next_line({in, static_cast<size_t>(in_len_)}, consumed);
-    if (!line) break;
-    consumed = process_line(consumed, line->end, now_ms, answered, mark);
+  // Only complete lines are answered: the scan ends at the last carriage return.
+  const int32_t lines_end = unended_start({in, static_cast<size_t>(in_len_)});
+  if (lines_end > 0 && state_ == State::kReading) {
+    consumed = process_lines(lines_end, now_ms, answered, mark);
   }
   if (consumed > 0) {
     in_len_ -= consumed;
@@ -202,22 +203,41 @@ Verdict Connection::process_input(int64_t now_ms) {
   return Verdict::kKeep;
 }
 
-int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
-                                 SteadyClock::time_point& mark) {
-  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  const RequestPath path{
-      bufs_->settings, bufs_->keys, bufs_->inject, random_state_, {bufs_->reply, kReplyCapacity}};
+int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
+                                  SteadyClock::time_point& mark) {
+  const char* in = bufs_->input;
   const ObserverNeeds needs = observers_->needs();
-  int32_t pos = start;
+  FrameScan scan({in, static_cast<size_t>(in_len_)}, 0, end);
+  Fields fields;
+  int32_t line_start = 0;
+  int32_t pos = 0;
   bool whole_line = !mid_line_;
+  bool line_answered = false;
   while (state_ == State::kReading) {
-    std::optional<ByteSpan> request = next_request(in, {start, end}, pos);
-    if (!request) break;
-    char* text = bufs_->input + request->begin;
-    const int32_t len = request->size();
+    const Frame frame = scan.next(fields);
+    if (frame.kind == FrameKind::kEnd) break;
+    if (frame.kind == FrameKind::kLineEnd) {
+      if (whole_line && !line_answered && !observers_->empty()) {
+        observers_->line_without_request(
+            name(), {in + line_start, static_cast<size_t>(frame.span.end - line_start)});
+      }
+      line_start = frame.span.end;
+      whole_line = true;
+      line_answered = false;
+      continue;
+    }
+    char* text = bufs_->input + frame.span.begin;
+    const int32_t len = frame.span.size();
     // Dispatch cuts the request up; its record shows it as it came.
     if (needs.text) std::memcpy(bufs_->request, text, static_cast<size_t>(len));
-    Answer answer = answer_request(path, text, len, now_ms);
+    char* direct = direct_reply();
+    const RequestPath path{bufs_->settings,
+                           bufs_->keys,
+                           bufs_->inject,
+                           random_state_,
+                           {direct ? direct : bufs_->reply, kReplyCapacity}};
+    Answer answer = answer_request(path, text, len, fields, now_ms);
+    if (direct) out_len_ += answer.reply_len;
     int64_t handler_ns = 0;
     if (needs.time) {
       // The time since `mark` (the end of the previous request, or the start
@@ -227,21 +247,20 @@ int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, boo
       handler_ns = (done - mark) / std::chrono::nanoseconds(1);
       mark = done;
     }
-    deliver(answer, needs.text ? len : 0, handler_ns);
+    deliver(answer, needs.text ? len : 0, handler_ns, direct != nullptr);
     // An observer of the text writes or keeps it, which is no part of the
     // next request.
     if (needs.time && needs.text) mark = SteadyClock::now();
     answered = true;
-    pos = request->end;
-  }
-  if (whole_line && pos == start && !observers_->empty()) {
-    observers_->line_without_request(name(), {in.data() + start, static_cast<size_t>(end - start)});
+    line_answered = true;
+    pos = frame.span.end;
   }
   mid_line_ = state_ != State::kReading;
-  return mid_line_ ? pos : end;
+  return mid_line_ ? pos : line_start;
 }
 
-void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns) {
+void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns,
+                         bool in_output) {
   const bool observed = !observers_->empty();
   if (observed) {
     record_.command = answer.command;
@@ -259,7 +278,7 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
     if (observed) hand_on(false, 0);
     return;
   }
-  if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
+  if (answer.due_ms == 0 && (in_output || queue_reply(answer.reply_len))) {
     if (observed) hand_on(true, answer.reply_len);
     return;
   }
@@ -282,16 +301,25 @@ void Connection::hand_on(bool queued, int32_t reply_len) {
   if (!record_.request.empty()) secure_zero(bufs_->request, record_.request.size());
 }
 
+char* Connection::direct_reply() {
+  if (bufs_->inject.count != 0) return nullptr;
+  if (kReplyCapacity >= kOutputCapacity - out_len_ && out_start_ != 0) compact_output();
+  if (kReplyCapacity >= kOutputCapacity - out_len_) return nullptr;
+  return bufs_->output + out_len_;
+}
+
+void Connection::compact_output() {
+  char* out = bufs_->output;
+  int32_t pending = out_len_ - out_start_;
+  std::memmove(out, out + out_start_, static_cast<size_t>(pending));
+  secure_zero(out + pending, static_cast<size_t>(out_len_ - pending));
+  out_start_ = 0;
+  out_len_ = pending;
+}
+
 bool Connection::queue_reply(int32_t reply_len) {
   char* out = bufs_->output;
-  if (reply_len >= kOutputCapacity - out_len_ && out_start_ != 0) {
-    // Unsent output moves to the front so the whole free space is usable.
-    int32_t pending = out_len_ - out_start_;
-    std::memmove(out, out + out_start_, static_cast<size_t>(pending));
-    secure_zero(out + pending, static_cast<size_t>(out_len_ - pending));
-    out_start_ = 0;
-    out_len_ = pending;
-  }
+  if (reply_len >= kOutputCapacity - out_len_ && out_start_ != 0) compact_output();
   if (reply_len >= kOutputCapacity - out_len_) return false;
   std::memcpy(out + out_len_, bufs_->reply, static_cast<size_t>(reply_len));
   secure_zero(bufs_->reply, static_cast<size_t>(reply_len));

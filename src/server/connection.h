@@ -124,13 +124,22 @@ class Connection {
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
   Verdict process_input(int64_t now_ms);
-  // Answers the requests of a line; returns where the input is consumed to.
-  // With observers asking for time, `mark` is when the request's time began.
-  int32_t process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
-                       std::chrono::steady_clock::time_point& mark);
+  // Answers the requests of the lines that end before `end`; returns where
+  // the input is consumed to. With observers asking for time, `mark` is when
+  // the request's time began.
+  int32_t process_lines(int32_t end, int64_t now_ms, bool& answered,
+                        std::chrono::steady_clock::time_point& mark);
   // Queues an answer, or holds it for room, its delay or a close; hands its
-  // record on once queued.
-  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns);
+  // record on once queued. `in_output`: the reply was written at the end of
+  // the output (direct_reply), queued already.
+  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns, bool in_output);
+  // Where the next reply can be written straight into the output, sparing a
+  // copy and a wipe of the reply buffer; null when it must go through the
+  // reply buffer: an inject rule may hold it back, or the output lacks room
+  // for the longest reply.
+  char* direct_reply();
+  // Moves unsent output to the front so the whole free space is usable.
+  void compact_output();
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
   // Hands record_ to the observers; with `queued`, its reply is the output's

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/frame_scan.h"
+
 #include <string>
 #include <string_view>
 
@@ -57,6 +59,72 @@ TEST(Framing, SearchesResumeWhereTheyAreTold) {
   EXPECT_EQ(next_line(bytes, 11), std::nullopt);
   EXPECT_EQ(next_request(bytes, {0, 7}, 1), (ByteSpan{3, 6}));
   EXPECT_EQ(next_request(bytes, {0, 7}, 6), std::nullopt);  // <c> lies beyond the line
+}
+
+// A request and its fields as "<...>(f0|f1|...)", then the request as cut.
+std::string shown(std::string_view request, const Fields& f, const std::string& cut) {
+  std::string out(request);
+  out += "(";
+  for (int i = 0; i < f.count; ++i)
+    out += std::string(f.ptr[i], f.len[i]) + (i + 1 < f.count ? "|" : "");
+  return out + ")" + cut;
+}
+
+// Lines, requests and fields as next_line, next_request and split_request find them.
+std::string searched(std::string text) {
+  std::span<const char> bytes(text.data(), text.size());
+  std::string out;
+  for (int32_t from = 0; std::optional<ByteSpan> line = next_line(bytes, from); from = line->end) {
+    out += "[";
+    int32_t pos = line->begin;
+    while (std::optional<ByteSpan> r = next_request(bytes, *line, pos)) {
+      std::string cut = text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size()));
+      Fields f;
+      split_request(cut.data(), r->size(), f);
+      out +=
+          shown(text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size())), f, cut);
+      pos = r->end;
+    }
+    out += "]";
+  }
+  return out;
+}
+
+// The same found by FrameScan in one pass.
+std::string scanned(std::string text) {
+  std::span<const char> bytes(text.data(), text.size());
+  FrameScan scan(bytes, 0, unended_start(bytes));
+  std::string out = "[";
+  Fields f;
+  for (Frame frame; (frame = scan.next(f)).kind != FrameKind::kEnd;) {
+    if (frame.kind == FrameKind::kLineEnd) {
+      out += "][";
+      continue;
+    }
+    std::string request =
+        text.substr(static_cast<size_t>(frame.span.begin), static_cast<size_t>(frame.span.size()));
+    std::string shown_fields = shown(request, f, "");
+    cut_fields(text.data() + frame.span.begin, f);
+    out += shown_fields + text.substr(static_cast<size_t>(frame.span.begin),
+                                      static_cast<size_t>(frame.span.size()));
+  }
+  return out.substr(0, out.size() - 1);
+}
+
+TEST(FrameScan, FindsWhatTheSearchesFindInEveryPrefix) {
+  std::string many_fields = "<95";
+  for (int i = 0; i < kMaxFields + 6; ++i)
+    many_fields += "#" + std::to_string(i);
+  const std::string texts[] = {
+      "<00#Sent for testing throughput...#>\r<00#Sent for testing throughput...#>\r",
+      "xx<00#a#><<11#b##>yy>#\r\r<00#a\r#>\r<>\r<##>\r<00#a#>",
+      many_fields + "#>\r" + many_fields + "\r",
+      "<0123456789abcdef#0123456789abcde#>\rno request at all here, only text\r<9#",
+  };
+  for (const std::string& text : texts) {
+    for (size_t n = 0; n <= text.size(); ++n)
+      EXPECT_EQ(scanned(text.substr(0, n)), searched(text.substr(0, n))) << text.substr(0, n);
+  }
 }
 
 }  // namespace
