@@ -74,7 +74,8 @@ std::string shown(std::string_view request, const Fields& f, const std::string& 
 std::string searched(std::string text) {
   std::span<const char> bytes(text.data(), text.size());
   std::string out;
-  for (int32_t from = 0; std::optional<ByteSpan> line = next_line(bytes, from); from = line->end) {
+  int32_t from = 0;
+  while (std::optional<ByteSpan> line = next_line(bytes, from)) {
     out += "[";
     int32_t pos = line->begin;
     while (std::optional<ByteSpan> r = next_request(bytes, *line, pos)) {
@@ -86,6 +87,7 @@ std::string searched(std::string text) {
       pos = r->end;
     }
     out += "]";
+    from = line->end;
   }
   return out;
 }
