@@ -11,9 +11,18 @@
 namespace palisim {
 namespace {
 
-// What the framing finds: each line's requests between brackets, then the
-// bytes after the last line.
-std::string framed(std::string_view text) {
+// A request and its fields as "<...>(f0|f1|...)", then the request as cut.
+std::string shown(std::string_view request, const Fields& f, const std::string& cut) {
+  std::string out(request);
+  out += "(";
+  for (int i = 0; i < f.count; ++i)
+    out += std::string(f.ptr[i], f.len[i]) + (i + 1 < f.count ? "|" : "");
+  return out + ")" + cut;
+}
+
+// What the framing finds: each line's requests between brackets (with
+// `fields`, as split_request cuts them), then the bytes after the last line.
+std::string framed(std::string_view text, bool fields = false) {
   std::span<const char> bytes(text.data(), text.size());
   std::string out;
   int32_t from = 0;
@@ -21,7 +30,15 @@ std::string framed(std::string_view text) {
     out += "[";
     int32_t pos = line->begin;
     while (std::optional<ByteSpan> r = next_request(bytes, *line, pos)) {
-      out += text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size()));
+      std::string request(
+          text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size())));
+      if (fields) {
+        std::string cut = request;
+        Fields f;
+        split_request(cut.data(), r->size(), f);
+        request = shown(request, f, cut);
+      }
+      out += request;
       pos = r->end;
     }
     out += "]";
@@ -61,41 +78,11 @@ TEST(Framing, SearchesResumeWhereTheyAreTold) {
   EXPECT_EQ(next_request(bytes, {0, 7}, 6), std::nullopt);  // <c> lies beyond the line
 }
 
-// A request and its fields as "<...>(f0|f1|...)", then the request as cut.
-std::string shown(std::string_view request, const Fields& f, const std::string& cut) {
-  std::string out(request);
-  out += "(";
-  for (int i = 0; i < f.count; ++i)
-    out += std::string(f.ptr[i], f.len[i]) + (i + 1 < f.count ? "|" : "");
-  return out + ")" + cut;
-}
-
-// Lines, requests and fields as next_line, next_request and split_request find them.
-std::string searched(std::string text) {
-  std::span<const char> bytes(text.data(), text.size());
-  std::string out;
-  int32_t from = 0;
-  while (std::optional<ByteSpan> line = next_line(bytes, from)) {
-    out += "[";
-    int32_t pos = line->begin;
-    while (std::optional<ByteSpan> r = next_request(bytes, *line, pos)) {
-      std::string cut = text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size()));
-      Fields f;
-      split_request(cut.data(), r->size(), f);
-      out +=
-          shown(text.substr(static_cast<size_t>(r->begin), static_cast<size_t>(r->size())), f, cut);
-      pos = r->end;
-    }
-    out += "]";
-    from = line->end;
-  }
-  return out;
-}
-
-// The same found by FrameScan in one pass.
+// What framed(text, true) shows, found by FrameScan in one pass.
 std::string scanned(std::string text) {
   std::span<const char> bytes(text.data(), text.size());
-  FrameScan scan(bytes, 0, unended_start(bytes));
+  const int32_t lines_end = unended_start(bytes);
+  FrameScan scan(bytes, 0, lines_end);
   std::string out = "[";
   Fields f;
   for (Frame frame; (frame = scan.next(f)).kind != FrameKind::kEnd;) {
@@ -110,7 +97,7 @@ std::string scanned(std::string text) {
     out += shown_fields + text.substr(static_cast<size_t>(frame.span.begin),
                                       static_cast<size_t>(frame.span.size()));
   }
-  return out.substr(0, out.size() - 1);
+  return out.substr(0, out.size() - 1) + " rest " + text.substr(static_cast<size_t>(lines_end));
 }
 
 TEST(FrameScan, FindsWhatTheSearchesFindInEveryPrefix) {
@@ -125,7 +112,7 @@ TEST(FrameScan, FindsWhatTheSearchesFindInEveryPrefix) {
   };
   for (const std::string& text : texts) {
     for (size_t n = 0; n <= text.size(); ++n)
-      EXPECT_EQ(scanned(text.substr(0, n)), searched(text.substr(0, n))) << text.substr(0, n);
+      EXPECT_EQ(scanned(text.substr(0, n)), framed(text.substr(0, n), true)) << text.substr(0, n);
   }
 }
 
