@@ -27,7 +27,7 @@ TEST_F(ValidationTest, IdleTimeoutIsZeroToOneDay) {
 
 TEST_F(ValidationTest, TlsOptionsAreChecked) {
   EXPECT_EQ(refusal("tls_port = 65536\n"),
-            "invalid tls_port 65536 (1 to 65535, or 0 for no TLS listener)");
+            "invalid tls_port 65536 (1 to 65535, or 0 for a free port)");
   EXPECT_EQ(refusal("tls_auth_clients = \"maybe\"\n"),
             "tls_auth_clients must be yes, optional or no");
   const std::string protocols =

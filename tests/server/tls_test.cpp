@@ -54,9 +54,9 @@ class TlsTest : public ::testing::Test {
     return o;
   }
 
-  // Waits up to 5 seconds for the diagnostics to hold `needle`.
+  // Waits up to 30 seconds for the diagnostics to hold `needle`.
   static bool saw(DiagCapture& diag, const std::string& needle) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       if (diag.text().find(needle) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -122,7 +122,7 @@ class TestServer {
       result_ = run_server("localhost", 0, &hooks_, {.config_path = config_path}, &stop_);
       done_.store(true);
     });
-    for (int i = 0; i < 1000 && listen_fd_.load() < 0 && !done_.load(); ++i) {
+    for (int i = 0; i < 6000 && listen_fd_.load() < 0 && !done_.load(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (listen_fd_.load() >= 0) port_ = bound_port(listen_fd_.load());
@@ -137,9 +137,9 @@ class TestServer {
     return result_;
   }
 
-  // Waits until the hooks have counted n closed connections.
+  // Waits until the hooks have counted n closed connections (at most 30 s).
   bool wait_closed(int n) {
-    for (int i = 0; i < 2000 && closed_.load() < n; ++i) {
+    for (int i = 0; i < 6000 && closed_.load() < n; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return closed_.load() >= n;
