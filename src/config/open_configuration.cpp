@@ -244,6 +244,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_INT("idle_timeout", 0, CFGF_NONE),
       CFG_INT("tls_port", 0, CFGF_NONE),
+      CFG_INT("tls_max_connections", kDefaultTlsMaxConnections, CFGF_NONE),
       CFG_STR("tls_certificate", "", CFGF_NONE),
       CFG_STR("tls_private_key", "", CFGF_NONE),
       CFG_STR("tls_client_ca", "", CFGF_NONE),
@@ -263,6 +264,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_set_validate_func(raw, "port", check_port);
   cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
   cfg_set_validate_func(raw, "tls_port", check_tls_port);
+  cfg_set_validate_func(raw, "tls_max_connections", check_tls_max_connections);
   cfg_set_validate_func(raw, "tls_auth_clients", check_tls_auth_clients);
   cfg_set_validate_func(raw, "tls_protocols", check_tls_protocols);
   cfg_set_validate_func(raw, "metrics", check_metrics_address);
