@@ -1,26 +1,20 @@
 #include "server/connection.h"
 
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "crypto/secure_zero.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
 #include "server/loop_counters.h"
+#include "server/plain_transport.h"
 #include "server/request_path.h"
 #include "server/request_trace.h"
 
 namespace palisim {
 
 namespace {
-
-bool would_block() {
-  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-}
 
 // Whether bytes holding no carriage return hold a complete request with a
 // line feed after it.
@@ -33,9 +27,8 @@ bool ends_request_with_line_feed(std::span<const char> rest) {
 }
 
 // Adds the bytes a read or write moved to the monitoring total, when kept.
-ssize_t counted(uint64_t* total, ssize_t moved) {
-  if (moved > 0 && total) *total += static_cast<uint64_t>(moved);
-  return moved;
+void count_bytes(uint64_t* total, const IoResult& io) {
+  if (total) *total += io.bytes;
 }
 
 }  // namespace
@@ -60,16 +53,9 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   counters_ = setup.counters;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
-  tls_.reset();
-  tls_wants_write_ = tls_read_blocked_ = false;
-  first_read_ = true;
-  handshake_due_ms_ = 0;
-  if (setup.tls) {
-    // A session OpenSSL could not set up fails the first handshake step.
-    tls_ = TlsSession::open(setup.tls, fd);
-    state_ = State::kHandshaking;
-    handshake_due_ms_ = setup.now_ms + setup.handshake_limit_ms;
-  }
+  const TransportStart start{fd, peer_, setup.now_ms, setup.idle_limit_ms};
+  transport_ =
+      setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer_);
 }
 
 void Connection::close(CloseCause cause) {
@@ -81,9 +67,8 @@ void Connection::close(CloseCause cause) {
     int32_t from = unended_start(in);
     trace_->unended_input(*this, {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
-  if (tls_) tls_->notify_close();
-  graceful_close(fd_);
-  tls_.reset();
+  transport_->close();
+  transport_.reset();
   wipe_settings(bufs_->settings);
   bufs_->keys.clear();
   // Requests and replies carry key blocks and PIN blocks.
@@ -93,113 +78,35 @@ void Connection::close(CloseCause cause) {
 }
 
 short Connection::poll_events() const {
-  short wanted = tls_wants_write_ ? POLLOUT : POLLIN;
-  if (state_ == State::kHandshaking) return wanted;
+  short wanted = transport_->waits_for();
+  if (!transport_->handshake_done()) return wanted;
   if (has_output()) return POLLOUT;
   return in_len_ < kInputCapacity && !peer_closed_ ? wanted : short{0};
 }
 
 bool Connection::input_waiting() const {
-  return tls_ && state_ == State::kReading && !tls_read_blocked_ && !has_output() &&
-         in_len_ < kInputCapacity && tls_->has_buffered_input();
+  return state_ == State::kReading && !has_output() && in_len_ < kInputCapacity &&
+         transport_->has_pending_input();
 }
 
 int64_t Connection::deadline_ms() const {
   int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
-  if (state_ == State::kHandshaking && (due == 0 || handshake_due_ms_ < due)) {
-    due = handshake_due_ms_;
-  }
+  int64_t handshake_due = transport_->deadline_ms();
+  if (handshake_due != 0 && (due == 0 || handshake_due < due)) due = handshake_due;
   return due;
 }
 
-ssize_t Connection::receive(std::span<char> into) {
-  if (!tls_)
-    return counted(counters_ ? &counters_->bytes_received : nullptr,
-                   recv(fd_, into.data(), into.size(), 0));
-  size_t moved = 0;
-  TlsResult r = tls_->read(into, moved);
-  tls_wants_write_ = r == TlsResult::kWantWrite;
-  tls_read_blocked_ = r == TlsResult::kWantRead;
-  switch (r) {
-    case TlsResult::kDone:
-      return counted(counters_ ? &counters_->bytes_received : nullptr, static_cast<ssize_t>(moved));
-    case TlsResult::kWantRead:
-    case TlsResult::kWantWrite:
-      errno = EAGAIN;
-      return -1;
-    case TlsResult::kClosed:
-      return 0;
-    case TlsResult::kFailed:
-      break;
-  }
-  diag("Socket %d from %s: TLS read failed: %s\n", fd_, peer_, tls_->failure());
-  errno = EPROTO;
-  return -1;
-}
-
-ssize_t Connection::send(std::span<const char> bytes) {
-  uint64_t* sent = counters_ ? &counters_->bytes_sent : nullptr;
-  if (!tls_) return counted(sent, ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
-  size_t moved = 0;
-  TlsResult r = tls_->write(bytes, moved);
-  if (r == TlsResult::kDone) return counted(sent, static_cast<ssize_t>(moved));
-  if (r == TlsResult::kWantRead || r == TlsResult::kWantWrite) {
-    errno = EAGAIN;
-    return -1;
-  }
-  if (r == TlsResult::kFailed) {
-    diag("Socket %d from %s: TLS write failed: %s\n", fd_, peer_, tls_->failure());
-  }
-  errno = EPIPE;
-  return -1;
-}
-
-Verdict Connection::step_handshake() {
-  if (!tls_) {
-    diag("Socket %d from %s: TLS could not be set up; closing it.\n", fd_, peer_);
-    return fail(CloseCause::kTlsRefused);
-  }
-  TlsResult step = tls_->handshake();
-  tls_wants_write_ = step == TlsResult::kWantWrite;
-  switch (step) {
-    case TlsResult::kDone: {
-      state_ = State::kReading;
-      handshake_due_ms_ = 0;
-      size_t len = std::strlen(peer_);
-      peer_[len] = ' ';
-      tls_->describe({peer_ + len + 1, sizeof peer_ - len - 1});
-      diag("Socket %d from %.*s: TLS established, %s\n", fd_, static_cast<int>(len), peer_,
-           peer_ + len + 1);
-      return Verdict::kKeep;
-    }
-    case TlsResult::kWantRead:
-    case TlsResult::kWantWrite:
-      return Verdict::kKeep;
-    case TlsResult::kClosed:
-      diag("Socket %d from %s: TLS handshake failed: the client closed the connection\n", fd_,
-           peer_);
-      break;
-    case TlsResult::kFailed:
-      if (tls_->plain_text()) {
-        diag("Socket %d from %s: plain text on the TLS port; closing it.\n", fd_, peer_);
-      } else {
-        diag("Socket %d from %s: TLS handshake failed: %s\n", fd_, peer_, tls_->failure());
-      }
-      break;
-  }
-  return fail(CloseCause::kTlsRefused);
-}
-
 Verdict Connection::on_readable(int64_t now_ms) {
-  if (state_ == State::kHandshaking) return step_handshake();
-  // TLS hands out at most a record per read, and a record may hold more than
-  // the input takes: read on while bytes come and there is room for them.
-  ssize_t n;
+  if (!transport_->handshake_done()) return step_handshake();
+  // A transport may hand out less than it holds (TLS: a record per read, and
+  // a record may hold more than the input takes): read on while it holds
+  // bytes and there is room for them.
   do {
-    n = receive({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
-    if (n == 0) {
+    IoResult io =
+        transport_->read({bufs_->input + in_len_, static_cast<size_t>(kInputCapacity - in_len_)});
+    if (io.status == IoStatus::kEnded) {
       // Hung up after shutting its sending side: nothing can reach it any more.
       if (peer_closed_) return fail(CloseCause::kPeerClosed);
       diag("Socket %d  was closed by the client. Shutting down.\n", fd_);
@@ -207,36 +114,27 @@ Verdict Connection::on_readable(int64_t now_ms) {
       peer_closed_ = true;
       return flush(now_ms);
     }
-    if (n < 0 && !would_block()) return fail(CloseCause::kReadFailed);
-    if (n < 0) break;
-    if (first_read_ && !tls_) {
-      first_read_ = false;
-      if (classify_first_bytes({bufs_->input + in_len_, static_cast<size_t>(n)}) ==
-          FirstBytes::kTlsHandshake) {
-        diag("Socket %d from %s: a TLS handshake on the plain port; closing it.\n", fd_, peer_);
-        return fail(CloseCause::kWrongPort);
-      }
-    }
-    in_len_ += static_cast<int32_t>(n);
+    if (io.status == IoStatus::kFailed) return fail(io.cause);
+    if (io.status == IoStatus::kWouldBlock) break;
+    count_bytes(counters_ ? &counters_->bytes_received : nullptr, io);
+    in_len_ += static_cast<int32_t>(io.bytes);
     if (process_input(now_ms) == Verdict::kClose) return Verdict::kClose;
-  } while (tls_ && state_ == State::kReading && in_len_ < kInputCapacity &&
-           tls_->has_buffered_input());
+  } while (state_ == State::kReading && in_len_ < kInputCapacity &&
+           transport_->has_pending_input());
   // What the read produced leaves at once rather than in another pass.
   return flush(now_ms);
 }
 
 Verdict Connection::on_writable(int64_t now_ms) {
-  if (state_ == State::kHandshaking) return step_handshake();
-  // A TLS read that waited for writability goes on.
-  if (tls_wants_write_ && !has_output()) return on_readable(now_ms);
+  if (!transport_->handshake_done()) return step_handshake();
+  // A read that waited for writability goes on.
+  if (transport_->waits_for() == POLLOUT && !has_output()) return on_readable(now_ms);
   return flush(now_ms);
 }
 
 Verdict Connection::on_deadline(int64_t now_ms) {
-  if (state_ == State::kHandshaking && now_ms >= handshake_due_ms_) {
-    diag("Socket %d from %s: TLS handshake not completed within %d seconds; closing it.\n", fd_,
-         peer_, static_cast<int>((handshake_due_ms_ - idle_since_ms_) / 1000));
-    return fail(CloseCause::kTlsStalled);
+  if (CloseCause stalled = transport_->on_deadline(now_ms); stalled != CloseCause::kNone) {
+    return fail(stalled);
   }
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && now_ms >= due_ms_) {
@@ -395,12 +293,15 @@ Verdict Connection::release_held_reply(int64_t now_ms) {
 Verdict Connection::flush(int64_t now_ms) {
   const bool owed = owes_reply();
   while (has_output()) {
-    ssize_t n = send({bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)});
-    if (n < 0 && !would_block()) return fail(CloseCause::kWriteFailed);
-    if (n <= 0) break;
+    IoResult io =
+        transport_->write({bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)});
+    if (io.status == IoStatus::kFailed) return fail(io.cause);
+    if (io.bytes == 0) break;
+    count_bytes(counters_ ? &counters_->bytes_sent : nullptr, io);
+    const auto n = static_cast<int32_t>(io.bytes);
     // Sent replies may carry clear PINs; they need not stay once sent.
     secure_zero(bufs_->output + out_start_, static_cast<size_t>(n));
-    out_start_ += static_cast<int32_t>(n);
+    out_start_ += n;
     if (out_start_ == out_len_) out_start_ = out_len_ = 0;
     if (release_held_reply(now_ms) == Verdict::kClose) return Verdict::kClose;
   }
@@ -414,22 +315,6 @@ Verdict Connection::flush(int64_t now_ms) {
     if (owed) idle_since_ms_ = now_ms;
   }
   return Verdict::kKeep;
-}
-
-void graceful_close(int fd) {
-  if (shutdown(fd, SHUT_WR) != 0) {
-    ::close(fd);
-    return;
-  }
-  // Bounded: a client that keeps sending must not hold the one thread that
-  // serves every other; what it still sends after this meets a reset.
-  char scratch[1024];
-  for (int reads = 0; reads < kShutdownReads; ++reads) {
-    ssize_t n = recv(fd, scratch, sizeof scratch, 0);
-    if (n <= 0) break;
-    diag("FYI, received %d unexpected bytes during shutdown.\n", static_cast<int>(n));
-  }
-  ::close(fd);
 }
 
 }  // namespace palisim

@@ -15,8 +15,9 @@
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
+#include "server/close_cause.h"
 #include "server/fault_injection.h"
-#include "server/tls_session.h"
+#include "server/transport.h"
 
 namespace palisim {
 
@@ -56,25 +57,6 @@ struct ConnectionBuffers {
   HeldTraceLine held_line;       // used with the trace on
 };
 
-// What a handler of a connection asks of the event loop.
-enum class Verdict : uint8_t { kKeep, kClose };
-
-// Why a connection closed.
-enum class CloseCause : uint8_t {
-  kNone,         // still open
-  kPeerClosed,   // the client closed its side
-  kReadFailed,   // receiving failed
-  kWriteFailed,  // sending failed
-  kSocketError,  // the socket reported an error
-  kOverlong,     // a line outgrew the input buffer
-  kInjected,     // an inject rule closed it
-  kIdle,         // no complete request within the idle limit
-  kStopped,      // the server stopped
-  kTlsRefused,   // its TLS handshake failed, or plain text came to the TLS port
-  kTlsStalled,   // its TLS handshake did not complete within the limit
-  kWrongPort,    // a TLS handshake came to the plain port
-};
-
 // What the listener knows of a new connection and gives it.
 struct ConnectionSetup {
   const char* peer = "";                // address:port, for the trace
@@ -83,11 +65,10 @@ struct ConnectionSetup {
   const InjectRules* inject = nullptr;  // its inject rules; null for none
   uint64_t random_state = 0;            // where the inject rules' generator starts
   int64_t now_ms = 0;                   // when it was accepted (steady clock)
-  int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
-  SSL_CTX* tls = nullptr;     // a connection to the TLS port: its handshake comes first
-  int64_t handshake_limit_ms =
-      0;  // with tls: closed after this long unless the handshake completed
+  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
   LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
+  // Makes the transport of its listener; null for plain TCP.
+  const TransportFactory* transport = nullptr;
 };
 
 class Connection {
@@ -106,6 +87,8 @@ class Connection {
   bool in_use() const { return bufs_ != nullptr; }
   int fd() const { return fd_; }
   const char* peer() const { return peer_; }
+  // What its transport's handshake established about the client; empty when nothing.
+  std::string_view identity() const { return transport_->identity(); }
   CloseCause close_cause() const { return cause_; }
 
   // POLLIN, POLLOUT or nothing: unsent output is sent before more is read,
@@ -119,10 +102,10 @@ class Connection {
   // The socket is writable: send, and answer what a held reply kept waiting.
   Verdict on_writable(int64_t now_ms);
   // A deadline may have come: an inject rule's delay ends, the idle limit or
-  // the TLS handshake's limit passes.
+  // the transport's handshake limit passes.
   Verdict on_deadline(int64_t now_ms);
-  // Whole TLS records read ahead wait to be read, which no poll announces:
-  // the loop calls on_readable without waiting.
+  // Input the transport read ahead waits to be read, which no poll
+  // announces: the loop calls on_readable without waiting.
   bool input_waiting() const;
 
   // Bytes that reached the connection other than through its socket (at most
@@ -140,7 +123,6 @@ class Connection {
 
  private:
   enum class State : uint8_t {
-    kHandshaking,   // a TLS connection before its handshake and certificate check completed
     kReading,       // requests are answered as their lines arrive
     kReplyHeld,     // a reply waits in the reply buffer for room in the output
     kReplyDelayed,  // a reply waits in the reply buffer until due_ms_
@@ -148,12 +130,11 @@ class Connection {
     kClosing,       // an inject rule's close waits for the replies before it to leave
   };
 
-  // The transport: the plain socket. Receive and send return the count of
-  // bytes moved, 0 when the peer closed (receive only), or -1 with errno.
-  ssize_t receive(std::span<char> into);
-  ssize_t send(std::span<const char> bytes);
-  // One step of the TLS handshake; prints why when it fails.
-  Verdict step_handshake();
+  // One step of the transport's handshake.
+  Verdict step_handshake() {
+    CloseCause cause = transport_->step_handshake();
+    return cause == CloseCause::kNone ? Verdict::kKeep : fail(cause);
+  }
 
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
@@ -169,9 +150,7 @@ class Connection {
   // held_len_ bytes), or when the connection closes before.
   void write_held_line(bool sent);
   // The connection still owes its client a reply: one waits, or output is unsent.
-  bool owes_reply() const {
-    return (state_ != State::kReading && state_ != State::kHandshaking) || has_output();
-  }
+  bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
   Verdict release_held_reply(int64_t now_ms);
   // Sends until the socket takes no more; closes once an inject rule's close
@@ -185,6 +164,7 @@ class Connection {
 
   std::unique_ptr<ConnectionBuffers> bufs_;  // owned while open
   int fd_ = -1;                              // the client's non-blocking socket
+  std::unique_ptr<Transport> transport_;     // what its bytes travel over; owned while open
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
   int32_t in_len_ = 0;     // bytes held in input
@@ -198,14 +178,7 @@ class Connection {
   // The client shut its sending side; the replies it is owed still go out.
   bool peer_closed_ = false;
   uint64_t random_state_ = 0;
-  // address:port, then for TLS the protocol and the client certificate's subject.
-  char peer_[160] = "";
-  std::unique_ptr<TlsSession>
-      tls_;                       // the TLS of a connection to the TLS port; null on the plain port
-  int64_t handshake_due_ms_ = 0;  // kHandshaking: closed then
-  bool tls_wants_write_ = false;  // the last TLS step waits for writability
-  bool tls_read_blocked_ = false;  // the last TLS read waited for the socket
-  bool first_read_ = true;         // the first bytes are yet to be looked at
+  char peer_[24] = "";  // address:port
   CommandStats* stats_ = nullptr;
   RequestTrace* trace_ = nullptr;
   LoopCounters* counters_ = nullptr;
@@ -214,12 +187,5 @@ class Connection {
   int64_t idle_since_ms_ = 0;
   int64_t idle_limit_ms_ = 0;  // 0 = never idle
 };
-
-// Reads of what a closing connection's client still sends, 1024 bytes each.
-inline constexpr int kShutdownReads = 16;
-
-// Shuts the sending side down, drains what the client still sends (at most
-// kShutdownReads reads), closes.
-void graceful_close(int fd);
 
 }  // namespace palisim

@@ -25,49 +25,23 @@ int64_t monotonic_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// A TLS client has this long, or its idle limit when shorter, to complete
-// its handshake.
-constexpr int64_t kHandshakeLimitMs = 10'000;
-
 void take_earlier(int64_t& deadline, int64_t due) {
   if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
 }
 
-// The message a close reports the socket's pending error with; none when
-// the connection closed of its own accord.
-const char* close_message(CloseCause cause) {
-  switch (cause) {
-    case CloseCause::kSocketError:
-      return "General socket error";
-    case CloseCause::kPeerClosed:
-    case CloseCause::kReadFailed:
-    case CloseCause::kOverlong:
-      return "Read error";
-    case CloseCause::kWriteFailed:
-      return "Write error";
-    case CloseCause::kNone:
-    case CloseCause::kInjected:
-    case CloseCause::kIdle:
-    case CloseCause::kStopped:
-    case CloseCause::kTlsRefused:
-    case CloseCause::kTlsStalled:
-    case CloseCause::kWrongPort:
-      break;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-EventLoop::EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
-                     SettingsSource source)
-    : listener_(listener),
-      tls_listener_(tls_listener >= 0 ? std::make_unique<Listener>(tls_listener) : nullptr),
-      hooks_(hooks),
+EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* hooks,
+                     const StopSignal* stop, SettingsSource source)
+    : hooks_(hooks),
       stop_(stop),
       settings_(source.config_path, source.section_title, source.inject_rules, source.reread),
       random_state_(static_cast<uint64_t>(monotonic_ms())),
       exchange_(hooks ? hooks->counters : nullptr) {
+  for (const ListeningSocket& l :
+       listening.first(std::min<size_t>(listening.size(), kMaxListeners)))
+    listeners_[static_cast<size_t>(listener_count_++)] =
+        std::make_unique<Listener>(l.fd, *l.transport);
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
   }
@@ -77,13 +51,14 @@ EventLoop::~EventLoop() = default;
 
 int EventLoop::build_poll_set() {
   int n = 0;
-  fds_[n++] = {listener_.fd(), listener_.poll_events(), 0};
-  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
-  deadline_ms_ = listener_.deadline_ms();
-  if (tls_listener_) {
-    fds_[n++] = {tls_listener_->fd(), tls_listener_->poll_events(), 0};
-    take_earlier(deadline_ms_, tls_listener_->deadline_ms());
+  deadline_ms_ = 0;
+  for (int i = 0; i < listener_count_; ++i) {
+    const Listener& l = *listeners_[static_cast<size_t>(i)];
+    fds_[n++] = {l.fd(), l.poll_events(), 0};
+    take_earlier(deadline_ms_, l.deadline_ms());
   }
+  stop_entry_ = n;
+  if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
   first_connection_ = n;
   input_waiting_ = false;
   for (Connection& c : table_) {
@@ -108,7 +83,7 @@ bool EventLoop::run() {
     if (wake_ms != 0) {
       timeout = static_cast<int>(std::clamp<int64_t>(wake_ms - monotonic_ms(), 0, INT_MAX));
     }
-    // After Redis's tls.c: records OpenSSL already holds are served without
+    // After Redis's tls.c: input a transport already holds is served without
     // sleeping in poll.
     if (input_waiting_) timeout = 0;
     trace("preparing to select()...\n");
@@ -124,16 +99,16 @@ bool EventLoop::run() {
       break;
     }
     trace("select() returned...\n");
-    if (stop_ && (fds_[1].revents & POLLIN)) {
+    if (stop_ && (fds_[static_cast<size_t>(stop_entry_)].revents & POLLIN)) {
       asked = true;
       break;
     }
     int64_t now = monotonic_ms();
-    if (!serve_listener(listener_, fds_[0].revents, false, now)) break;
-    if (tls_listener_ &&
-        !serve_listener(*tls_listener_, fds_[first_connection_ - 1].revents, true, now)) {
-      break;
-    }
+    bool listening = true;
+    for (int i = 0; i < listener_count_ && listening; ++i)
+      listening = serve_listener(*listeners_[static_cast<size_t>(i)],
+                                 fds_[static_cast<size_t>(i)].revents, now);
+    if (!listening) break;
     for (int i = first_connection_; i < n; ++i) {
       Connection* c = owners_[i];
       if (!c) continue;
@@ -172,7 +147,7 @@ bool EventLoop::run() {
   return asked;
 }
 
-bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms) {
+bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms) {
   listener.on_deadline(now_ms);
   if (revents & POLLIN) {
     diag("Listening socket signalled...\n");
@@ -180,7 +155,7 @@ bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int6
     sockaddr_in peer{};
     Listener::Outcome got = listener.accept(now_ms, fd, peer);
     if (got == Listener::Outcome::kFailed) return false;
-    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, tls, now_ms);
+    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, listener.transport(), now_ms);
   } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
     report_socket_error("Exception on listening socket", pending_error(listener.fd()));
     return false;
@@ -188,7 +163,8 @@ bool EventLoop::serve_listener(Listener& listener, short revents, bool tls, int6
   return true;
 }
 
-void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms) {
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFactory& transport,
+                           int64_t now_ms) {
   settings_.refresh();
   if (exchange_) {
     ++counters_.accepted;
@@ -214,12 +190,7 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t no
   ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
-  if (tls) {
-    setup.tls = hooks_->tls_context;
-    setup.handshake_limit_ms = setup.idle_limit_ms != 0
-                                   ? std::min(kHandshakeLimitMs, setup.idle_limit_ms)
-                                   : kHandshakeLimitMs;
-  }
+  setup.transport = &transport;
   if (exchange_) {
     setup.counters = &counters_;
     ++counters_.open;
@@ -256,7 +227,7 @@ void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
 
 void EventLoop::close_connection(Connection& c, CloseCause cause) {
   int err = pending_error(c.fd());
-  const char* message = close_message(cause);
+  const char* message = close_report_message(cause);
   if (err != 0 && message) report_socket_error(message, err);
   count_close(c, cause);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
@@ -292,7 +263,9 @@ void EventLoop::publish_counters() {
     now.key_cache_hits += c.buffers()->keys.hits();
     now.key_cache_misses += c.buffers()->keys.misses();
   }
-  const uint64_t shed = listener_.shed() + (tls_listener_ ? tls_listener_->shed() : 0);
+  uint64_t shed = 0;
+  for (int i = 0; i < listener_count_; ++i)
+    shed += listeners_[static_cast<size_t>(i)]->shed();
   now.accepted += shed;
   now.closed[kShedNoDescriptors] = shed;
   exchange_->publish(now);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "config/settings_cache.h"
 #include "server/connection.h"
@@ -20,10 +21,17 @@ class CounterExchange;
 class RequestTrace;
 class StopSignal;
 
+// A listening socket and what the connections it accepts travel over.
+struct ListeningSocket {
+  int fd = -1;
+  const TransportFactory* transport = nullptr;
+};
+inline constexpr int kMaxListeners = 2;
+
 class EventLoop {
  public:
-  // tls_listener is -1 without TLS.
-  EventLoop(int listener, int tls_listener, ServerHooks* hooks, const StopSignal* stop,
+  // At least one and at most kMaxListeners listening sockets.
+  EventLoop(std::span<const ListeningSocket> listening, ServerHooks* hooks, const StopSignal* stop,
             SettingsSource source);
   ~EventLoop();
 
@@ -33,16 +41,17 @@ class EventLoop {
  private:
   int build_poll_set();
   // Accepts from a ready listener; false when accepting failed for good.
-  bool serve_listener(Listener& listener, short revents, bool tls, int64_t now_ms);
-  void accept_one(int fd, const sockaddr_in& peer, bool tls, int64_t now_ms);
+  bool serve_listener(Listener& listener, short revents, int64_t now_ms);
+  void accept_one(int fd, const sockaddr_in& peer, const TransportFactory& transport,
+                  int64_t now_ms);
   void serve(Connection& c, short revents, int64_t now_ms);
   void close_connection(Connection& c, CloseCause cause);
   void count_close(const Connection& c, CloseCause cause);
   void note_settings();
   void publish_counters();
 
-  Listener listener_;
-  std::unique_ptr<Listener> tls_listener_;  // null without TLS
+  std::array<std::unique_ptr<Listener>, kMaxListeners> listeners_;  // the first listener_count_
+  int listener_count_ = 0;
   ServerHooks* hooks_;
   const StopSignal* stop_;
   SettingsCache settings_;   // what each accepted connection starts with
@@ -51,16 +60,17 @@ class EventLoop {
       random_state_;  // each connection with inject rules starts its generator from the next value
   std::array<Connection, kMaxConnections> table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
+  int stop_entry_ = 0;                   // poll entry of the stop signal, after the listeners
   int first_connection_ = 0;             // poll entry of the first connection
-  bool input_waiting_ = false;           // a connection holds TLS records no poll announces
+  bool input_waiting_ = false;           // a transport holds input no poll announces
   CounterExchange* exchange_;            // null: nothing is counted
   LoopCounters counters_;                // published to exchange_ when a reader asks
   bool settings_read_ = false;           // settings_ has been refreshed once
   int64_t publish_due_ms_ = 0;           // the counters changed: published then; 0 when unchanged
-  // Poll entries: the listener, the stop signal, the TLS listener, one per
-  // connection open, then standard output while diagnostics wait for room in it.
-  std::array<pollfd, kMaxConnections + 4> fds_{};
-  std::array<Connection*, kMaxConnections + 4> owners_{};
+  // Poll entries: the listeners, the stop signal, one per connection open,
+  // then standard output while diagnostics wait for room in it.
+  std::array<pollfd, kMaxConnections + kMaxListeners + 2> fds_{};
+  std::array<Connection*, kMaxConnections + kMaxListeners + 2> owners_{};
 };
 
 }  // namespace palisim

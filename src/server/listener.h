@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "server/transport.h"
+
 namespace palisim {
 
 // "any", "localhost" (any case), a dotted IPv4 address or a host name.
@@ -23,12 +25,14 @@ void prepare_accepted_socket(int fd);
 
 class Listener {
  public:
-  explicit Listener(int fd) : fd_(fd) {}
+  // `transport` makes the transport of every connection it accepts.
+  Listener(int fd, const TransportFactory& transport) : fd_(fd), transport_(transport) {}
   ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
   int fd() const { return fd_; }
+  const TransportFactory& transport() const { return transport_; }
   // POLLIN, or nothing while the listener rests.
   short poll_events() const;
   // When the rest ends (steady clock, ms); 0 when it does not rest.
@@ -48,6 +52,7 @@ class Listener {
   void shed_pending_connection(int error, int64_t now_ms);
 
   int fd_;
+  const TransportFactory& transport_;
   int spare_fd_ = open_spare();  // -1 while the process has none to spare
   int64_t resume_ms_ = 0;        // the listener rests until then; 0 when it does not
   uint64_t shed_ = 0;

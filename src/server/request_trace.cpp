@@ -127,7 +127,10 @@ void RequestTrace::begin_line(const Connection& c) {
     stamp_second_ = second;
   }
   line_len_ = 0;
-  append("%s.%03d socket %d from %s: ", stamp_, static_cast<int>(ms % 1000), c.fd(), c.peer());
+  append("%s.%03d socket %d from %s", stamp_, static_cast<int>(ms % 1000), c.fd(), c.peer());
+  std::string_view identity = c.identity();
+  if (!identity.empty()) append(" %.*s", static_cast<int>(identity.size()), identity.data());
+  append(": ");
 }
 
 void RequestTrace::append_injection(const Injection& injection) {

@@ -8,6 +8,8 @@
 #include "server/diag.h"
 #include "server/event_loop.h"
 #include "server/listener.h"
+#include "server/plain_transport.h"
+#include "server/tls_transport.h"
 
 namespace palisim {
 
@@ -35,8 +37,13 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
   if (hooks && hooks->listening) hooks->listening(hooks, listener);
   bool asked;
   {
+    const PlainTransportFactory plain;
+    const TlsTransportFactory tls(hooks ? hooks->tls_context : nullptr);
+    ListeningSocket listening[kMaxListeners] = {{listener, &plain}, {tls_listener, &tls}};
     // The connection table is large; keep it off the thread's stack.
-    auto loop = std::make_unique<EventLoop>(listener, tls_listener, hooks, stop, settings);
+    auto loop = std::make_unique<EventLoop>(
+        std::span<const ListeningSocket>(listening, tls_listener >= 0 ? 2 : 1), hooks, stop,
+        settings);
     asked = loop->run();
   }
   close(listener);

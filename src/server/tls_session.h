@@ -39,7 +39,6 @@ class TlsSession {
   // byte is looked at without taking it: anything but a handshake record is
   // refused as plain text.
   TlsResult handshake();
-  bool established() const { return established_; }
 
   // Up to buf.size() bytes into buf; `moved` is what was read.
   TlsResult read(std::span<char> buf, size_t& moved);
