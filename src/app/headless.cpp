@@ -84,7 +84,7 @@ int run_headless(const ProgramOptions& options) {
   server.configure(address.interface_name, address.port, path);
   server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
   server.set_inject_rules(options.inject);
-  if (tls) server.set_tls(std::move(tls), params.tls.port);
+  if (tls) server.set_tls(std::move(tls), params.tls.port, params.tls.max_connections);
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
   std::string metrics_address = !options.metrics.empty() ? options.metrics

@@ -2,12 +2,14 @@
 
 #include <poll.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "crypto/secure_zero.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
 #include "server/loop_counters.h"
+#include "server/owed_replies.h"
 #include "server/plain_transport.h"
 #include "server/request_path.h"
 #include "server/request_trace.h"
@@ -34,6 +36,16 @@ void count_bytes(uint64_t* total, const IoResult& io) {
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
+  char peer[sizeof peer_];
+  std::snprintf(peer, sizeof peer, "%s", setup.peer);
+  const TransportStart start{fd, peer, setup.now_ms, setup.idle_limit_ms};
+  open(setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer),
+       settings, setup);
+}
+
+void Connection::open(std::unique_ptr<Transport> transport, const Settings& settings,
+                      const ConnectionSetup& setup) {
+  const int fd = transport->fd();
   bufs_ = std::make_unique<ConnectionBuffers>();
   bufs_->settings = settings;
   if (setup.inject) bufs_->inject = *setup.inject;
@@ -53,21 +65,20 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   counters_ = setup.counters;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
-  const TransportStart start{fd, peer_, setup.now_ms, setup.idle_limit_ms};
-  transport_ =
-      setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer_);
+  transport_ = std::move(transport);
 }
 
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
-  if (trace_ && bufs_->held_line.pending) write_held_line(false);
+  if (trace_ && bufs_->held_line.pending) write_held_line(nullptr);
   if (trace_ && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
     trace_->unended_input(*this, {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
-  transport_->close();
+  // A transport handed over to the owed replies is closed there.
+  if (transport_) transport_->close();
   transport_.reset();
   wipe_settings(bufs_->settings);
   bufs_->keys.clear();
@@ -79,7 +90,6 @@ void Connection::close(CloseCause cause) {
 
 short Connection::poll_events() const {
   short wanted = transport_->waits_for();
-  if (!transport_->handshake_done()) return wanted;
   if (has_output()) return POLLOUT;
   return in_len_ < kInputCapacity && !peer_closed_ ? wanted : short{0};
 }
@@ -93,13 +103,10 @@ int64_t Connection::deadline_ms() const {
   int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
-  int64_t handshake_due = transport_->deadline_ms();
-  if (handshake_due != 0 && (due == 0 || handshake_due < due)) due = handshake_due;
   return due;
 }
 
 Verdict Connection::on_readable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A transport may hand out less than it holds (TLS: a record per read, and
   // a record may hold more than the input takes): read on while it holds
   // bytes and there is room for them.
@@ -126,16 +133,12 @@ Verdict Connection::on_readable(int64_t now_ms) {
 }
 
 Verdict Connection::on_writable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A read that waited for writability goes on.
   if (transport_->waits_for() == POLLOUT && !has_output()) return on_readable(now_ms);
   return flush(now_ms);
 }
 
 Verdict Connection::on_deadline(int64_t now_ms) {
-  if (CloseCause stalled = transport_->on_deadline(now_ms); stalled != CloseCause::kNone) {
-    return fail(stalled);
-  }
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && now_ms >= due_ms_) {
     state_ = state_ == State::kReplyDelayed ? State::kReplyHeld : State::kClosing;
@@ -254,15 +257,16 @@ void Connection::deliver(const Answer& answer) {
   }
 }
 
-void Connection::write_held_line(bool sent) {
+void Connection::write_held_line(const char* reply) {
   HeldTraceLine& held = bufs_->held_line;
   held.pending = false;
   trace_->keep_request(held.request, held.request_len);
   // The request may carry a clear PIN; the trace wipes its own copy.
   secure_zero(held.request, static_cast<size_t>(held.request_len));
   std::string_view queued;
-  if (sent) queued = {bufs_->output + out_len_ - held_len_, static_cast<size_t>(held_len_)};
-  trace_->request_line(*this, queued, held.error, held.handler_ns, held.injection, sent);
+  if (reply) queued = {reply, static_cast<size_t>(held_len_)};
+  trace_->request_line(*this, queued, held.error, held.handler_ns, held.injection,
+                       reply != nullptr);
 }
 
 bool Connection::queue_reply(int32_t reply_len) {
@@ -284,10 +288,23 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
-  if (trace_ && bufs_->held_line.pending) write_held_line(true);
+  if (trace_ && bufs_->held_line.pending) write_held_line(bufs_->output + out_len_ - held_len_);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);
+}
+
+bool Connection::owes_only_delayed_reply() const {
+  // Input not yet answered would need the slot's buffers once the delay ends.
+  return peer_closed_ && state_ == State::kReplyDelayed && !has_output() &&
+         !next_line({bufs_->input, static_cast<size_t>(in_len_)}, 0);
+}
+
+void Connection::hand_over(OwedReplies& owed) {
+  // Its trace line is written as the reply leaves the slot.
+  if (trace_ && bufs_->held_line.pending) write_held_line(bufs_->reply);
+  owed.add(std::move(transport_), fd_, {bufs_->reply, static_cast<size_t>(held_len_)}, due_ms_);
+  close(CloseCause::kPeerClosed);
 }
 
 Verdict Connection::flush(int64_t now_ms) {

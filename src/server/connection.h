@@ -22,6 +22,7 @@
 namespace palisim {
 
 class CommandStats;
+class OwedReplies;
 class RequestTrace;
 struct Answer;
 struct ErrorKind;
@@ -80,6 +81,9 @@ class Connection {
 
   // Takes the non-blocking socket with a copy of the settings.
   void open(int fd, const Settings& settings, const ConnectionSetup& setup);
+  // The same over a transport whose handshake has completed.
+  void open(std::unique_ptr<Transport> transport, const Settings& settings,
+            const ConnectionSetup& setup);
   // Traces input that never ended its line, closes the socket gracefully and
   // wipes the buffers, which carry keys and PINs. Does nothing when not open.
   void close(CloseCause cause);
@@ -101,8 +105,7 @@ class Connection {
   Verdict on_readable(int64_t now_ms);
   // The socket is writable: send, and answer what a held reply kept waiting.
   Verdict on_writable(int64_t now_ms);
-  // A deadline may have come: an inject rule's delay ends, the idle limit or
-  // the transport's handshake limit passes.
+  // A deadline may have come: an inject rule's delay ends or the idle limit passes.
   Verdict on_deadline(int64_t now_ms);
   // Input the transport read ahead waits to be read, which no poll
   // announces: the loop calls on_readable without waiting.
@@ -118,6 +121,12 @@ class Connection {
   }
   // Forgets the queued bytes as if sent, where no socket takes them.
   void discard_output();
+
+  // The client shut its sending side and is owed nothing but a delayed
+  // reply: that needs only the transport and the reply's bytes, not a slot.
+  bool owes_only_delayed_reply() const;
+  // Moves the transport and the delayed reply to `owed`, then closes the slot.
+  void hand_over(OwedReplies& owed);
   // The buffers as they are, for the checks of what they hold; null when not open.
   const ConnectionBuffers* buffers() const { return bufs_.get(); }
 
@@ -130,12 +139,6 @@ class Connection {
     kClosing,       // an inject rule's close waits for the replies before it to leave
   };
 
-  // One step of the transport's handshake.
-  Verdict step_handshake() {
-    CloseCause cause = transport_->step_handshake();
-    return cause == CloseCause::kNone ? Verdict::kKeep : fail(cause);
-  }
-
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
   Verdict process_input(int64_t now_ms);
@@ -146,9 +149,9 @@ class Connection {
   void deliver(const Answer& answer);
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
-  // The trace's line of the held reply: once queued (the output's last
-  // held_len_ bytes), or when the connection closes before.
-  void write_held_line(bool sent);
+  // The trace's line of the held reply: once queued (held_len_ bytes at
+  // `reply`), or when the connection closes before (null).
+  void write_held_line(const char* reply);
   // The connection still owes its client a reply: one waits, or output is unsent.
   bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.

@@ -1,15 +1,11 @@
 #include "server/handshake_worker.h"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdio>
-#include <cstring>
-
-#include "server/diag.h"
 
 namespace palisim {
 
@@ -20,9 +16,19 @@ int64_t steady_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+void close_all(std::span<HandshakeOutcome> held) {
+  for (HandshakeOutcome& h : held) {
+    if (h.transport) h.transport->close();
+    h.transport.reset();
+  }
+}
+
 }  // namespace
 
-HandshakeWorker::HandshakeWorker(SSL_CTX* ctx) : ctx_(ctx), thread_([this] { run(); }) {}
+HandshakeWorker::HandshakeWorker() : thread_([this] { run(); }) {
+  // Named, so that a look at the process's threads tells where its time goes.
+  pthread_setname_np(thread_.native_handle(), "handshakes");
+}
 
 HandshakeWorker::~HandshakeWorker() {
   {
@@ -31,28 +37,18 @@ HandshakeWorker::~HandshakeWorker() {
   }
   wake_.signal();
   thread_.join();
-  // Sessions never handed to a slot end with their sockets, as a stop ends every connection.
-  for (size_t i = 0; i < started_count_; ++i)
-    graceful_close(started_[i].fd);
-  for (size_t i = 0; i < job_count_; ++i) {
-    jobs_[i].session.reset();
-    graceful_close(jobs_[i].fd);
-  }
-  for (size_t i = 0; i < finished_count_; ++i)
-    if (finished_[i].fd >= 0) graceful_close(finished_[i].fd);
-  for (size_t i = 0; i < done_count_; ++i)
-    if (done_[i].fd >= 0) graceful_close(done_[i].fd);
+  // Transports that never reached a slot end with the server, as every connection does.
+  close_all({started_.data(), started_count_});
+  close_all({jobs_.data(), job_count_});
+  close_all({finished_.data(), finished_count_});
+  close_all({done_.data(), done_count_});
 }
 
-void HandshakeWorker::start(int fd, const char* peer, int64_t now_ms, int64_t limit_ms) {
+void HandshakeWorker::start(std::unique_ptr<Transport> transport, const sockaddr_in& peer,
+                            int listener) {
   {
     std::lock_guard lock(mutex_);
-    Job& job = started_[started_count_++];
-    job.fd = fd;
-    job.due_ms = now_ms + limit_ms;
-    job.limit_ms = limit_ms;
-    job.wants_write = false;
-    std::snprintf(job.peer, sizeof job.peer, "%s", peer);
+    started_[started_count_++] = {std::move(transport), CloseCause::kNone, peer, listener};
   }
   ++in_flight_;
   wake_.signal();
@@ -61,15 +57,14 @@ void HandshakeWorker::start(int fd, const char* peer, int64_t now_ms, int64_t li
 size_t HandshakeWorker::take(std::span<HandshakeOutcome> out) {
   ready_.reset();
   std::lock_guard lock(mutex_);
-  size_t n = std::min(out.size(), done_count_);
-  std::move(done_.begin(), done_.begin() + static_cast<ptrdiff_t>(n), out.begin());
-  std::move(done_.begin() + static_cast<ptrdiff_t>(n),
-            done_.begin() + static_cast<ptrdiff_t>(done_count_), done_.begin());
-  done_count_ -= n;
+  const auto n = static_cast<ptrdiff_t>(std::min(out.size(), done_count_));
+  std::move(done_.begin(), done_.begin() + n, out.begin());
+  std::move(done_.begin() + n, done_.begin() + static_cast<ptrdiff_t>(done_count_), done_.begin());
+  done_count_ -= static_cast<size_t>(n);
   in_flight_ -= static_cast<int>(n);
   // What did not fit is taken in the next pass.
   if (done_count_ != 0) ready_.signal();
-  return n;
+  return static_cast<size_t>(n);
 }
 
 void HandshakeWorker::run() {
@@ -78,32 +73,25 @@ void HandshakeWorker::run() {
     fds[0] = {wake_.fd(), POLLIN, 0};
     int64_t due = 0;
     for (size_t i = 0; i < job_count_; ++i) {
-      const Job& job = jobs_[i];
-      fds[i + 1] = {job.fd, static_cast<short>(job.wants_write ? POLLOUT : POLLIN), 0};
-      if (due == 0 || job.due_ms < due) due = job.due_ms;
+      const Transport& t = *jobs_[i].transport;
+      fds[i + 1] = {t.fd(), t.waits_for(), 0};
+      if (due == 0 || t.deadline_ms() < due) due = t.deadline_ms();
     }
-    int timeout = due == 0 ? -1 : static_cast<int>(std::clamp<int64_t>(due - steady_ms(), 0, INT_MAX));
-    if (poll(fds.data(), static_cast<nfds_t>(job_count_ + 1), timeout) < 0 && errno != EINTR) {
-      // Only a broken descriptor set fails a poll; the deadlines still end every job.
-      for (size_t i = 0; i < job_count_; ++i)
-        fds[i + 1].revents = 0;
+    int timeout =
+        due == 0 ? -1 : static_cast<int>(std::clamp<int64_t>(due - steady_ms(), 0, INT_MAX));
+    // A failed poll (EINTR) reports nothing ready; the deadlines still apply.
+    if (poll(fds.data(), static_cast<nfds_t>(job_count_ + 1), timeout) < 0) {
+      for (pollfd& p : fds)
+        p.revents = 0;
     }
     const int64_t now = steady_ms();
-    for (size_t i = 0; i < job_count_; ++i) {
-      Job& job = jobs_[i];
-      // A reset after the client's last bytes still lets them be read first:
-      // its alert names why it gave up.
-      if (fds[i + 1].revents != 0 && step(job)) continue;
-      if (now >= job.due_ms) {
-        diag("Socket %d from %s: TLS handshake not completed within %d seconds; closing it.\n",
-             job.fd, job.peer, static_cast<int>(job.limit_ms / 1000));
-        finish(job, CloseCause::kTlsStalled);
-      }
-    }
+    // Any event takes a step, an error or a reset too: what the client sent
+    // before it, such as an alert naming why it gave up, is read first.
+    for (size_t i = 0; i < job_count_; ++i)
+      advance(jobs_[i], fds[i + 1].revents != 0, now);
     if ((fds[0].revents & POLLIN) && !take_started()) return;
-    // Ended jobs leave the table.
     auto ended = std::remove_if(jobs_.begin(), jobs_.begin() + static_cast<ptrdiff_t>(job_count_),
-                                [](const Job& job) { return job.fd < 0; });
+                                [](const HandshakeOutcome& job) { return !job.transport; });
     job_count_ = static_cast<size_t>(ended - jobs_.begin());
     hand_back();
   }
@@ -120,66 +108,24 @@ bool HandshakeWorker::take_started() {
     started_count_ = 0;
   }
   // The client's first flight is often there already.
-  for (size_t i = first; i < job_count_; ++i) {
-    Job& job = jobs_[i];
-    job.session = TlsSession::open(ctx_, job.fd);
-    step(job);
-  }
+  const int64_t now = steady_ms();
+  for (size_t i = first; i < job_count_; ++i)
+    advance(jobs_[i], true, now);
   return true;
 }
 
-bool HandshakeWorker::step(Job& job) {
-  if (!job.session) {
-    diag("Socket %d from %s: TLS could not be set up; closing it.\n", job.fd, job.peer);
-    finish(job, CloseCause::kTlsRefused);
-    return true;
+bool HandshakeWorker::advance(HandshakeOutcome& job, bool ready, int64_t now_ms) {
+  Transport& t = *job.transport;
+  CloseCause cause = ready ? t.step_handshake() : CloseCause::kNone;
+  if (cause == CloseCause::kNone && !t.handshake_done()) cause = t.on_deadline(now_ms);
+  if (cause == CloseCause::kNone && !t.handshake_done()) return false;
+  if (cause != CloseCause::kNone) {
+    t.close();
+    job.transport.reset();
+    job.cause = cause;
   }
-  TlsResult step = job.session->handshake();
-  job.wants_write = step == TlsResult::kWantWrite;
-  switch (step) {
-    case TlsResult::kDone: {
-      size_t len = std::strlen(job.peer);
-      job.peer[len] = ' ';
-      job.session->describe({job.peer + len + 1, sizeof job.peer - len - 1});
-      diag("Socket %d from %.*s: TLS established, %s\n", job.fd, static_cast<int>(len), job.peer,
-           job.peer + len + 1);
-      HandshakeOutcome& out = finished_[finished_count_++];
-      out.fd = job.fd;
-      out.session = std::move(job.session);
-      out.cause = CloseCause::kNone;
-      std::memcpy(out.peer, job.peer, sizeof out.peer);
-      job.fd = -1;
-      return true;
-    }
-    case TlsResult::kWantRead:
-    case TlsResult::kWantWrite:
-      return false;
-    case TlsResult::kClosed:
-      diag("Socket %d from %s: TLS handshake failed: the client closed the connection\n", job.fd,
-           job.peer);
-      break;
-    case TlsResult::kFailed:
-      if (job.session->plain_text()) {
-        diag("Socket %d from %s: plain text on the TLS port; closing it.\n", job.fd, job.peer);
-      } else {
-        diag("Socket %d from %s: TLS handshake failed: %s\n", job.fd, job.peer,
-             job.session->failure());
-      }
-      break;
-  }
-  finish(job, CloseCause::kTlsRefused);
+  finished_[finished_count_++] = std::move(job);
   return true;
-}
-
-void HandshakeWorker::finish(Job& job, CloseCause cause) {
-  job.session.reset();
-  graceful_close(job.fd);
-  job.fd = -1;
-  HandshakeOutcome& out = finished_[finished_count_++];
-  out.fd = -1;
-  out.session.reset();
-  out.cause = cause;
-  out.peer[0] = '\0';
 }
 
 void HandshakeWorker::hand_back() {

@@ -99,9 +99,10 @@ class TestClient {
 class TestServer {
  public:
   // With tls_context, a TLS listener on a free port too (tls_port()).
-  explicit TestServer(const char* config_path = "no-such-file.conf",
-                      SSL_CTX* tls_context = nullptr) {
+  explicit TestServer(const char* config_path = "no-such-file.conf", SSL_CTX* tls_context = nullptr,
+                      int tls_max_connections = kDefaultTlsMaxConnections) {
     hooks_.tls_context = tls_context;
+    hooks_.tls_max_connections = tls_max_connections;
     hooks_.tls_listening = [](ServerHooks* h, int fd) {
       static_cast<TestServer*>(h->owner)->tls_port_ = bound_port(fd);
     };
