@@ -112,9 +112,7 @@ struct Run {
   std::atomic<long> done{0};
   std::chrono::steady_clock::time_point end;
 
-  bool next() {
-    return std::chrono::steady_clock::now() < end && started.fetch_add(1) < count;
-  }
+  bool next() { return std::chrono::steady_clock::now() < end && started.fetch_add(1) < count; }
 };
 
 void junk_chain(Run& run, SSL_CTX* ctx) {

@@ -59,8 +59,8 @@ int check_tls_port(cfg_t* cfg, cfg_opt_t* opt) {
 int check_tls_max_connections(cfg_t* cfg, cfg_opt_t* opt) {
   long n = cfg_opt_getnint(opt, 0);
   if (n >= 1 && n <= kMaxTlsMaxConnections) return 0;
-  cfg_error(cfg, "invalid tls_max_connections %ld (1 to %d: plain clients keep the other slots)",
-            n, kMaxTlsMaxConnections);
+  cfg_error(cfg, "invalid tls_max_connections %ld (1 to %d: plain clients keep the other slots)", n,
+            kMaxTlsMaxConnections);
   return -1;
 }
 

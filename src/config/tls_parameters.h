@@ -37,7 +37,7 @@ struct TlsParameters {
   char private_key[kTlsPathCapacity] = "";  // PEM: the certificate's key
   char client_ca[kTlsPathCapacity] = "";    // PEM: CAs client certificates chain to; "" for none
   TlsClientAuth auth_clients = TlsClientAuth::kUnset;
-  uint8_t protocols = kTls12 | kTls13;  // TlsProtocolBit of each version accepted
+  uint8_t protocols = kTls12 | kTls13;              // TlsProtocolBit of each version accepted
   int max_connections = kDefaultTlsMaxConnections;  // slots TLS connections may hold at once
 
   // What client authentication comes to once the default is applied.

@@ -295,9 +295,17 @@ Verdict Connection::release_held_reply(int64_t now_ms) {
 }
 
 bool Connection::owes_only_delayed_reply() const {
-  // Input not yet answered would need the slot's buffers once the delay ends.
-  return peer_closed_ && state_ == State::kReplyDelayed && !has_output() &&
-         !next_line({bufs_->input, static_cast<size_t>(in_len_)}, 0);
+  if (!peer_closed_ || state_ != State::kReplyDelayed || has_output()) return false;
+  // A request not yet answered would need the slot's buffers once the delay
+  // ends; the rest of the line it ended, or bytes no carriage return ends,
+  // would not.
+  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
+  int32_t from = 0;
+  while (std::optional<ByteSpan> line = next_line(in, from)) {
+    if (next_request(in, *line, from)) return false;
+    from = line->end;
+  }
+  return true;
 }
 
 void Connection::hand_over(OwedReplies& owed) {

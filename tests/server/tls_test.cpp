@@ -70,19 +70,6 @@ class TlsTest : public ::testing::Test {
     return o;
   }
 
-  // Waits up to 5 seconds for the diagnostics to hold `needle` `times` times.
-  static bool saw(DiagCapture& diag, const std::string& needle, int times = 1) {
-    for (int i = 0; i < 500; ++i) {
-      std::string text = diag.text();
-      int found = 0;
-      for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size())
-        ++found;
-      if (found >= times) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
   static std::string dir_;
 };
 std::string TlsTest::dir_;
@@ -126,7 +113,7 @@ TEST_F(TlsTest, ClientCertificatesAcceptedOrRefusedWithTheReason) {
     if (accepted) {
       EXPECT_EQ(reply, "<00#000035#over tls#>");
     }
-    EXPECT_TRUE(saw(diag, c.line)) << diag.text();
+    EXPECT_TRUE(diag.wait_for(c.line)) << diag.text();
     // Exactly one line explains a refusal.
     if (!accepted) {
       EXPECT_EQ(diag.text().find("TLS handshake failed"),
@@ -142,12 +129,12 @@ TEST_F(TlsTest, TheWrongProtocolOnEitherPortIsClosedWithOneLine) {
   TestClient plain_to_tls(server.tls_port());
   ASSERT_TRUE(plain_to_tls.send_all("<00#hello#>\r"));
   EXPECT_TRUE(plain_to_tls.closed_by_server());
-  EXPECT_TRUE(saw(diag, "plain text on the TLS port; closing it."));
+  EXPECT_TRUE(diag.wait_for("plain text on the TLS port; closing it."));
 
   ClientConnection tls_to_plain;
   std::string error;
   EXPECT_FALSE(tls_to_plain.open("localhost", server.port(), error, client("")));
-  EXPECT_TRUE(saw(diag, "a TLS handshake on the plain port; closing it.")) << diag.text();
+  EXPECT_TRUE(diag.wait_for("a TLS handshake on the plain port; closing it.")) << diag.text();
   // The client of the TLS port never got a slot: its handshake failed first.
   EXPECT_TRUE(server.wait_closed(1));
   EXPECT_EQ(server.accepted(), 1);
@@ -171,7 +158,7 @@ TEST_F(TlsTest, StalledHandshakeIsClosedAtItsLimitWhileAnotherClientIsServed) {
   EXPECT_EQ(served.read_reply(reply, 5000), ReadResult::kReply);
   EXPECT_EQ(reply, "<00#000035#while stalled#>");
   EXPECT_TRUE(stalled.closed_by_server());
-  EXPECT_TRUE(saw(diag, "TLS handshake not completed within 1 seconds; closing it."));
+  EXPECT_TRUE(diag.wait_for("TLS handshake not completed within 1 seconds; closing it."));
   unlink(path);
 }
 
@@ -186,7 +173,7 @@ TEST_F(TlsTest, HandshakesAndTlsConnectionsLeavePlainClientsTheirSlots) {
     stalled.push_back(std::make_unique<TestClient>(server.tls_port()));
     ASSERT_TRUE(stalled.back()->send_all("\x16\x03\x01"));
   }
-  ASSERT_TRUE(saw(diag, "Accepted connection from", kMaxHandshakes));
+  ASSERT_TRUE(diag.wait_for("Accepted connection from", kMaxHandshakes));
   for (int i = 0; i < kMaxConnections; ++i) {
     plain.push_back(std::make_unique<TestClient>(server.port()));
     ASSERT_TRUE(plain.back()->send_all("<00#p#>\r"));
@@ -208,9 +195,9 @@ TEST_F(TlsTest, HandshakesAndTlsConnectionsLeavePlainClientsTheirSlots) {
         tls[i]->send_line("<00#t#>") && tls[i]->read_reply(reply, 5000) == ReadResult::kReply;
     EXPECT_EQ(served, i != 2) << i;
     if (i != 2) continue;
-    EXPECT_TRUE(saw(diag,
-                    ": 2 TLS connections are open, as many as tls_max_connections allows; "
-                    "closing it.\n"));
+    EXPECT_TRUE(
+        diag.wait_for(": 2 TLS connections are open, as many as tls_max_connections allows; "
+                      "closing it.\n"));
     auto still = std::make_unique<TestClient>(server.port());
     ASSERT_TRUE(still->send_all("<00#p#>\r"));
     EXPECT_EQ(still->read_replies(1), "<00#000035#p#>\r\n");

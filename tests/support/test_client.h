@@ -190,6 +190,18 @@ class DiagCapture {
     std::fclose(file_);
     unlink(path_.c_str());
   }
+  // Waits up to 10 seconds for the text to hold `needle` `times` times.
+  bool wait_for(const std::string& needle, size_t times = 1) {
+    for (int i = 0; i < 1000; ++i) {
+      std::string all = text();
+      size_t found = 0;
+      for (size_t at = 0; (at = all.find(needle, at)) != std::string::npos; at += needle.size())
+        ++found;
+      if (found >= times) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
   std::string text() {
     std::fflush(file_);
     std::string out;
