@@ -2,6 +2,8 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,6 +12,8 @@
 namespace palisim {
 
 namespace {
+
+constexpr int kHandshakeNice = 10;
 
 int64_t steady_ms() {
   using namespace std::chrono;
@@ -68,6 +72,10 @@ size_t HandshakeWorker::take(std::span<HandshakeOutcome> out) {
 }
 
 void HandshakeWorker::run() {
+  // The serving thread comes first when both want the processor: a
+  // handshake may wait a little, a connected client's request should not.
+  // Linux gives each thread a nice value of its own.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kHandshakeNice);
   std::array<pollfd, kMaxHandshakes + 1> fds;
   for (;;) {
     fds[0] = {wake_.fd(), POLLIN, 0};
