@@ -14,7 +14,6 @@
 #include "server/command_stats.h"
 #include "server/connection.h"
 #include "server/diag.h"
-#include "server/loop_counters.h"
 #include "server/request_trace.h"
 
 namespace palisim::bench {
@@ -27,10 +26,14 @@ BENCHMARK(BM_DispatchEcho);
 
 // A full input buffer of echo lines cut, dispatched and queued, as one read
 // would deliver them; the output is emptied between rounds as a send would.
-// `stats`, `trace` and `counters`, when given, are the connection's as the
-// server sets them.
+// `stats` and `trace`, when given, observe the connection's requests as the
+// server sets them; `timed`: the statistics take handler time, as they do
+// with metrics on.
 void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace* trace,
-                      LoopCounters* counters = nullptr) {
+                      bool timed = false) {
+  RequestObservers observers;
+  observers.add(trace, RequestTrace::kNeeds);
+  observers.add(stats, {.time = timed});
   std::string lines;
   int per_buffer = 0;
   const std::string line = "<00#Sent for testing throughput...#>\r\n";
@@ -41,9 +44,7 @@ void frame_echo_lines(benchmark::State& state, CommandStats* stats, RequestTrace
   int pair[2];
   socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair);  // as accepted sockets are
   auto c = std::make_unique<Connection>();
-  ConnectionSetup setup{"", stats, trace};
-  setup.counters = counters;
-  c->open(pair[0], Settings{}, setup);
+  c->open(pair[0], Settings{}, {"", &observers});
   size_t before = allocation_count();
   for (auto _ : state) {
     c->on_received(lines, 0);
@@ -79,11 +80,10 @@ void BM_FramingEchoLinesCounted(benchmark::State& state) {
 }
 BENCHMARK(BM_FramingEchoLinesCounted)->ArgName("traced")->Arg(0)->Arg(1);
 
-// The statistics, and the counters the metrics endpoint reads.
+// The statistics with handler time, which the metrics endpoint reads.
 void BM_FramingEchoLinesMetrics(benchmark::State& state) {
   CommandStats stats;
-  LoopCounters counters;
-  frame_echo_lines(state, &stats, nullptr, &counters);
+  frame_echo_lines(state, &stats, nullptr, true);
 }
 BENCHMARK(BM_FramingEchoLinesMetrics);
 

@@ -12,10 +12,12 @@ install(TARGETS ${palisim_server_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_B
 install(FILES ${CMAKE_SOURCE_DIR}/contrib/palisim.service DESTINATION /lib/systemd/system
         COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/atalla.conf DESTINATION /etc/palisim COMPONENT server)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/protocol.md
-              ${CMAKE_SOURCE_DIR}/docs/configuration.md ${CMAKE_SOURCE_DIR}/docs/metrics.md
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CONTRIBUTING.md
               ${CMAKE_SOURCE_DIR}/contrib/grafana-dashboard.json
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT server)
+# The pages keep their folder, so the README's links into docs/ resolve there too.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT server
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 include(${CMAKE_CURRENT_LIST_DIR}/man_pages.cmake)
 

@@ -42,7 +42,7 @@ double as_double(uint64_t n) {
   return static_cast<double>(n);
 }
 
-void add_command_families(const LoopCounters& n, std::vector<MetricFamily>& out) {
+void add_command_families(const CommandStats& stats, std::vector<MetricFamily>& out) {
   MetricFamily requests =
       family("palisim_requests_total", "Requests answered, by command.", MetricType::Counter);
   MetricFamily errors = family("palisim_request_errors_total",
@@ -52,8 +52,8 @@ void add_command_families(const LoopCounters& n, std::vector<MetricFamily>& out)
   MetricFamily time =
       family("palisim_handler_duration_seconds",
              "Time from a request's cut to its reply, by command.", MetricType::Histogram);
-  for (size_t row = 0; row < n.commands.size(); ++row) {
-    const CommandCounts& c = n.commands[row];
+  for (size_t row = 0; row <= kCommandCount; ++row) {
+    const CommandCounts c = stats.counts(row);
     std::string command = command_label(row);
     add(requests, as_double(c.requests), {{"command", command}});
     // The other series of a command appear with their first count, as a
@@ -176,7 +176,7 @@ std::vector<MetricFamily> MetricsCollector::Collect() const {
   add(start, start_time_s_);
   out.push_back(std::move(start));
   add_catalogue_family(out);
-  add_command_families(n, out);
+  add_command_families(counters_.commands(), out);
   add_connection_families(n, out);
   add_traffic_families(n, out);
   add_configuration_families(n, out);

@@ -34,7 +34,6 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
   assert(std::strlen(config_path) < sizeof config_path_);
   std::snprintf(config_path_, sizeof config_path_, "%s", config_path);
   connections_.store(0, std::memory_order_release);
-  listening_fd_.store(-1, std::memory_order_release);
   stop_.reset();
   ended_.reset();
 }
@@ -48,13 +47,12 @@ void ServerThread::set_tls(TlsContext context, uint16_t port, int max_connection
 }
 
 CounterExchange& ServerThread::keep_counters() {
-  if (!counters_) counters_ = std::make_unique<CounterExchange>();
+  if (!counters_) counters_ = std::make_unique<CounterExchange>(stats_);
   hooks_.counters = counters_.get();
   return *counters_;
 }
 
 int ServerThread::run() {
-  listening_fd_.store(-1, std::memory_order_release);
   tls_listening_fd_ = -1;
   return run_server(
       interface_name_, port_, &hooks_,
@@ -70,7 +68,6 @@ void ServerThread::request_reread() {
 }
 
 void ServerThread::release() {
-  listening_fd_.store(-1, std::memory_order_release);
   ended_.signal();
 }
 
@@ -85,7 +82,6 @@ void ServerThread::on_listening(ServerHooks* hooks, int fd) {
   ServerThread& owner = owner_of(hooks);
   print_banner(fd, owner.tls_listening_fd_, owner.config_path_, hooks->trace,
                owner.inject_rules_.count, owner.metrics_address_.c_str());
-  owner.listening_fd_.store(fd, std::memory_order_release);
 }
 
 void ServerThread::on_tls_listening(ServerHooks* hooks, int fd) {

@@ -1,6 +1,5 @@
 // The one server thread of the program: runs the server with hooks that
-// record the listening socket, print the banner, count connections and
-// requests, and stops it on request.
+// print the banner, count connections and requests, and stops it on request.
 #pragma once
 
 #include <atomic>
@@ -53,7 +52,6 @@ class ServerThread : public WorkerThread {
   int connection_count() const { return connections_.load(std::memory_order_acquire); }
   // Requests of every run of this thread, by command.
   const CommandStats& stats() const { return stats_; }
-  int listening_socket() const { return listening_fd_.load(std::memory_order_acquire); }
   uint16_t port() const { return port_; }
   // Readable once the thread has ended (for a poll of the owner's own).
   int ended_fd() const { return ended_.fd(); }
@@ -74,11 +72,10 @@ class ServerThread : public WorkerThread {
   std::string metrics_address_;      // of the metrics endpoint; empty when off
   // The copy of the server's counters; only with metrics on.
   std::unique_ptr<CounterExchange> counters_;
-  std::atomic<int> listening_fd_{-1};  // set by the listening hook; -1 before
-  TlsContext tls_;                     // the TLS listener's context; null without one
-  int tls_listening_fd_ = -1;          // set by its hook, on the server thread
-  std::atomic<int> connections_{0};    // connected clients
-  CommandStats stats_;                 // counted by the server, kept across runs
+  TlsContext tls_;                   // the TLS listener's context; null without one
+  int tls_listening_fd_ = -1;        // set by its hook, on the server thread
+  std::atomic<int> connections_{0};  // connected clients
+  CommandStats stats_;               // counted by the server, kept across runs
   ServerHooks hooks_;
   StopSignal stop_;
   StopSignal ended_;

@@ -29,9 +29,9 @@ bool check_algorithm_indicator(RequestContext& c) {
 // Check value, an empty closing field, the echo field and the end.
 void finish_card_reply(RequestContext& c, const ReadyKey& key) {
   CheckValueText check_value;
-  key.check_value(check_value, c.s.opt88);
-  append_field(c.r, check_value.data());
-  append_separator(c.r);
+  key.check_value(check_value, c.settings.opt88);
+  append_field(c.reply, check_value.data());
+  append_separator(c.reply);
   c.finish();
 }
 
@@ -45,7 +45,7 @@ void handle_generate_cvv(RequestContext& c) {
   CardVerificationDigits digits;
   card_verification_digits(c[4], key->key, digits);
   c.begin("6D");
-  append_field(c.r, {digits.data(), kGeneratedDigits});
+  append_field(c.reply, {digits.data(), kGeneratedDigits});
   finish_card_reply(c, *key);
 }
 
@@ -61,7 +61,7 @@ void handle_verify_cvv(RequestContext& c) {
   bool match = constant_time_equal(reinterpret_cast<const uint8_t*>(value.data()),
                                    reinterpret_cast<const uint8_t*>(digits.data()), value.size());
   c.begin("6D");
-  append_field(c.r, match || c.r.approve ? "Y" : "N");
+  append_field(c.reply, match || c.reply.approve ? "Y" : "N");
   finish_card_reply(c, *key);
 }
 

@@ -29,8 +29,8 @@ bool read_chaining_value_field(RequestContext& c, bool decipher, ChainingValue& 
   if (!used.empty()) return read_chaining_value_block(c, 4, cv);
   if (decipher) return c.refuse(kValueNotAccepted, 4);
   random_block(cv.bytes.data());
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8,
-                  fresh);
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), kChainingValueHeader, cv.bytes.data(),
+                  8, fresh);
   used = {fresh.data(), kKeyBlockLen};
   return true;
 }
@@ -56,18 +56,18 @@ void handle_data_cipher(RequestContext& c) {
     key->cipher.cbc_encipher(cv.bytes.data(), data.bytes, data.bytes, data.len);
   }
   CheckValueText check_value;
-  key->check_value(check_value, c.s.opt88);
+  key->check_value(check_value, c.settings.opt88);
 
   c.begin("A7");
-  append_field(c.r, c[1]);
-  append_field(c.r, c[2]);
-  append_field(c.r, check_value.data());
-  append_field(c.r, cv_field);
+  append_field(c.reply, c[1]);
+  append_field(c.reply, c[2]);
+  append_field(c.reply, check_value.data());
+  append_field(c.reply, cv_field);
   append_chaining_value_block(c, cv);
-  append_field(c.r, c[5]);
-  append_decimal(c.r, 2 * data.len);
-  append_separator(c.r);
-  append_hex_field(c.r, data.bytes, data.len);
+  append_field(c.reply, c[5]);
+  append_decimal(c.reply, 2 * data.len);
+  append_separator(c.reply);
+  append_hex_field(c.reply, data.bytes, data.len);
   c.finish();
 }
 

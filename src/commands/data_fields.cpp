@@ -48,9 +48,9 @@ bool read_mac_chaining_value(RequestContext& c, int field, ChainingValue& cv) {
 
 void append_chaining_value_block(RequestContext& c, const ChainingValue& cv) {
   KeyBlockText block;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), kChainingValueHeader, cv.bytes.data(), 8,
-                  block);
-  append_field(c.r, {block.data(), kKeyBlockLen});
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), kChainingValueHeader, cv.bytes.data(),
+                  8, block);
+  append_field(c.reply, {block.data(), kKeyBlockLen});
 }
 
 void append_hex_field(ReplyBuffer& r, const uint8_t* bytes, int32_t len) {

@@ -5,8 +5,8 @@ namespace palisim {
 
 void handle_echo(RequestContext& c) {
   c.begin("00");
-  append_field(c.r, "000035");
-  append_field(c.r, c[1]);
+  append_field(c.reply, "000035");
+  append_field(c.reply, c[1]);
   c.finish();
 }
 

@@ -35,29 +35,30 @@ bool check_key_length_letter(RequestContext& c, int32_t& key_len) {
 void handle_generate_key(RequestContext& c) {
   if (!c.length_field(1, kKeyHeaderLen)) return;
   const bool has_kek = !c[2].empty();
-  const ReadyKey* kek = has_kek ? c.key_field(2, generate_kek_headers(c.s)) : nullptr;
+  const ReadyKey* kek = has_kek ? c.key_field(2, generate_kek_headers(c.settings)) : nullptr;
   if (has_kek && kek == nullptr) return;
   Key key;
   if (!check_key_length_letter(c, key.len)) return;
-  if (!check_key_fits(c, key.len, c.s.mfk_len, 3)) return;
+  if (!check_key_fits(c, key.len, c.settings.mfk_len, 3)) return;
   if (has_kek && !check_key_fits(c, key.len, kek->key.len, 3)) return;
 
   for (int32_t at = 0; at < key.len; at += 8)
     random_block(key.bytes.data() + at);
   KeyBlockText under_mfk;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), c[1], key.bytes.data(), key.len, under_mfk);
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), c[1], key.bytes.data(), key.len,
+                  under_mfk);
   KeyBlockText under_kek{};  // stays an empty reply field without a KEK
   if (has_kek) {
     build_key_block(kek->key.bytes.data(), kek->key.len, view(counterpart_header(c[1])),
                     key.bytes.data(), key.len, under_kek);
   }
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, c.s.opt88);
+  key_check_value(key.bytes.data(), key.len, check_value, c.settings.opt88);
 
   c.begin("20");
-  append_field(c.r, under_mfk.data());
-  append_field(c.r, under_kek.data());
-  append_field(c.r, check_value.data());
+  append_field(c.reply, under_mfk.data());
+  append_field(c.reply, under_kek.data());
+  append_field(c.reply, check_value.data());
   c.finish();
 }
 

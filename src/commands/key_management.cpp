@@ -74,10 +74,10 @@ bool check_key_fits(RequestContext& c, int32_t key_len, int32_t wrapping_key_len
 void reply_with_key_block(RequestContext& c, std::string_view reply_code, const KeyBlockText& block,
                           const Key& key) {
   CheckValueText check_value;
-  key_check_value(key.bytes.data(), key.len, check_value, c.s.opt88);
+  key_check_value(key.bytes.data(), key.len, check_value, c.settings.opt88);
   c.begin(reply_code);
-  append_field(c.r, block.data());
-  append_field(c.r, check_value.data());
+  append_field(c.reply, block.data());
+  append_field(c.reply, check_value.data());
   c.finish();
 }
 

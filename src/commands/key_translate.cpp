@@ -9,11 +9,11 @@
 namespace palisim {
 
 void handle_translate_to_kek(RequestContext& c) {
-  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.s));
+  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.settings));
   if (kek == nullptr) return;
   const ReadyKey* key = c.key_field(3, "", false);
   if (key == nullptr) return;
-  if (!check_key_may_move(c, c[3], 3, c.s.opte1)) return;
+  if (!check_key_may_move(c, c[3], 3, c.settings.opte1)) return;
   if (!check_key_fits(c, key->key.len, kek->key.len, 2)) return;
 
   KeyBlockText under_kek;
@@ -23,15 +23,15 @@ void handle_translate_to_kek(RequestContext& c) {
 }
 
 void handle_translate_from_kek(RequestContext& c) {
-  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.s));
+  const ReadyKey* kek = c.key_field(2, translate_kek_headers(c.settings));
   if (kek == nullptr) return;
   const ReadyKey* key = c.key_field_under(3, "", kek->key, false);
   if (key == nullptr) return;
-  if (!check_key_may_move(c, c[3], 3, c.s.opte0)) return;
-  if (!check_key_fits(c, key->key.len, c.s.mfk_len, 3)) return;
+  if (!check_key_may_move(c, c[3], 3, c.settings.opte0)) return;
+  if (!check_key_fits(c, key->key.len, c.settings.mfk_len, 3)) return;
 
   KeyBlockText under_mfk;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), view(counterpart_header(c[3])),
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), view(counterpart_header(c[3])),
                   key->key.bytes.data(), key->key.len, under_mfk);
   reply_with_key_block(c, "23", under_mfk, key->key);
 }

@@ -57,11 +57,11 @@ void handle_export_variant(RequestContext& c) {
   int32_t variant = 0;
   if (!c.decimal_value(1, kMaxVariant, variant)) return;
   // The KEK is required: an empty field 2 fails its length check (1/2, detail 3).
-  const ReadyKey* kek = c.key_field(2, export_kek_headers(c.s));
+  const ReadyKey* kek = c.key_field(2, export_kek_headers(c.settings));
   if (kek == nullptr) return;
   const ReadyKey* key = c.key_field(3, "", false);
   if (key == nullptr) return;
-  if (!check_key_may_move(c, c[3], 3, c.s.opte1)) return;
+  if (!check_key_may_move(c, c[3], 3, c.settings.opte1)) return;
   if (!check_key_fits(c, key->key.len, kek->key.len, 3)) return;
 
   Key variant_kek;
@@ -74,11 +74,11 @@ void handle_export_variant(RequestContext& c) {
     binary_to_hex(text + 2 * at, part, sizeof part);
   }
   CheckValueText check_value;
-  key->check_value(check_value, c.s.opt88);
+  key->check_value(check_value, c.settings.opt88);
 
   c.begin("2A");
-  append_field(c.r, text);
-  append_field(c.r, check_value.data());
+  append_field(c.reply, text);
+  append_field(c.reply, check_value.data());
   c.finish();
 }
 
@@ -102,7 +102,7 @@ void handle_import_variant(RequestContext& c) {
     decipher_block_by_key_length(variant_kek.bytes.data(), variant_kek.len, key.bytes.data() + at,
                                  key.bytes.data() + at);
   KeyBlockText under_mfk;
-  build_key_block(c.keys.mfk_contexts(c.s.mfk.data()), view(imported_key_header(c[3])),
+  build_key_block(c.keys.mfk_contexts(c.settings.mfk.data()), view(imported_key_header(c[3])),
                   key.bytes.data(), key.len, under_mfk);
   reply_with_key_block(c, "21B", under_mfk, key);
 }

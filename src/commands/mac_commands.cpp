@@ -64,11 +64,11 @@ void append_mac_groups(ReplyBuffer& r, const uint8_t* mac, size_t mac_len) {
 // Check value, the algorithm number for 6 and 7 only, the echo field, the end.
 void finish_mac_reply(RequestContext& c, const ReadyKey& key, int32_t algorithm) {
   CheckValueText check_value;
-  key.check_value(check_value, c.s.opt88);
-  append_field(c.r, check_value.data());
+  key.check_value(check_value, c.settings.opt88);
+  append_field(c.reply, check_value.data());
   if (algorithm >= kFirstRepeatedAlgorithm) {
-    append_decimal(c.r, algorithm);
-    append_separator(c.r);
+    append_decimal(c.reply, algorithm);
+    append_separator(c.reply);
   }
   c.finish();
 }
@@ -90,12 +90,12 @@ void handle_generate_mac(RequestContext& c) {
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   c.begin("A8");
-  append_decimal(c.r, indicator);
-  append_separator(c.r);
+  append_decimal(c.reply, indicator);
+  append_separator(c.reply);
   if (indicator == 0) {
     append_chaining_value_block(c, cv);
   } else {
-    append_mac_groups(c.r, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
+    append_mac_groups(c.reply, cv.bytes.data(), static_cast<size_t>(2 * indicator + 2));
   }
   finish_mac_reply(c, *key, algorithm);
 }
@@ -118,14 +118,14 @@ void handle_verify_mac(RequestContext& c) {
 
   compute_mac(algorithm, *key, cv.bytes.data(), data.bytes, data.len);
   c.begin("A8");
-  append_decimal(c.r, indicator);
-  append_separator(c.r);
+  append_decimal(c.reply, indicator);
+  append_separator(c.reply);
   if (indicator == 0) {
     append_chaining_value_block(c, cv);
   } else {
     bool match = constant_time_equal(expected, cv.bytes.data(), expected_len);
-    append_field(c.r, match || c.r.approve ? "Y" : "N");
-    append_separator(c.r);
+    append_field(c.reply, match || c.reply.approve ? "Y" : "N");
+    append_separator(c.reply);
   }
   finish_mac_reply(c, *key, algorithm);
 }

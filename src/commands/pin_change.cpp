@@ -28,10 +28,11 @@ ChangeOutcome change_outcome(RequestContext& c, const ReadyKey& pin_key, const R
     pin_key.cipher.decipher_block(block, block);
     return extract_pin(block, c[11], pin.value);
   };
-  if (old_block != nullptr && !c.r.approve) {
+  if (old_block != nullptr && !c.reply.approve) {
     // An old block without a valid PIN has nothing to compare with the old PVV.
     const PinCheckResult old_result = open(old_block);
-    if (old_result != kPinValid) return {{pin_fault_character(old_result, c.s.pin_sanity), 'O'}, 2};
+    if (old_result != kPinValid)
+      return {{pin_fault_character(old_result, c.settings.pin_sanity), 'O'}, 2};
     Pvv old_pvv;
     compute_pvv(c[9], pvk_index, pin.value.view(), pvk.cipher, old_pvv);
     if (!constant_time_equal(reinterpret_cast<const uint8_t*>(old_pvv.data()),
@@ -40,7 +41,8 @@ ChangeOutcome change_outcome(RequestContext& c, const ReadyKey& pin_key, const R
     }
   }
   const PinCheckResult new_result = open(new_block);
-  if (new_result != kPinValid) return {{pin_fault_character(new_result, c.s.pin_sanity), 'N'}, 2};
+  if (new_result != kPinValid)
+    return {{pin_fault_character(new_result, c.settings.pin_sanity), 'N'}, 2};
   ChangeOutcome accepted =
       old_block != nullptr ? ChangeOutcome{{'Y'}, 1} : ChangeOutcome{{'N', 'O'}, 2};
   compute_pvv(c[9], pvk_index, pin.value.view(), pvk.cipher, accepted.pvv);
@@ -53,7 +55,7 @@ void handle_change_pin(RequestContext& c) {
   if (!c.choice_field(1, "3", kValueRefused)) return;
   if (!c.choice_field(2, "1", kValueRefused)) return;
   // opt66 lets the host set a new PIN without proving the old one.
-  const bool old_given = !(c[3].empty() && c.s.opt66);
+  const bool old_given = !(c[3].empty() && c.settings.opt66);
   Wiped<PinBlock> old_block;
   if (old_given && !c.pin_block_field(3, old_block.value.data())) return;
   const ReadyKey* pin_key = c.key_field(4, kDecipherPinKeyList);
@@ -72,8 +74,8 @@ void handle_change_pin(RequestContext& c) {
       change_outcome(c, *pin_key, *pvk, pvk_index, old_given ? old_block.value.data() : nullptr,
                      new_block.value.data());
   c.begin("47");
-  append_field(c.r, {outcome.status, outcome.status_len});
-  append_field(c.r, outcome.pvv.data());
+  append_field(c.reply, {outcome.status, outcome.status_len});
+  append_field(c.reply, outcome.pvv.data());
   c.finish();
 }
 

@@ -16,7 +16,7 @@ void handle_encipher_pin(RequestContext& c) {
   const ReadyKey* pin_key = c.key_field(1, kEncipherPinKeyList);
   if (pin_key == nullptr) return;
   // A block never holds fewer than four digits, whatever opta0 says.
-  const size_t min_len = static_cast<size_t>(std::max<int>(c.s.min_pin_len, kMinPinLen));
+  const size_t min_len = static_cast<size_t>(std::max<int>(c.settings.min_pin_len, kMinPinLen));
   if (!c.decimal_field(2, min_len, kMaxBuiltPinLen)) return;
   if (!c.decimal_field(3, kAccountLen, kAccountLen)) return;
 
@@ -28,7 +28,7 @@ void handle_encipher_pin(RequestContext& c) {
   binary_to_hex(hex, b, kPinBlockLen);
 
   c.begin("40");
-  append_field(c.r, {hex, kPinBlockHexLen});
+  append_field(c.reply, {hex, kPinBlockHexLen});
   c.finish();
 }
 
@@ -47,11 +47,11 @@ void handle_decipher_pin(RequestContext& c) {
 
   c.begin("A0");
   if (result == kPinValid) {
-    append_text(c.r, pin.value.view());
+    append_text(c.reply, pin.value.view());
   } else {
-    append_byte(c.r, static_cast<uint8_t>(pin_fault_character(result, c.s.pin_sanity)));
+    append_byte(c.reply, static_cast<uint8_t>(pin_fault_character(result, c.settings.pin_sanity)));
   }
-  append_separator(c.r);
+  append_separator(c.reply);
   c.finish();
 }
 

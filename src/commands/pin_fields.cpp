@@ -41,7 +41,7 @@ bool decipher_dukpt_fields(RequestContext& c, int ksn_field, int mode_field, int
   char mode = 0;
   if (!read_ksn_field(c, ksn_field, ksn)) return false;
   if (!read_dukpt_mode_field(c, mode_field, mode)) return false;
-  DukptMode resolved = resolve_dukpt_mode(mode, c.s.second_pin);
+  DukptMode resolved = resolve_dukpt_mode(mode, c.settings.second_pin);
   if (!dukpt_decipher(resolved, ksn, bdk.bytes.data(), bdk.len, block, block)) {
     return c.refuse(kValueNotAccepted, counter_field);
   }

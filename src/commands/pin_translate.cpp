@@ -37,10 +37,11 @@ void handle_translate_pin(RequestContext& c) {
   binary_to_hex(hex, b, kPinBlockLen);
 
   c.begin("41");
-  append_field(c.r, {hex, kPinBlockHexLen});
-  append_byte(
-      c.r, result == kPinValid || c.r.approve ? 'Y' : pin_fault_character(result, c.s.pin_sanity));
-  append_separator(c.r);
+  append_field(c.reply, {hex, kPinBlockHexLen});
+  append_byte(c.reply, result == kPinValid || c.reply.approve
+                           ? 'Y'
+                           : pin_fault_character(result, c.settings.pin_sanity));
+  append_separator(c.reply);
   c.finish();
 }
 

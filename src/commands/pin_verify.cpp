@@ -51,14 +51,15 @@ void handle_verify_pin(RequestContext& c) {
   Wiped<PinText> pin;
   const PinCheckResult result = extract_pin(b, c[10], pin.value);
   char check = 'Y';
-  if (!c.r.approve) {
-    check = result == kPinValid ? (pvv_matches(c.f, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
-                                : pin_fault_character(result, c.s.pin_sanity);
+  if (!c.reply.approve) {
+    check = result == kPinValid
+                ? (pvv_matches(c.fields, pvk_index, pin.value, pvk->cipher) ? 'Y' : 'N')
+                : pin_fault_character(result, c.settings.pin_sanity);
   }
 
   c.begin("42");
-  append_byte(c.r, static_cast<uint8_t>(check));
-  append_separator(c.r);
+  append_byte(c.reply, static_cast<uint8_t>(check));
+  append_separator(c.reply);
   c.finish();
 }
 

@@ -1,6 +1,7 @@
-// Requests, error replies, handler time and requests an inject rule took,
-// per command: counted by the server thread, read from any thread (the window's refresh, a
-// SIGUSR1).
+// The one set of per-request counters, by command: requests, error replies
+// (by kind), handler time (summed and by bucket) and what inject rules did.
+// Counted by the server thread from each request's record; read from any
+// thread (the window's refresh, a SIGUSR1, a metrics scrape).
 #pragma once
 
 #include <array>
@@ -9,22 +10,41 @@
 #include <cstdint>
 
 #include "protocol/command_catalog.h"
+#include "protocol/errors.h"
+#include "server/request_record.h"
 
 namespace palisim {
 
-class CommandStats {
- public:
-  // `command` is what dispatch_request returned: a row of the command catalogue,
-  // or kCommandCount for requests that matched no command.
-  void record(size_t command, bool error, int64_t handler_ns) {
-    Row& row = rows_[command];
-    bump(row.requests, 1);
-    if (error) bump(row.errors, 1);
-    bump(row.handler_ns, static_cast<uint64_t>(handler_ns));
-  }
-  // A request of that row that an inject rule took, also counted by record().
-  void record_injection(size_t command) { bump(rows_[command].injected, 1); }
+// Upper bounds of the handler-time buckets, in nanoseconds: 1 µs to 100 ms
+// in steps of 1, 2.5 and 5; a last bucket takes the rest.
+inline constexpr std::array<int64_t, 16> kHandlerBucketsNs = {
+    1'000,   2'500,     5'000,     10'000,    25'000,     50'000,     100'000,    250'000,
+    500'000, 1'000'000, 2'500'000, 5'000'000, 10'000'000, 25'000'000, 50'000'000, 100'000'000};
 
+// What an inject rule did to a request it took; a rule may do several.
+enum InjectAction : uint8_t { kInjectDelay, kInjectReply, kInjectClose, kInjectApprove };
+inline constexpr size_t kInjectActionCount = 4;
+inline constexpr std::array<const char*, kInjectActionCount> kInjectActionNames = {
+    "delay", "reply", "close", "approve"};
+
+// One command's counts as read at one moment.
+struct CommandCounts {
+  uint64_t requests = 0;
+  uint64_t error_replies = 0;                                         // whoever wrote them
+  uint64_t handler_ns = 0;                                            // their handler time, summed
+  uint64_t taken = 0;                                                 // by an inject rule
+  std::array<uint64_t, kErrorKindCount> errors{};                     // the handler's, by kind
+  std::array<uint64_t, kInjectActionCount> injected{};                // inject rules' actions
+  std::array<uint64_t, kHandlerBucketsNs.size() + 1> handler_time{};  // per bucket, not summed up
+};
+
+class CommandStats final : public RequestObserver {
+ public:
+  void on_request(const RequestRecord& record) override;
+
+  // `command`: a row of the command catalogue, or kCommandCount for requests
+  // that matched no command.
+  CommandCounts counts(size_t command) const;
   // Requests counted over every row.
   uint64_t requests() const;
 
@@ -33,18 +53,23 @@ class CommandStats {
   void print() const;
 
  private:
+  using Counter = std::atomic<uint64_t>;
   struct Row {
-    std::atomic<uint64_t> requests{0};    // requests answered
-    std::atomic<uint64_t> errors{0};      // of those, answered by an error reply
-    std::atomic<uint64_t> handler_ns{0};  // time spent dispatching them
-    std::atomic<uint64_t> injected{0};    // of those, taken by an inject rule
+    Counter requests{0};
+    Counter error_replies{0};
+    Counter handler_ns{0};
+    Counter taken{0};
+    std::array<Counter, kErrorKindCount> errors{};
+    std::array<Counter, kInjectActionCount> injected{};
+    std::array<Counter, kHandlerBucketsNs.size() + 1> handler_time{};
   };
 
   // Only the one server thread writes, so a relaxed load and store do
   // without a locked instruction; readers see each counter whole.
-  static void bump(std::atomic<uint64_t>& counter, uint64_t n) {
+  static void bump(Counter& counter, uint64_t n = 1) {
     counter.store(counter.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
   }
+  static uint64_t read(const Counter& counter) { return counter.load(std::memory_order_relaxed); }
 
   std::array<Row, kCommandCount + 1> rows_;  // the last row: no matching command
 };

@@ -2,17 +2,14 @@
 
 #include <poll.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "crypto/secure_zero.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
-#include "server/loop_counters.h"
 #include "server/owed_replies.h"
 #include "server/plain_transport.h"
 #include "server/request_path.h"
-#include "server/request_trace.h"
 
 namespace palisim {
 
@@ -28,18 +25,17 @@ bool ends_request_with_line_feed(std::span<const char> rest) {
   return false;
 }
 
-// Adds the bytes a read or write moved to the monitoring total, when kept.
-void count_bytes(uint64_t* total, const IoResult& io) {
-  if (total) *total += io.bytes;
-}
+// What a connection set up without observers tells.
+const RequestObservers kNoObservers;
+
+using SteadyClock = std::chrono::steady_clock;
 
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
-  char peer[sizeof peer_];
-  std::snprintf(peer, sizeof peer, "%s", setup.peer);
-  const TransportStart start{fd, peer, setup.now_ms, setup.idle_limit_ms};
-  open(setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer),
+  const TransportStart start{fd, setup.peer, setup.now_ms, setup.idle_limit_ms};
+  open(setup.transport ? setup.transport->open(start)
+                       : std::make_unique<PlainTransport>(fd, setup.peer),
        settings, setup);
 }
 
@@ -60,22 +56,24 @@ void Connection::open(std::unique_ptr<Transport> transport, const Settings& sett
   random_state_ = setup.random_state;
   std::strncpy(peer_, setup.peer, sizeof peer_ - 1);
   peer_[sizeof peer_ - 1] = '\0';
-  stats_ = setup.stats;
-  trace_ = setup.trace;
-  counters_ = setup.counters;
+  bytes_received_ = bytes_sent_ = 0;
+  observers_ = setup.observers ? setup.observers : &kNoObservers;
+  record_held_ = false;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
   transport_ = std::move(transport);
+  record_ = {};
+  record_.connection = {setup.id, fd, peer_, transport_->identity()};
 }
 
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
-  if (trace_ && bufs_->held_line.pending) write_held_line(nullptr);
-  if (trace_ && cause_ != CloseCause::kOverlong) {
+  if (record_held_) hand_on(nullptr, 0);
+  if (!observers_->empty() && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
-    trace_->unended_input(*this, {in.data() + from, static_cast<size_t>(in_len_ - from)});
+    observers_->unended_input(name(), {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
   // A transport handed over to the owed replies is closed there.
   if (transport_) transport_->close();
@@ -123,7 +121,7 @@ Verdict Connection::on_readable(int64_t now_ms) {
     }
     if (io.status == IoStatus::kFailed) return fail(io.cause);
     if (io.status == IoStatus::kWouldBlock) break;
-    count_bytes(counters_ ? &counters_->bytes_received : nullptr, io);
+    bytes_received_ += io.bytes;
     in_len_ += static_cast<int32_t>(io.bytes);
     if (process_input(now_ms) == Verdict::kClose) return Verdict::kClose;
   } while (state_ == State::kReading && in_len_ < kInputCapacity &&
@@ -169,13 +167,15 @@ void Connection::discard_output() {
 Verdict Connection::process_input(int64_t now_ms) {
   char* in = bufs_->input;
   int32_t consumed = 0;
-  bool timed = stats_ || counters_ || trace_ || bufs_->inject.count != 0;
-  SteadyClock::time_point mark = timed ? SteadyClock::now() : SteadyClock::time_point();
+  // The clock is read per request only for an observer that asked for time;
+  // the idle clock and inject rules' delays make do with the loop's pass.
+  SteadyClock::time_point mark =
+      observers_->needs().time ? SteadyClock::now() : SteadyClock::time_point();
   bool answered = false;
   while (state_ == State::kReading) {
     std::optional<ByteSpan> line = next_line({in, static_cast<size_t>(in_len_)}, consumed);
     if (!line) break;
-    consumed = process_line(consumed, line->end, answered, mark);
+    consumed = process_line(consumed, line->end, now_ms, answered, mark);
   }
   if (consumed > 0) {
     in_len_ -= consumed;
@@ -203,70 +203,84 @@ Verdict Connection::process_input(int64_t now_ms) {
   return Verdict::kKeep;
 }
 
-int32_t Connection::process_line(int32_t start, int32_t end, bool& answered,
+int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
                                  SteadyClock::time_point& mark) {
   std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
   const RequestPath path{
-      bufs_->settings, bufs_->keys, bufs_->inject, random_state_,
-      stats_,          counters_,   trace_,        {bufs_->reply, kReplyCapacity}};
+      bufs_->settings, bufs_->keys, bufs_->inject, random_state_, {bufs_->reply, kReplyCapacity}};
+  const ObserverNeeds needs = observers_->needs();
   int32_t pos = start;
   bool whole_line = !mid_line_;
   while (state_ == State::kReading) {
     std::optional<ByteSpan> request = next_request(in, {start, end}, pos);
     if (!request) break;
-    deliver(answer_request(path, bufs_->input + request->begin, request->size(), mark));
-    // Writing the trace's line is no part of the next request.
-    if (trace_) mark = SteadyClock::now();
+    char* text = bufs_->input + request->begin;
+    const int32_t len = request->size();
+    // Dispatch cuts the request up; its record shows it as it came.
+    if (needs.text) std::memcpy(bufs_->request, text, static_cast<size_t>(len));
+    Answer answer = answer_request(path, text, len, now_ms);
+    int64_t handler_ns = 0;
+    if (needs.time) {
+      // The time since `mark` (the end of the previous request, or the start
+      // of the pass) is this request's, so cutting it out of its line counts
+      // with its handler.
+      SteadyClock::time_point done = SteadyClock::now();
+      handler_ns = (done - mark) / std::chrono::nanoseconds(1);
+      mark = done;
+    }
+    deliver(answer, needs.text ? len : 0, handler_ns);
+    // An observer of the text writes or keeps it, which is no part of the
+    // next request.
+    if (needs.time && needs.text) mark = SteadyClock::now();
     answered = true;
     pos = request->end;
   }
-  if (trace_ && whole_line && pos == start) {
-    trace_->line_without_request(*this, {in.data() + start, static_cast<size_t>(end - start)});
+  if (whole_line && pos == start && !observers_->empty()) {
+    observers_->line_without_request(name(), {in.data() + start, static_cast<size_t>(end - start)});
   }
   mid_line_ = state_ != State::kReading;
   return mid_line_ ? pos : end;
 }
 
-void Connection::deliver(const Answer& answer) {
+void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns) {
+  const bool observed = !observers_->empty();
+  if (observed) {
+    record_.command = answer.command;
+    record_.request = {bufs_->request, static_cast<size_t>(request_len)};
+    record_.reply = {};
+    record_.sent = true;
+    record_.error = answer.error;
+    record_.error_reply = answer.error_reply;
+    record_.injection = answer.injection;
+    record_.handler_ns = handler_ns;
+  }
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
-    if (trace_) trace_->request_line(*this, {}, answer.error, answer.handler_ns, answer.injection);
+    if (observed) hand_on(nullptr, 0);
     return;
   }
   if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
-    if (trace_) {
-      std::string_view queued(bufs_->output + out_len_ - answer.reply_len,
-                              static_cast<size_t>(answer.reply_len));
-      trace_->request_line(*this, queued, answer.error, answer.handler_ns, answer.injection);
-    }
+    if (observed) hand_on(bufs_->output + out_len_ - answer.reply_len, answer.reply_len);
     return;
   }
   state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
   due_ms_ = answer.due_ms;
   held_len_ = answer.reply_len;
-  if (trace_) {
-    HeldTraceLine& held = bufs_->held_line;
-    std::string_view request = trace_->kept_request();
-    std::memcpy(held.request, request.data(), request.size());
-    held.request_len = static_cast<int32_t>(request.size());
-    held.pending = true;
-    held.error = answer.error;
-    held.handler_ns = answer.handler_ns;
-    held.injection = answer.injection;
-  }
+  record_held_ = observed;
 }
 
-void Connection::write_held_line(const char* reply) {
-  HeldTraceLine& held = bufs_->held_line;
-  held.pending = false;
-  trace_->keep_request(held.request, held.request_len);
-  // The request may carry a clear PIN; the trace wipes its own copy.
-  secure_zero(held.request, static_cast<size_t>(held.request_len));
-  std::string_view queued;
-  if (reply) queued = {reply, static_cast<size_t>(held_len_)};
-  trace_->request_line(*this, queued, held.error, held.handler_ns, held.injection,
-                       reply != nullptr);
+void Connection::hand_on(const char* reply, int32_t reply_len) {
+  record_held_ = false;
+  if (reply) {
+    record_.reply = {reply, static_cast<size_t>(reply_len)};
+  } else if (!record_.injection.rule || !record_.injection.rule->close) {
+    // The connection closed before the reply left.
+    record_.sent = false;
+  }
+  observers_->request(record_);
+  // The request may carry a clear PIN; each observer wipes its own copy.
+  if (!record_.request.empty()) secure_zero(bufs_->request, record_.request.size());
 }
 
 bool Connection::queue_reply(int32_t reply_len) {
@@ -288,7 +302,7 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
-  if (trace_ && bufs_->held_line.pending) write_held_line(bufs_->output + out_len_ - held_len_);
+  if (record_held_) hand_on(bufs_->output + out_len_ - held_len_, held_len_);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);
@@ -309,8 +323,8 @@ bool Connection::owes_only_delayed_reply() const {
 }
 
 void Connection::hand_over(OwedReplies& owed) {
-  // Its trace line is written as the reply leaves the slot.
-  if (trace_ && bufs_->held_line.pending) write_held_line(bufs_->reply);
+  // Its record is handed on as the reply leaves the slot.
+  if (record_held_) hand_on(bufs_->reply, held_len_);
   owed.add(std::move(transport_), fd_, {bufs_->reply, static_cast<size_t>(held_len_)}, due_ms_);
   close(CloseCause::kPeerClosed);
 }
@@ -322,7 +336,7 @@ Verdict Connection::flush(int64_t now_ms) {
         transport_->write({bufs_->output + out_start_, static_cast<size_t>(out_len_ - out_start_)});
     if (io.status == IoStatus::kFailed) return fail(io.cause);
     if (io.bytes == 0) break;
-    count_bytes(counters_ ? &counters_->bytes_sent : nullptr, io);
+    bytes_sent_ += io.bytes;
     const auto n = static_cast<int32_t>(io.bytes);
     // Sent replies may carry clear PINs; they need not stay once sent.
     secure_zero(bufs_->output + out_start_, static_cast<size_t>(n));

@@ -16,36 +16,15 @@
 #include "crypto/key_cache.h"
 #include "protocol/settings.h"
 #include "server/close_cause.h"
+#include "server/connection_limits.h"
 #include "server/fault_injection.h"
+#include "server/request_record.h"
 #include "server/transport.h"
 
 namespace palisim {
 
-class CommandStats;
-class OwedReplies;
-class RequestTrace;
 struct Answer;
-struct ErrorKind;
-struct LoopCounters;
-
-inline constexpr int kMaxConnections = 64;
-inline constexpr int32_t kInputCapacity = 5120;
-// The reply to the longest request that fits the input buffer (an echo of a
-// whole line, or data commands' output) fits here, so no reply is ever cut.
-inline constexpr int32_t kReplyCapacity = kInputCapacity + 1024;
-// Room for several replies, so a pipelining client is answered in few sends.
-inline constexpr int32_t kOutputCapacity = 4 * kReplyCapacity;
-
-// A request whose reply waits (for room or an inject rule's delay), kept for
-// the trace's line, which is written once the reply is queued for sending.
-struct HeldTraceLine {
-  char request[kInputCapacity];  // as received
-  int32_t request_len = 0;
-  bool pending = false;
-  const ErrorKind* error = nullptr;
-  int64_t handler_ns = 0;
-  Injection injection;
-};
+class OwedReplies;
 
 // Buffers and settings of one connection, allocated when it is accepted.
 struct ConnectionBuffers {
@@ -55,19 +34,20 @@ struct ConnectionBuffers {
   Settings settings;             // this connection's device state
   KeyCache keys;                 // keys its requests opened, and the MFK's contexts
   InjectRules inject;            // its fault-injection rules; none unless configured
-  HeldTraceLine held_line;       // used with the trace on
+  // The request being answered as received, when an observer asks for the
+  // text; kept while its reply waits, until its record is handed on.
+  char request[kInputCapacity];
 };
 
 // What the listener knows of a new connection and gives it.
 struct ConnectionSetup {
-  const char* peer = "";                // address:port, for the trace
-  CommandStats* stats = nullptr;        // where requests are counted; null counts nothing
-  RequestTrace* trace = nullptr;        // null when the trace is off
-  const InjectRules* inject = nullptr;  // its inject rules; null for none
-  uint64_t random_state = 0;            // where the inject rules' generator starts
-  int64_t now_ms = 0;                   // when it was accepted (steady clock)
-  int64_t idle_limit_ms = 0;         // closed after this long without a complete request; 0 = never
-  LoopCounters* counters = nullptr;  // the loop's counters for monitoring; null counts nothing
+  const char* peer = "";                        // address:port
+  const RequestObservers* observers = nullptr;  // told of every request; null for none
+  const InjectRules* inject = nullptr;          // its inject rules; null for none
+  uint64_t random_state = 0;                    // where the inject rules' generator starts
+  int64_t now_ms = 0;                           // when it was accepted (steady clock)
+  int64_t idle_limit_ms = 0;  // closed after this long without a complete request; 0 = never
+  uint64_t id = 0;            // the loop's number for it
   // Makes the transport of its listener; null for plain TCP.
   const TransportFactory* transport = nullptr;
 };
@@ -90,9 +70,11 @@ class Connection {
 
   bool in_use() const { return bufs_ != nullptr; }
   int fd() const { return fd_; }
-  const char* peer() const { return peer_; }
-  // What its transport's handshake established about the client; empty when nothing.
-  std::string_view identity() const { return transport_->identity(); }
+  // Who it is, as its requests' records name it.
+  const ConnectionName& name() const { return record_.connection; }
+  // Bytes its transport moved, for monitoring.
+  uint64_t bytes_received() const { return bytes_received_; }
+  uint64_t bytes_sent() const { return bytes_sent_; }
   CloseCause close_cause() const { return cause_; }
 
   // POLLIN, POLLOUT or nothing: unsent output is sent before more is read,
@@ -143,15 +125,17 @@ class Connection {
   // waits; resets the idle clock when a request was answered.
   Verdict process_input(int64_t now_ms);
   // Answers the requests of a line; returns where the input is consumed to.
-  int32_t process_line(int32_t start, int32_t end, bool& answered,
+  // With observers asking for time, `mark` is when the request's time began.
+  int32_t process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
                        std::chrono::steady_clock::time_point& mark);
-  // Queues an answer, or holds it for room, its delay or a close.
-  void deliver(const Answer& answer);
+  // Queues an answer, or holds it for room, its delay or a close; hands its
+  // record on once queued.
+  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns);
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
-  // The trace's line of the held reply: once queued (held_len_ bytes at
-  // `reply`), or when the connection closes before (null).
-  void write_held_line(const char* reply);
+  // Hands record_ to the observers with the reply_len bytes at `reply` as
+  // its reply once it left the slot; null when it never will.
+  void hand_on(const char* reply, int32_t reply_len);
   // The connection still owes its client a reply: one waits, or output is unsent.
   bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
@@ -167,7 +151,8 @@ class Connection {
 
   std::unique_ptr<ConnectionBuffers> bufs_;  // owned while open
   int fd_ = -1;                              // the client's non-blocking socket
-  std::unique_ptr<Transport> transport_;     // what its bytes travel over; owned while open
+  // What its bytes travel over; owned while open, unless handed over.
+  std::unique_ptr<Transport> transport_;
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
   int32_t in_len_ = 0;     // bytes held in input
@@ -182,9 +167,13 @@ class Connection {
   bool peer_closed_ = false;
   uint64_t random_state_ = 0;
   char peer_[24] = "";  // address:port
-  CommandStats* stats_ = nullptr;
-  RequestTrace* trace_ = nullptr;
-  LoopCounters* counters_ = nullptr;
+  uint64_t bytes_received_ = 0;
+  uint64_t bytes_sent_ = 0;
+  const RequestObservers* observers_ = nullptr;  // never null while open
+  // The record of the request being answered, its connection's name filled
+  // in at open; kept while the reply waits (record_held_), until queued.
+  RequestRecord record_;
+  bool record_held_ = false;
   // When accepted, last sent a complete request or was last sent what it was
   // owed; the idle clock runs only while nothing is owed.
   int64_t idle_since_ms_ = 0;

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "crypto/check_value.h"
+#include "server/command_stats.h"
 #include "server/counter_exchange.h"
 #include "server/diag.h"
 #include "server/fault_injection.h"
@@ -25,11 +26,19 @@ int64_t monotonic_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// What a connection counted itself: its key cache's use and its bytes.
+void add_connection_counts(const Connection& c, LoopCounters& to) {
+  to.key_cache_hits += c.buffers()->keys.hits();
+  to.key_cache_misses += c.buffers()->keys.misses();
+  to.bytes_received += c.bytes_received();
+  to.bytes_sent += c.bytes_sent();
+}
+
 void take_earlier(int64_t& deadline, int64_t due) {
   if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
 }
 
-// "address:port", as the lines and the trace name a client.
+// "address:port", as the lines and the records name a client.
 void name_peer(const sockaddr_in& peer, char (&name)[24]) {
   char addr[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
@@ -56,7 +65,10 @@ EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* ho
   }
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
+    observers_.add(trace_.get(), RequestTrace::kNeeds);
   }
+  // The metrics' handler-time histogram is the statistics'.
+  if (hooks_) observers_.add(hooks_->stats, {.time = exchange_ != nullptr});
 }
 
 EventLoop::~EventLoop() = default;
@@ -143,8 +155,7 @@ bool EventLoop::run() {
     if (deadline_due) {
       for (Connection& c : table_)
         if (c.in_use()) settle(c, c.on_deadline(now));
-      uint64_t sent = owed_.on_deadline(now);
-      if (exchange_) counters_.bytes_sent += sent;
+      counters_.bytes_sent += owed_.on_deadline(now);
     }
     if (exchange_) {
       // A pass that served something may have changed the counters; a pass
@@ -165,12 +176,12 @@ bool EventLoop::run() {
       c.close(CloseCause::kStopped);
     }
   }
-  if (handshakes_ && exchange_) {
+  if (handshakes_) {
     const auto in_flight = static_cast<uint64_t>(handshakes_->in_flight());
     counters_.closed[static_cast<size_t>(CloseCause::kStopped)] += in_flight;
     counters_.open -= in_flight;
+    handshakes_.reset();
   }
-  handshakes_.reset();
   if (exchange_) publish_counters();
   return asked;
 }
@@ -194,11 +205,9 @@ bool EventLoop::serve_listener(int index, short revents, int64_t now_ms) {
 
 void EventLoop::accept_one(int fd, const sockaddr_in& peer, int listener, int64_t now_ms) {
   settings_.refresh();
-  if (exchange_) {
-    ++counters_.accepted;
-    ++counters_.open;
-    note_settings();
-  }
+  settings_read_ = true;
+  ++counters_.accepted;
+  ++counters_.open;
   prepare_accepted_socket(fd);
   char name[24];
   name_peer(peer, name);
@@ -238,16 +247,14 @@ void EventLoop::give_slot(std::unique_ptr<Transport> transport, const sockaddr_i
   }
   if (refused != 0) {
     transport->close();
-    if (exchange_) {
-      --counters_.open;
-      ++counters_.closed[refused];
-    }
+    --counters_.open;
+    ++counters_.closed[refused];
     return;
   }
-  ConnectionSetup setup{name, hooks_ ? hooks_->stats : nullptr, trace_.get()};
+  ConnectionSetup setup{name, &observers_};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
-  if (exchange_) setup.counters = &counters_;
+  setup.id = ++connections_accepted_;
   if (settings_.inject_rules().count != 0) {
     setup.inject = &settings_.inject_rules();
     setup.random_state = next_random(random_state_);
@@ -267,7 +274,7 @@ void EventLoop::take_handshakes(int64_t now_ms) {
     HandshakeOutcome& done = outcomes_[i];
     if (done.transport) {
       give_slot(std::move(done.transport), done.peer, done.listener, now_ms);
-    } else if (exchange_) {
+    } else {
       --counters_.open;
       ++counters_.closed[static_cast<size_t>(done.cause)];
     }
@@ -320,33 +327,30 @@ void EventLoop::close_connection(Connection& c, CloseCause cause) {
 }
 
 void EventLoop::count_close(const Connection& c, CloseCause cause) {
-  if (!exchange_) return;
   ++counters_.closed[static_cast<size_t>(cause)];
   --counters_.open;
-  counters_.key_cache_hits += c.buffers()->keys.hits();
-  counters_.key_cache_misses += c.buffers()->keys.misses();
+  add_connection_counts(c, counters_);
 }
 
 // What the file gave the connections accepted last.
 void EventLoop::note_settings() {
-  settings_read_ = true;
   counters_.config_loaded = settings_.loaded();
   counters_.mfk_check = {'n', 'o', 'n', 'e'};
   const Settings& s = settings_.settings();
   if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, counters_.mfk_check, false);
 }
 
-// The counters, with the key caches of open connections and the listener's sheds added.
+// The counters, with the key caches and bytes of open connections and the
+// listeners' sheds added.
 void EventLoop::publish_counters() {
   if (!settings_read_) {
     settings_.refresh();
-    note_settings();
+    settings_read_ = true;
   }
+  note_settings();
   LoopCounters now = counters_;
   for (const Connection& c : table_) {
-    if (!c.in_use()) continue;
-    now.key_cache_hits += c.buffers()->keys.hits();
-    now.key_cache_misses += c.buffers()->keys.misses();
+    if (c.in_use()) add_connection_counts(c, now);
   }
   uint64_t shed = 0;
   for (int i = 0; i < listener_count_; ++i)

@@ -83,11 +83,13 @@ class EventLoop {
       random_state_;  // each connection with inject rules starts its generator from the next value
   std::array<Connection, kMaxConnections> table_;
   std::unique_ptr<RequestTrace> trace_;  // null when the trace is off
+  RequestObservers observers_;           // told of every request of every connection
+  uint64_t connections_accepted_ = 0;    // numbers the connections
   int stop_entry_ = 0;                   // poll entry of the stop signal, after the listeners
   int handshakes_entry_ = -1;            // poll entry of handshakes_, after the stop signal
   int first_connection_ = 0;             // poll entry of the first connection
   bool input_waiting_ = false;           // a transport holds input no poll announces
-  CounterExchange* exchange_;            // null: nothing is counted
+  CounterExchange* exchange_;            // null: the counters are not published
   LoopCounters counters_;                // published to exchange_ when a reader asks
   bool settings_read_ = false;           // settings_ has been refreshed once
   int64_t publish_due_ms_ = 0;           // the counters changed: published then; 0 when unchanged

@@ -41,15 +41,13 @@ RequestTrace::~RequestTrace() {
   secure_zero(line_, sizeof line_);
 }
 
-void RequestTrace::keep_request(const char* text, int32_t len) {
-  request_len_ = std::min(len, kInputCapacity);
-  std::memcpy(request_, text, static_cast<size_t>(request_len_));
-}
-
-void RequestTrace::request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                                int64_t handler_ns, const Injection& injection, bool sent) {
-  std::string_view request(request_, static_cast<size_t>(request_len_));
-  reply = without_line_end(reply).substr(0, kReplyCapacity);
+void RequestTrace::on_request(const RequestRecord& record) {
+  const Injection& injection = record.injection;
+  const ErrorKind* error = record.error;
+  std::string_view request = record.request.substr(0, kInputCapacity);
+  if (!request.empty()) std::memcpy(request_, request.data(), request.size());
+  request = {request_, request.size()};
+  std::string_view reply = without_line_end(record.reply).substr(0, kReplyCapacity);
   // A reply never sent or never written is empty, and may have no data at all.
   if (!reply.empty()) std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
@@ -61,17 +59,17 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
     if (!error && !own_reply) mask_message(reply_copy, command, MessagePart::kReply);
     mask_message({request_, request.size()}, command, MessagePart::kRequest);
   }
-  begin_line(c);
+  begin_line(record.connection);
   append_escaped(request);
   append(" -> ");
   if (injection.rule && injection.rule->close) {
     append("(closed)");
-  } else if (!sent) {
+  } else if (!record.sent) {
     append("(not sent: the connection closed first)");
   } else {
     append_escaped({reply_copy.data(), reply_copy.size()});
   }
-  append(" %.1f us", static_cast<double>(handler_ns) / 1e3);
+  append(" %.1f us", static_cast<double>(record.handler_ns) / 1e3);
   if (error) {
     append(", field %d: %.*s (%d/%d, %04d)", error_field(reply),
            static_cast<int>(error->text.size()), error->text.data(), error->type,
@@ -79,21 +77,20 @@ void RequestTrace::request_line(const Connection& c, std::string_view reply, con
   }
   if (injection.rule) append_injection(injection);
   write_line();
-  secure_zero(request_, static_cast<size_t>(request_len_));
+  secure_zero(request_, request.size());
   secure_zero(reply_, reply.size());
-  request_len_ = 0;
 }
 
-void RequestTrace::line_without_request(const Connection& c, std::string_view line) {
+void RequestTrace::on_line_without_request(const ConnectionName& who, std::string_view line) {
   if (only_blanks(line)) return;
-  begin_line(c);
+  begin_line(who);
   append("a line of %zu bytes holds no <...> request; nothing answered", line.size());
   write_line();
 }
 
-void RequestTrace::unended_input(const Connection& c, std::string_view rest) {
+void RequestTrace::on_unended_input(const ConnectionName& who, std::string_view rest) {
   if (only_blanks(rest)) return;
-  begin_line(c);
+  begin_line(who);
   append(
       "closed with %zu bytes after its last carriage return, never answered: a line ends "
       "with a carriage return (\\r), not a line feed alone",
@@ -115,7 +112,7 @@ void RequestTrace::append_escaped(std::string_view message) {
       escape_bytes(message, {line_ + line_len_, static_cast<size_t>(kLineCapacity - line_len_)}));
 }
 
-void RequestTrace::begin_line(const Connection& c) {
+void RequestTrace::begin_line(const ConnectionName& who) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::system_clock::now().time_since_epoch())
                 .count();
@@ -127,9 +124,11 @@ void RequestTrace::begin_line(const Connection& c) {
     stamp_second_ = second;
   }
   line_len_ = 0;
-  append("%s.%03d socket %d from %s", stamp_, static_cast<int>(ms % 1000), c.fd(), c.peer());
-  std::string_view identity = c.identity();
-  if (!identity.empty()) append(" %.*s", static_cast<int>(identity.size()), identity.data());
+  append("%s.%03d socket %d from %.*s", stamp_, static_cast<int>(ms % 1000), who.fd,
+         static_cast<int>(who.peer.size()), who.peer.data());
+  if (!who.identity.empty()) {
+    append(" %.*s", static_cast<int>(who.identity.size()), who.identity.data());
+  }
   append(": ");
 }
 

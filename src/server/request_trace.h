@@ -9,35 +9,30 @@
 #include <ctime>
 #include <string_view>
 
-#include "server/connection.h"
-#include "server/fault_injection.h"
+#include "server/connection_limits.h"
+#include "server/request_record.h"
 #include "server/trace_mode.h"
 
 namespace palisim {
 
-struct ErrorKind;
-
-// Built by the event loop when the trace is on; used on its thread only.
-// Request and reply copies are wiped once their line is written.
-class RequestTrace {
+// Built by the event loop when the trace is on; used on its thread only. It
+// needs each request's text and time (ObserverNeeds). Request and reply
+// copies are wiped once their line is written.
+class RequestTrace final : public RequestObserver {
  public:
   explicit RequestTrace(TraceMode mode) : full_(mode == TraceMode::kFull) {}
   ~RequestTrace();
   RequestTrace(const RequestTrace&) = delete;
   RequestTrace& operator=(const RequestTrace&) = delete;
 
-  // Keeps the request as received: dispatch cuts it up in place.
-  void keep_request(const char* text, int32_t len);
-  std::string_view kept_request() const { return {request_, static_cast<size_t>(request_len_)}; }
-  // The line of the request kept last, answered by `reply`; `error` is what
-  // the reply buffer recorded, `injection` what the inject rules decided.
-  // Unless `sent`, the reply never left: the connection closed first.
-  void request_line(const Connection& c, std::string_view reply, const ErrorKind* error,
-                    int64_t handler_ns, const Injection& injection = {}, bool sent = true);
-  // A line ended by a carriage return with no <...> in it.
-  void line_without_request(const Connection& c, std::string_view line);
-  // What a closing connection holds after its last carriage return.
-  void unended_input(const Connection& c, std::string_view rest);
+  static constexpr ObserverNeeds kNeeds{true, true};
+
+  // The line of the request: its reply, the error the reply buffer
+  // recorded, what the inject rules decided; a reply that never left, when
+  // the connection closed first.
+  void on_request(const RequestRecord& record) override;
+  void on_line_without_request(const ConnectionName& who, std::string_view line) override;
+  void on_unended_input(const ConnectionName& who, std::string_view rest) override;
 
  private:
   // Appends printf-style to line_, cut at its end.
@@ -45,15 +40,14 @@ class RequestTrace {
   // Appends the message, bytes outside printable ASCII as \r, \n, \t or \xNN.
   void append_escaped(std::string_view message);
   // Starts line_ with the local time, socket and peer.
-  void begin_line(const Connection& c);
+  void begin_line(const ConnectionName& who);
   // ", injected: latency N ms, reply" and the like.
   void append_injection(const Injection& injection);
   void write_line();
 
   bool full_;  // --trace=full: nothing masked
-  // The request as received, and the reply's copy that masking may change.
+  // Copies of the request and the reply that masking may change.
   char request_[kInputCapacity];
-  int32_t request_len_ = 0;
   char reply_[kReplyCapacity];
   // Every byte escaped at worst to four, plus the words around them.
   static constexpr int32_t kLineCapacity = 4 * (kInputCapacity + kReplyCapacity) + 512;

@@ -148,12 +148,16 @@ TEST(CliSession, PromptEditsLinesAndExplainsEveryReply) {
   EXPECT_NE(seen.find(explained, first + 1), std::string::npos) << seen;
 }
 
+TEST(CliDocs, ShowsTheHelpText) {
+  EXPECT_NE(slurp(kSourceDir + "/docs/cli.md")
+                .find("$ build/palisim-cli --help\n" + cli({"--help"}).out + "```"),
+            std::string::npos);
+}
+
 // The README's commands from the top of the tree, as sh runs them, with the
 // server on a free port; each prints what the README shows.
 TEST(CliReadme, UseYourOwnKeysRunsAsShown) {
   const std::string readme = slurp(kSourceDir + "/README.md");
-  EXPECT_NE(readme.find("$ build/palisim-cli --help\n" + cli({"--help"}).out + "```"),
-            std::string::npos);
   const size_t section = readme.find("## Use your own keys");
   ASSERT_NE(section, std::string::npos);
   const size_t open = readme.find("```\n", section) + 4;

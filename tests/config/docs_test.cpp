@@ -1,15 +1,21 @@
 // docs/configuration.md lists every option of the option table with its type
-// and default, and nothing else.
+// and default, and nothing else; the README stays a short map whose links, and
+// those of the pages it leads to, all arrive somewhere.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <confuse.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 
@@ -106,6 +112,76 @@ TEST(ConfigurationReference, MatchesTheOptionTable) {
   }
   for (const auto& [name, d] : docs)
     EXPECT_TRUE(table.count(name)) << name << " is no option";
+}
+
+namespace fs = std::filesystem;
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The lines of a Markdown text outside its fenced blocks.
+std::vector<std::string> prose_lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream in(text);
+  bool fenced = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("```", 0) == 0)
+      fenced = !fenced;
+    else if (!fenced)
+      out.push_back(line);
+  }
+  return out;
+}
+
+// The anchors a renderer gives the headings, as GitHub forms them: lower
+// case, spaces as '-', punctuation other than '-' and '_' left out.
+std::set<std::string> anchors(const std::string& text) {
+  std::set<std::string> out;
+  for (const std::string& line : prose_lines(text)) {
+    const size_t words = line.find_first_not_of('#');
+    if (words == 0 || words == std::string::npos || line[words] != ' ') continue;
+    std::string anchor;
+    for (unsigned char c : line.substr(words + 1)) {
+      if (c == ' ')
+        anchor += '-';
+      else if (std::isalnum(c) || c == '-' || c == '_' || c >= 0x80)
+        anchor += static_cast<char>(std::tolower(c));
+    }
+    out.insert(anchor);
+  }
+  return out;
+}
+
+TEST(Documentation, ReadmeIsAShortMapWhoseLinksAllResolve) {
+  const fs::path top = PALISIM_SOURCE_DIR;
+  const std::string readme = read_text(top / "README.md");
+  EXPECT_LE(std::count(readme.begin(), readme.end(), '\n'), 200);
+  std::vector<fs::path> pages = {top / "README.md", top / "CONTRIBUTING.md"};
+  for (const fs::directory_entry& e : fs::directory_iterator(top / "docs"))
+    if (e.path().extension() == ".md") pages.push_back(e.path());
+  int links = 0;
+  for (const fs::path& page : pages) {
+    const std::string text = read_text(page);
+    ASSERT_FALSE(text.empty()) << page;
+    for (const std::string& line : prose_lines(text)) {
+      for (size_t at = line.find("]("); at != std::string::npos; at = line.find("](", at + 2)) {
+        const std::string link = line.substr(at + 2, line.find(')', at) - at - 2);
+        if (link.find("://") != std::string::npos) continue;
+        ++links;
+        const size_t hash = link.find('#');
+        const fs::path target = hash == 0 ? page : page.parent_path() / link.substr(0, hash);
+        EXPECT_TRUE(fs::is_regular_file(target)) << page << ": " << link;
+        if (hash != std::string::npos)
+          EXPECT_TRUE(anchors(read_text(target)).count(link.substr(hash + 1)))
+              << page << ": " << link;
+      }
+    }
+  }
+  EXPECT_GT(links, 40);
 }
 
 }  // namespace

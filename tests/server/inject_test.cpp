@@ -34,8 +34,11 @@ std::string served(const std::vector<std::string>& rules, const std::string& inp
     std::string error;
     EXPECT_TRUE(parse_inject_rule(text, inject.rules[static_cast<size_t>(inject.count++)], error));
   }
+  RequestObservers observers;
+  observers.add(trace, RequestTrace::kNeeds);
+  observers.add(stats);
   auto c = std::make_unique<Connection>();
-  c->open(-1, sample_settings(), {"", stats, trace, &inject, start});
+  c->open(-1, sample_settings(), {"", &observers, &inject, start});
   c->on_received(input, 0);
   return std::string(c->pending_output());
 }

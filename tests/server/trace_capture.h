@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sample_configuration.h"
+#include "server/command_stats.h"
 #include "server/connection.h"
 #include "server/request_trace.h"
 #include "test_client.h"
@@ -24,8 +25,11 @@ inline std::string served_trace(const std::vector<std::string>& chunks, TraceMod
   auto c = std::make_unique<Connection>();
   auto trace = std::make_unique<RequestTrace>(mode);
   DiagCapture diag;
+  RequestObservers observers;
+  if (mode != TraceMode::kOff) observers.add(trace.get(), RequestTrace::kNeeds);
+  observers.add(stats);
   // No socket: closing the connection then closes nothing.
-  c->open(-1, settings, {"127.0.0.1:4000", stats, mode == TraceMode::kOff ? nullptr : trace.get()});
+  c->open(-1, settings, {"127.0.0.1:4000", &observers});
   for (const std::string& chunk : chunks) {
     c->on_received(chunk, 0);
     c->discard_output();
