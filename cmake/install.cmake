@@ -42,7 +42,7 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # dpkg-shlibdeps reads each package's binaries for their libraries: palisim
-# thus depends on the prometheus-cpp runtime libraries, and never on Qt.
+# thus depends on the prometheus-cpp and cpp-httplib runtime libraries, and never on Qt.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -4,10 +4,10 @@
 #   --headless  only what the build without the control window needs (no Qt, no X)
 set -euo pipefail
 
-# prometheus-cpp-dev: the metrics endpoint (its pull exposer); python3-prometheus-client:
+# prometheus-cpp-dev and libcpp-httplib-dev: the metrics endpoint; python3-prometheus-client:
 # the tests read the endpoint's output with its parser.
 packages=(cmake g++ make pkg-config libconfuse-dev libssl-dev openssl libgtest-dev libgmock-dev
-  libedit-dev help2man prometheus-cpp-dev python3-prometheus-client)
+  libedit-dev help2man prometheus-cpp-dev libcpp-httplib-dev python3-prometheus-client)
 if [ "${1:-}" = "--headless" ]; then
   shift
 else

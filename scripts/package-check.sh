@@ -35,10 +35,10 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "./$server" >/dev/null
 
 # No Qt among the package's dependencies, nor loaded by anything it installs;
-# the metrics endpoint's libraries among them (pull directly, core through it).
+# the metrics endpoint's libraries among them.
 dependencies=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
   --no-breaks --no-replaces --no-enhances palisim)
-for lib in libprometheus-cpp-pull libprometheus-cpp-core; do
+for lib in libprometheus-cpp-core libcpp-httplib; do
   grep -q "$lib" <<<"$dependencies" || fail "palisim does not bring $lib"
 done
 if grep -i qt <<<"$dependencies"; then
@@ -85,13 +85,8 @@ exec 3>&-
 cli_reply=$(/usr/bin/palisim-cli --port "$port" '<00#from-cli#>') || fail "palisim-cli failed"
 metrics=$(sed -n 's/.* metrics=\([^ ]*\).*/\1/p' "$work/out.txt")
 # The counters reach the endpoint within 100 ms.
-for _ in $(seq 20); do
-  scrape=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1]).read().decode())' \
-    "http://$metrics/metrics") || fail "no scrape from http://$metrics/metrics"
-  grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" && break
-  sleep 0.1
-done
-grep -q '^palisim_requests_total{command="00"} 2$' <<<"$scrape" || fail "the scrape does not count two echoes"
+scripts/wait-for-scrape.sh "http://$metrics/metrics" '^palisim_requests_total{command="00"} 2$' \
+  >/dev/null || fail "no scrape from http://$metrics/metrics counts two echoes"
 kill -TERM "$pid"
 wait "$pid"
 pid=""

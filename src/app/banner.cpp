@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "config/config.h"
+#include "config/environment_mfk.h"
 #include "config/inject_rules.h"
 #include "crypto/check_value.h"
 #include "protocol/command_catalog.h"
@@ -51,10 +52,11 @@ FileSummary summarise_file(cfg_t* cfg) {
   FileSummary summary;
   Settings s;
   apply_default_settings(s);
-  if (read_settings(s, cfg, kDefaultSectionTitle) && s.mfk_present) {
-    key_check_value(s.mfk.data(), s.mfk_len, summary.mfk, false);
-  }
+  if (cfg) read_settings(s, cfg, kDefaultSectionTitle);
+  apply_environment_mfk(s);
+  if (s.mfk_present) key_check_value(s.mfk.data(), s.mfk_len, summary.mfk, false);
   wipe_settings(s);
+  if (!cfg) return summary;
   InjectRules rules;
   read_inject_rules(rules, cfg, kDefaultSectionTitle);
   summary.inject_rules = rules.count;
@@ -80,8 +82,7 @@ void print_banner(int listening_fd, int tls_listening_fd, const char* config_pat
   ParseReport quietly;
   quietly.quiet = true;
   Configuration cfg = open_configuration(config_path, nullptr, &quietly);
-  FileSummary file;
-  if (cfg) file = summarise_file(cfg.get());
+  FileSummary file = summarise_file(cfg.get());
   int32_t active = file.inject_rules + command_line_rules;
   char inject[24] = "";
   if (active != 0) std::snprintf(inject, sizeof inject, " inject=%d", active);
@@ -91,6 +92,7 @@ void print_banner(int listening_fd, int tls_listening_fd, const char* config_pat
       PALISIM_VERSION, address, ntohs(bound.sin_port), tls, file.mfk.data(), kCommandCount,
       trace_name(trace), inject, *metrics ? " metrics=" : "", metrics, cfg ? "yes" : "no",
       escape_control_bytes(config_path).c_str());
+  if (environment_mfk_given()) diag("The MFK comes from %s.\n", kMfkVariable);
   if (trace == TraceMode::kFull) {
     diag("The request trace is full: PINs, clear data and account numbers are shown as sent.\n");
   }

@@ -20,8 +20,9 @@ struct cfg_t;
 
 namespace palisim {
 
-// What a parsed file gives new connections: the check value of the default
-// section's MFK ("none" without one) and the number of its inject rules.
+// What a parsed file (null for none) gives new connections: the check value
+// of the default section's MFK, PALISIM_MFK's when set ("none" without one),
+// and the number of its inject rules.
 struct FileSummary {
   CheckValueText mfk = {'n', 'o', 'n', 'e'};
   int32_t inject_rules = 0;
@@ -37,8 +38,9 @@ std::string escape_control_bytes(const char* text);
 
 // Reads the address the socket is bound to and the configuration file's MFK
 // (its check value only) and inject rules, and prints the banner as one
-// diagnostic line; with the trace full, or with inject rules (the file's and
-// `command_line_rules` more), a further line says so.
+// diagnostic line; with the MFK from PALISIM_MFK, the trace full, or with
+// inject rules (the file's and `command_line_rules` more), a further line
+// says so.
 // `tls_listening_fd` is the TLS listener, or -1 for none; `metrics` is the
 // metrics endpoint's address, "" when it is off.
 void print_banner(int listening_fd, int tls_listening_fd, const char* config_path, TraceMode trace,

@@ -1,11 +1,8 @@
 #include "app/check_config.h"
 
 #include <cstdio>
-#include <string>
 
-#include "app/banner.h"
-#include "config/config.h"
-#include "server/tls_context.h"
+#include "app/start_plan.h"
 
 namespace palisim {
 
@@ -13,33 +10,22 @@ int check_configuration(const ProgramOptions& options) {
   const char* path = options.config_path.c_str();
   // Straight to standard output: nothing else is printed meanwhile.
   set_configuration_output(stdout);
-  ParseReport report;
-  Configuration cfg = open_configuration(path, nullptr, &report);
-  if (!cfg) {
+  StartPlan plan;
+  bool ready = prepare_start(options, plan);
+  if (!plan.file_loaded) {
     std::printf("%s: refused: %s\n", path,
-                report.unreadable ? "could not be read" : "the server would not load it");
+                plan.report.unreadable ? "could not be read" : "the server would not load it");
     return 2;
   }
-  ServerParameters params;
-  read_server_parameters(params, cfg.get());
-  ListenAddress address = listen_address(options, &params);
-  // The TLS files are loaded as a start would load them.
-  if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
-  char tls[32] = "";
-  if (params.tls.port != 0) {
-    std::string error;
-    if (!load_tls_context(params.tls, error)) {
-      std::printf("%s: refused: %s\n", path, error.c_str());
-      return 2;
-    }
-    std::snprintf(tls, sizeof tls, ", tls port %d", params.tls.port);
+  if (!ready) {
+    std::printf("%s: refused: %s\n", path, plan.refusal.c_str());
+    return 2;
   }
-  FileSummary file = summarise_file(cfg.get());
-  int32_t rules = file.inject_rules + options.inject.count;
-  TraceMode trace = options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff);
+  char tls[32] = "";
+  if (plan.tls) std::snprintf(tls, sizeof tls, ", tls port %d", plan.tls_port);
   std::printf("%s: OK: port %d%s, interface %s, mfk %s, %d inject rule%s, trace %s\n", path,
-              address.port, tls, address.interface_name, file.mfk.data(), rules,
-              rules == 1 ? "" : "s", trace_name(trace));
+              plan.address.port, tls, plan.address.interface_name, plan.file.mfk.data(),
+              plan.inject_rules, plan.inject_rules == 1 ? "" : "s", trace_name(plan.trace));
   return 0;
 }
 

@@ -12,10 +12,11 @@
 #include "app/banner.h"
 #include "app/metrics_endpoint.h"
 #include "app/server_thread.h"
+#include "app/start_plan.h"
 #include "config/config.h"
+#include "config/environment_mfk.h"
 #include "server/command_stats.h"
 #include "server/diag.h"
-#include "server/tls_context.h"
 
 namespace palisim {
 
@@ -29,7 +30,7 @@ const char kNoConfigurationMessage[] =
 constexpr int kLastLinesWaitMs = 1000;
 
 // As for a bad command line: the start is refused before serving.
-constexpr int kBadTlsSetup = 2;
+constexpr int kRefusedStart = 2;
 
 }  // namespace
 
@@ -37,33 +38,26 @@ int run_headless(const ProgramOptions& options) {
   set_diag_quiet(options.quiet);
 
   const char* path = options.config_path.c_str();
-  ServerParameters params;
-  ParseReport report;
-  bool loaded = load_server_parameters(params, path, &report);
-  if (!loaded && options.config_named) {
+  StartPlan plan;
+  bool ready = prepare_start(options, plan);
+  if (!plan.file_loaded && options.config_named) {
     // A file asked for by name is meant: serving on the defaults would hide
     // the fault from whoever started the program.
     diag("Palisim002 not started: the configuration file %s.\n",
-         report.unreadable ? "could not be read" : "was refused");
+         plan.report.unreadable ? "could not be read" : "was refused");
     diag_flush_within(kLastLinesWaitMs);
     return kRefusedConfiguration;
   }
-  if (!loaded && report.unreadable) diag("%s", kNoConfigurationMessage);
-  if (!loaded && !report.unreadable) {
+  if (!plan.file_loaded && plan.report.unreadable && !environment_mfk_given()) {
+    diag("%s", kNoConfigurationMessage);
+  }
+  if (!plan.file_loaded && !plan.report.unreadable) {
     diag("Serving on the defaults: %s was refused.\n", escape_control_bytes(path).c_str());
   }
-  ListenAddress address = listen_address(options, loaded ? &params : nullptr);
-  if (options.tls_port >= 0) params.tls.port = static_cast<uint16_t>(options.tls_port);
-  // The certificate and key are checked before anything listens.
-  TlsContext tls;
-  if (params.tls.port != 0) {
-    std::string error;
-    tls = load_tls_context(params.tls, error);
-    if (!tls) {
-      diag("%s\n", error.c_str());
-      diag_flush_within(kLastLinesWaitMs);
-      return kBadTlsSetup;
-    }
+  if (!ready) {
+    diag("%s\n", plan.refusal.c_str());
+    diag_flush_within(kLastLinesWaitMs);
+    return kRefusedStart;
   }
 
   // Signals are taken from a descriptor, so the server thread never sees them.
@@ -81,19 +75,19 @@ int run_headless(const ProgramOptions& options) {
   }
 
   ServerThread server;
-  server.configure(address.interface_name, address.port, path);
-  server.set_trace(options.trace.value_or(params.trace ? TraceMode::kMasked : TraceMode::kOff));
+  server.configure(plan.address.interface_name, plan.address.port, path);
+  server.set_trace(plan.trace);
   server.set_inject_rules(options.inject);
-  if (tls) server.set_tls(std::move(tls), params.tls.port, params.tls.max_connections);
+  if (plan.tls) {
+    server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port),
+                   plan.params.tls.max_connections);
+  }
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
-  std::string metrics_address = !options.metrics.empty() ? options.metrics
-                                : loaded                 ? params.metrics
-                                                         : "";
-  if (!metrics_address.empty()) {
+  if (!plan.metrics.empty()) {
     std::string why;
-    if (!metrics.start(metrics_address, server.keep_counters(), why)) {
-      diag("Could not serve metrics on %s: %s\n", metrics_address.c_str(), why.c_str());
+    if (!metrics.start(plan.metrics, plan.metrics_host, server.keep_counters(), why)) {
+      diag("Could not serve metrics on %s: %s\n", plan.metrics.c_str(), why.c_str());
       diag_flush_within(kLastLinesWaitMs);
       close(sfd);
       return kListenerFailed;

@@ -12,7 +12,8 @@ namespace palisim {
 inline constexpr int kRefusedConfiguration = 2;
 
 // Returns the process exit status: 0 after a signal, 2 for a named file that
-// is missing or refused, 3 when the listener could not be set up, 4 when the
+// is missing or refused or for what prepare_start refuses (TLS files, the
+// metrics address), 3 when the listener could not be set up, 4 when the
 // server ended without being asked to.
 int run_headless(const ProgramOptions& options);
 

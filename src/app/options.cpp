@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/environment_mfk.h"
 #include "config/validation.h"
 
 namespace palisim {
 
 const char kProgramUsage[] =
-    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N]\n"
+    "usage: Palisim002 [--headless] [--config PATH] [--port N] [--tls-port N|off]\n"
     "                  [--interface any|localhost] [--quiet] [--trace[=full]] [--inject RULE]...\n"
     "                  [--metrics ADDRESS:PORT]\n"
     "       Palisim002 --check-config [--config PATH]\n"
@@ -23,8 +24,9 @@ const char kProgramUsage[] =
     "                      with exit status 2\n"
     "  --port N            TCP port 1 to 65535 (default: the file's port, else 7000); headless,\n"
     "                      0 binds a free port, which the start-up line shows\n"
-    "  --tls-port N        TCP port 1 to 65535 for TLS, beside the plain port (default: the\n"
-    "                      file's tls_port); 0 turns TLS off. Needs tls_certificate and\n"
+    "  --tls-port N|off    TCP port 1 to 65535 for TLS, beside the plain port (default: the\n"
+    "                      file's tls_port); headless, 0 binds a free port, which the start-up\n"
+    "                      line shows; off turns TLS off. Needs tls_certificate and\n"
     "                      tls_private_key in the file\n"
     "  --interface NAME    any or localhost (default: the file's interface, else any)\n"
     "  --quiet             leave out the per-event loop lines\n"
@@ -73,14 +75,26 @@ bool set_port(const char* v, ProgramOptions& out, std::string& error) {
 }
 
 bool set_tls_port(const char* v, ProgramOptions& out, std::string& error) {
+  if (std::strcmp(v, "off") == 0) {
+    out.tls_port = kNoTlsPort;
+    return true;
+  }
   char* end = nullptr;
   long port = std::strtol(v, &end, 10);
   if (!*v || *end || port < 0 || port > 65535) {
-    error = std::string("invalid TLS port '") + v + "' (1 to 65535, or 0 for none)";
+    error = std::string("invalid TLS port '") + v + "' (0 to 65535, or off)";
     return false;
   }
   out.tls_port = static_cast<int>(port);
   return true;
+}
+
+// Checked here so that a bad key stops the start; the settings read the key
+// itself from the environment, so no copy of it is kept.
+bool check_environment_mfk(const char* v, ProgramOptions&, std::string& error) {
+  if (is_key_text(v)) return true;
+  error = "invalid MFK (16, 32 or 48 hex digits)";
+  return false;
 }
 
 bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
@@ -121,7 +135,7 @@ bool set_interface(const char* v, ProgramOptions& out, std::string& error) {
 using Setter = bool (*)(const char* value, ProgramOptions& out, std::string& error);
 
 struct ValueOption {
-  const char* flag;  // on the command line
+  const char* flag;  // on the command line; null for none
   const char* env;   // the environment variable that stands for it; null for none
   Setter set;
 };
@@ -133,6 +147,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--interface", "PALISIM_INTERFACE", set_interface},
     {"--inject", nullptr, add_inject_rule},
     {"--metrics", "PALISIM_METRICS", set_metrics},
+    {nullptr, kMfkVariable, check_environment_mfk},
 };
 
 }  // namespace
@@ -149,7 +164,7 @@ bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::stri
     const char* arg = argv[i];
     const ValueOption* with_value = nullptr;
     for (const ValueOption& option : kValueOptions) {
-      if (std::strcmp(arg, option.flag) == 0) with_value = &option;
+      if (option.flag && std::strcmp(arg, option.flag) == 0) with_value = &option;
     }
     if (with_value) {
       if (i + 1 >= argc) {

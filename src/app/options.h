@@ -16,6 +16,9 @@ namespace palisim {
 // Longer configuration paths are refused rather than cut.
 inline constexpr size_t kMaxConfigPathLen = 1023;
 
+// ProgramOptions::tls_port without --tls-port: the file's tls_port applies.
+inline constexpr int kTlsPortOfFile = -2;
+
 struct ProgramOptions {
   bool headless = false;                                // --headless: no window
   bool check_config = false;                            // --check-config: parse, report, exit
@@ -24,16 +27,16 @@ struct ProgramOptions {
   std::string config_path = kDefaultConfigurationPath;  // --config PATH
   bool config_named = false;       // by --config or PALISIM_CONFIG; then it must load
   int port = -1;                   // --port N, 0 for a free port; -1 keeps the configured port
-  int tls_port = -1;               // --tls-port N, 0 for none; -1 keeps the file's tls_port
+  int tls_port = kTlsPortOfFile;   // --tls-port N (0 for a free port), or off: kNoTlsPort
   std::string interface_name;      // --interface any|localhost; empty keeps the configured one
   std::optional<TraceMode> trace;  // --trace[=full]; none leaves it to the file
   InjectRules inject;              // --inject RULE, each in turn
   std::string metrics;             // --metrics ADDRESS:PORT; empty leaves it to the file
 };
 
-// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT and PALISIM_INTERFACE from the
-// environment, then argv, which wins. On a bad value or command line returns
-// false with a message in `error`.
+// Takes PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE and
+// PALISIM_METRICS from the environment, checks PALISIM_MFK, then argv, which wins. On a bad value
+// or command line returns false with a message in `error`.
 bool parse_program_options(int argc, char** argv, ProgramOptions& out, std::string& error);
 
 extern const char kProgramUsage[];

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    R"(usage: palisim-cli [--host H] [--port P] [--explain]
+    R"(usage: palisim-cli [--host H] [--port P] [--explain] [--timeout S]
                    [--tls [--cacert FILE] [--cert FILE --key FILE]] [REQUEST...]
        palisim-cli [--config PATH | --mfk HEX] key wrap [--kcv] HEADER CLEARKEY
        palisim-cli [--config PATH | --mfk HEX] key form HEADER COMPONENT COMPONENT [COMPONENT]
@@ -26,6 +26,8 @@ Requests go to a server of the protocol, by default localhost port 7000:
   --tls            over TLS; the server's certificate must chain to --cacert FILE
                    (default: the system's CAs) and name the host connected to;
                    --cert FILE --key FILE present a client certificate
+  --timeout S      wait at most S seconds (default 30) for the connection, the
+                   TLS handshake, a send or a reply, else end with status 1
 The tools work offline, under the MFK of the simulator's configuration:
   --config PATH    its configuration file, section default (default atalla.conf
                    in the working directory, else /etc/palisim/atalla.conf)

@@ -15,7 +15,7 @@ struct OptionRow {
   bool CliOptions::*flag;               // nullptr for an option with a value
 };
 
-constexpr std::array<OptionRow, 16> kOptions = {{
+constexpr std::array<OptionRow, 17> kOptions = {{
     {"--host", kOptHost, &CliOptions::host, nullptr},
     {"--port", kOptPort, nullptr, nullptr},
     {"--explain", kOptExplain, nullptr, &CliOptions::explain},
@@ -32,6 +32,7 @@ constexpr std::array<OptionRow, 16> kOptions = {{
     {"--tls", kOptTls, nullptr, &CliOptions::tls},
     {"--cacert", kOptCacert, &CliOptions::cacert, nullptr},
     {"--cert", kOptCert, &CliOptions::cert, nullptr},
+    {"--timeout", kOptTimeout, nullptr, nullptr},
 }};
 
 bool parse_port(std::string_view text, int& port) {
@@ -43,6 +44,16 @@ bool parse_port(std::string_view text, int& port) {
   }
   port = value;
   return value >= 1 && value <= 65535;
+}
+
+// Seconds, to the millisecond: 0.5, 30; at most a day.
+bool parse_timeout(std::string_view text, int& timeout_ms) {
+  const std::string s(text);
+  char* end = nullptr;
+  double seconds = std::strtod(s.c_str(), &end);
+  if (s.empty() || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400)) return false;
+  timeout_ms = static_cast<int>(seconds * 1000 + 0.5);
+  return true;
 }
 
 }  // namespace
@@ -79,6 +90,11 @@ bool parse_command_line(int argc, char** argv, CliOptions& o, std::string& error
     if (row->bit == kOptPort) {
       if (!parse_port(value, o.port)) {
         error = "--port must be 1 to 65535, not " + std::string(value);
+        return false;
+      }
+    } else if (row->bit == kOptTimeout) {
+      if (!parse_timeout(value, o.timeout_ms)) {
+        error = "--timeout takes seconds, 0.001 to 86400, not " + std::string(value);
         return false;
       }
     } else {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "client/connection.h"
+
 namespace palisim {
 
 inline constexpr int kExitOk = 0;
@@ -30,6 +32,7 @@ enum OptionBit : unsigned {
   kOptTls = 1u << 13,
   kOptCacert = 1u << 14,
   kOptCert = 1u << 15,
+  kOptTimeout = 1u << 16,
 };
 
 // Values point into argv, so key material given on the command line is not
@@ -48,16 +51,17 @@ struct CliOptions {
   std::string_view bdk;
   std::string_view ksn;
   bool single = false;
-  bool tls = false;         // --tls: requests go over TLS
-  std::string_view cacert;  // --cacert FILE: the CA the server's certificate chains to
-  std::string_view cert;    // --cert FILE: a client certificate, its key in --key
+  bool tls = false;                    // --tls: requests go over TLS
+  std::string_view cacert;             // --cacert FILE: the CA the server's certificate chains to
+  std::string_view cert;               // --cert FILE: a client certificate, its key in --key
+  int timeout_ms = kDefaultTimeoutMs;  // --timeout S: of the connect and of every wait after it
   bool help = false;
   unsigned given = 0;                   // OptionBit of every option on the line
   std::vector<std::string_view> words;  // everything that is not an option
 };
 
-// False, with the reason, for an unknown option, a missing value or a port
-// outside 1 to 65535.
+// False, with the reason, for an unknown option, a missing value, a port
+// outside 1 to 65535 or a time-out that is no positive number of seconds.
 bool parse_command_line(int argc, char** argv, CliOptions& o, std::string& error);
 
 // False, with the reason, when an option was given that the mode does not use.

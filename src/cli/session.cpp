@@ -15,10 +15,6 @@ namespace palisim {
 
 namespace {
 
-// Long enough for the slowest command of a loaded simulator; a server that
-// never answers a request ends the run instead of hanging it.
-constexpr int kReplyTimeoutMs = 30000;
-
 int connection_lost(const char* what, int received, int expected) {
   std::fprintf(stderr, "palisim-cli: %s after %d of %d replies\n", what, received, expected);
   return kExitConnection;
@@ -62,7 +58,7 @@ bool tls_options(const CliOptions& o, ClientTlsOptions& tls, std::string& error)
 
 bool Session::connect(std::string_view host, int port, const ClientTlsOptions& tls) {
   std::string error;
-  if (connection_.open(std::string(host).c_str(), port, error, tls)) return true;
+  if (connection_.open(std::string(host).c_str(), port, error, tls, timeout_ms_)) return true;
   std::fprintf(stderr, "palisim-cli: %s\n", error.c_str());
   return false;
 }
@@ -76,13 +72,17 @@ int Session::exchange(std::string_view line) {
   std::string reply;
   std::string shown;
   for (std::string_view request : requests) {
-    switch (connection_.read_reply(reply, kReplyTimeoutMs)) {
+    switch (connection_.read_reply(reply, timeout_ms_)) {
       case ReadResult::kReply:
         break;
       case ReadResult::kClosed:
         return connection_lost("the server closed the connection", received_, expected_);
-      case ReadResult::kTimedOut:
-        return connection_lost("no reply within 30 seconds", received_, expected_);
+      case ReadResult::kTimedOut: {
+        char no_reply[48];
+        std::snprintf(no_reply, sizeof no_reply, "no reply within %g seconds",
+                      timeout_ms_ / 1000.0);
+        return connection_lost(no_reply, received_, expected_);
+      }
       case ReadResult::kFailed:
         return connection_lost(connection_.error().c_str(), received_, expected_);
       case ReadResult::kTooLong: {
@@ -105,7 +105,7 @@ int Session::exchange(std::string_view line) {
 int run_session(const CliOptions& o) {
   std::string error;
   const unsigned used =
-      kOptHost | kOptPort | kOptExplain | kOptTls | kOptCacert | kOptCert | kOptKey;
+      kOptHost | kOptPort | kOptExplain | kOptTls | kOptCacert | kOptCert | kOptKey | kOptTimeout;
   if (!check_options_used(o, used, "sending requests", error)) return refuse_input(error);
   ClientTlsOptions tls;
   if (!tls_options(o, tls, error)) return refuse_input(error);
@@ -115,7 +115,7 @@ int run_session(const CliOptions& o) {
                           "' is no request: a request is <CODE#FIELD#...#>, quoted for the shell");
     }
   }
-  Session session(o.explain);
+  Session session(o.explain, o.timeout_ms);
   if (!session.connect(o.host, o.port, tls)) return kExitConnection;
   for (std::string_view word : o.words) {
     if (int status = session.exchange(word); status != kExitOk) return status;

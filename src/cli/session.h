@@ -13,10 +13,10 @@ namespace palisim {
 // One connection and what has passed over it.
 class Session {
  public:
-  explicit Session(bool explain) : explain_(explain) {}
+  Session(bool explain, int timeout_ms) : explain_(explain), timeout_ms_(timeout_ms) {}
 
   // False, after one line on standard error, when the connection or its
-  // TLS handshake fails.
+  // TLS handshake fails or takes longer than the time-out.
   bool connect(std::string_view host, int port, const ClientTlsOptions& tls = {});
 
   // Sends the line and prints the reply to each of its requests (explained
@@ -29,6 +29,7 @@ class Session {
  private:
   ClientConnection connection_;
   bool explain_;
+  int timeout_ms_;    // of the connect, the handshake, each send and each reply
   int expected_ = 0;  // replies asked for so far
   int received_ = 0;  // replies read so far
 };

@@ -5,13 +5,28 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
 #include <cstring>
 
 namespace palisim {
+
+namespace {
+
+// Connects the non-blocking fd to a, waiting until the deadline; 0, or the
+// errno of the failure (ETIMEDOUT at the deadline).
+int connect_by(int fd, const addrinfo* a, Deadline deadline) {
+  if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  WaitResult waited = wait_for(fd, POLLOUT, deadline);
+  if (waited == WaitResult::kTimedOut) return ETIMEDOUT;
+  if (waited == WaitResult::kFailed) return errno;
+  int err = 0;
+  socklen_t len = sizeof err;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+  return err;
+}
+
+}  // namespace
 
 ClientConnection::~ClientConnection() {
   tls_.reset();
@@ -19,7 +34,8 @@ ClientConnection::~ClientConnection() {
 }
 
 bool ClientConnection::open(const char* host, int port, std::string& error,
-                            const ClientTlsOptions& tls) {
+                            const ClientTlsOptions& tls, int timeout_ms) {
+  timeout_ms_ = timeout_ms;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -29,48 +45,74 @@ bool ClientConnection::open(const char* host, int port, std::string& error,
     error = std::string("cannot resolve ") + host + ": " + gai_strerror(rc);
     return false;
   }
+  // One time-out for all the addresses of the host together.
+  const Deadline deadline = deadline_after(timeout_ms);
   int last_errno = 0;
   for (addrinfo* a = found; a && fd_ < 0; a = a->ai_next) {
-    int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
     if (fd < 0) continue;
-    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+    last_errno = connect_by(fd, a, deadline);
+    if (last_errno == 0) {
       fd_ = fd;
     } else {
-      last_errno = errno;
       close(fd);
     }
   }
   freeaddrinfo(found);
   if (fd_ < 0) {
-    error = std::string("cannot connect to ") + host + ":" + service + ": " + strerror(last_errno);
+    error = std::string("cannot connect to ") + host + ":" + service + ": " +
+            (last_errno == ETIMEDOUT ? no_answer_within(timeout_ms) : strerror(last_errno));
     return false;
   }
   if (!tls.on) return true;
   tls_ = std::make_unique<TlsClient>();
-  if (tls_->connect(fd_, host, tls, error)) return true;
+  if (tls_->connect(fd_, host, tls, timeout_ms, error)) return true;
   error = std::string(host) + ":" + service + ": " + error;
+  return false;
+}
+
+bool ClientConnection::wait(short events, Deadline deadline) {
+  switch (wait_for(fd_, events, deadline)) {
+    case WaitResult::kReady:
+      return true;
+    case WaitResult::kTimedOut:
+      error_ = no_answer_within(timeout_ms_);
+      return false;
+    case WaitResult::kFailed:
+      error_ = strerror(errno);
+      return false;
+  }
   return false;
 }
 
 bool ClientConnection::send_line(std::string_view line) {
   std::string out(line);
   out += '\r';
+  Deadline deadline = deadline_after(timeout_ms_);
   for (size_t done = 0; done < out.size();) {
     ssize_t n = tls_ ? tls_->write({out.data() + done, out.size() - done})
                      : send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && !tls_ && errno == EINTR) continue;
+    bool blocked = tls_ ? n == kTlsWouldBlock : n < 0 && (errno == EAGAIN || errno == EINTR);
+    if (blocked) {
+      if (!wait(tls_ ? tls_->wanted_events() : POLLOUT, deadline)) return false;
+      continue;
+    }
     if (n <= 0) {
       error_ = tls_ ? tls_->error() : std::string(strerror(errno));
       return false;
     }
     done += static_cast<size_t>(n);
+    // The time-out is for a server that takes nothing, not for a long line.
+    deadline = deadline_after(timeout_ms_);
   }
   return true;
 }
 
 ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
   // A server that sends a byte now and then must not hold the client longer.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Deadline deadline = deadline_after(timeout_ms);
+  short events = POLLIN;
+  bool blocked = false;  // TLS waits for the socket, whatever it holds buffered
   for (;;) {
     const size_t open = pending_.find('<');
     const size_t close = open == std::string::npos ? open : pending_.find('>', open);
@@ -83,21 +125,25 @@ ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
     if (pending_.size() - (open == std::string::npos ? 0 : open) > kMaxReplyBytes) {
       return ReadResult::kTooLong;
     }
-    if (!tls_ || !tls_->has_buffered_input()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{fd_, POLLIN, 0};
-      int ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) {
-        error_ = strerror(errno);
-        return ReadResult::kFailed;
+    if (blocked || !tls_ || !tls_->has_buffered_input()) {
+      switch (wait_for(fd_, events, deadline)) {
+        case WaitResult::kReady:
+          break;
+        case WaitResult::kTimedOut:
+          return ReadResult::kTimedOut;
+        case WaitResult::kFailed:
+          error_ = strerror(errno);
+          return ReadResult::kFailed;
       }
-      if (ready == 0) return ReadResult::kTimedOut;
     }
     char buf[4096];
     ssize_t n = tls_ ? tls_->read(buf) : recv(fd_, buf, sizeof buf, 0);
-    if (n < 0 && !tls_ && errno == EINTR) continue;
+    // A TLS record only partly arrived, or a message that carried no data
+    // (a session ticket): wait again, for what TLS asks.
+    blocked = tls_ && n == kTlsWouldBlock;
+    events = blocked ? tls_->wanted_events() : POLLIN;
+    if (blocked) continue;
+    if (n < 0 && !tls_ && (errno == EINTR || errno == EAGAIN)) continue;
     if (n == 0) return ReadResult::kClosed;
     if (n < 0 && !tls_ && errno == ECONNRESET) return ReadResult::kClosed;
     if (n < 0) {

@@ -1,5 +1,6 @@
-// A blocking TCP connection to any server of the protocol: a line of
-// requests goes out with its carriage return, replies come back one by one.
+// A TCP connection to any server of the protocol: a line of requests goes
+// out with its carriage return, replies come back one by one. Every wait,
+// the connect and the TLS handshake included, is bounded by a time-out.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,10 @@ enum class ReadResult { kReply, kClosed, kFailed, kTimedOut, kTooLong };
 // buffer of 5120 bytes, so more without a '>' is no such reply.
 inline constexpr size_t kMaxReplyBytes = 8192;
 
+// Long enough for the slowest command of a loaded simulator; a server that
+// never answers ends the run instead of hanging it.
+inline constexpr int kDefaultTimeoutMs = 30000;
+
 class ClientConnection {
  public:
   ClientConnection() = default;
@@ -25,11 +30,13 @@ class ClientConnection {
   ClientConnection& operator=(const ClientConnection&) = delete;
 
   // False, with the reason in words in error, when the host does not resolve,
-  // no address of it accepts the connection, or the TLS handshake asked for
-  // fails.
-  bool open(const char* host, int port, std::string& error, const ClientTlsOptions& tls = {});
+  // no address of it accepts the connection within timeout_ms, or the TLS
+  // handshake asked for fails or takes longer. Sends wait as long at most.
+  bool open(const char* host, int port, std::string& error, const ClientTlsOptions& tls = {},
+            int timeout_ms = kDefaultTimeoutMs);
 
-  // The line and a carriage return; false when the connection fails.
+  // The line and a carriage return; false when the connection fails or the
+  // server takes none of it for the time-out.
   bool send_line(std::string_view line);
 
   // The next reply, from its '<' to its '>', without what surrounds it (the
@@ -41,10 +48,15 @@ class ClientConnection {
   const std::string& error() const { return error_; }
 
  private:
-  int fd_ = -1;                     // the socket, or -1 before open
-  std::string pending_;             // bytes received and not yet handed out as a reply
-  std::unique_ptr<TlsClient> tls_;  // the TLS on fd_; null for plain TCP
-  std::string error_;               // why the last send or read failed
+  // Waits for the socket (or what TLS wants of it); false, with error_ set,
+  // at the deadline or on failure.
+  bool wait(short events, Deadline deadline);
+
+  int fd_ = -1;                         // the non-blocking socket, or -1 before open
+  int timeout_ms_ = kDefaultTimeoutMs;  // of the connect, the handshake and each send
+  std::string pending_;                 // bytes received and not yet handed out as a reply
+  std::unique_ptr<TlsClient> tls_;      // the TLS on fd_; null for plain TCP
+  std::string error_;                   // why the last send or read failed
 };
 
 }  // namespace palisim

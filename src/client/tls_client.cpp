@@ -1,6 +1,7 @@
 #include "client/tls_client.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
@@ -25,7 +26,7 @@ TlsClient::~TlsClient() {
   if (ssl_) SSL_shutdown(ssl_.get());
 }
 
-bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& options,
+bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& options, int timeout_ms,
                         std::string& error) {
   ERR_clear_error();
   ctx_.reset(SSL_CTX_new(TLS_client_method()));
@@ -64,13 +65,19 @@ bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& option
     SSL_set_tlsext_host_name(ssl_.get(), host);
     SSL_set1_host(ssl_.get(), host);
   }
-  int ret = SSL_connect(ssl_.get());
-  if (ret != 1) {
-    error = "TLS handshake failed: " + failure(ret);
+  const Deadline deadline = deadline_after(timeout_ms);
+  for (;;) {
+    ERR_clear_error();
+    int ret = SSL_connect(ssl_.get());
+    if (ret == 1) return true;
+    WaitResult waited = WaitResult::kFailed;
+    if (waits_for_socket(ret)) waited = wait_for(fd, wanted_, deadline);
+    if (waited == WaitResult::kReady) continue;
+    error = "TLS handshake failed: " +
+            (waited == WaitResult::kTimedOut ? no_answer_within(timeout_ms) : failure(ret));
     ssl_.reset();
     return false;
   }
-  return true;
 }
 
 long TlsClient::read(std::span<char> buf) {
@@ -79,6 +86,7 @@ long TlsClient::read(std::span<char> buf) {
   errno = 0;
   int ret = SSL_read_ex(ssl_.get(), buf.data(), buf.size(), &moved);
   if (ret == 1) return static_cast<long>(moved);
+  if (waits_for_socket(ret)) return kTlsWouldBlock;
   int err = SSL_get_error(ssl_.get(), ret);
   if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && errno == 0)) return 0;
   error_ = failure(ret);
@@ -89,11 +97,18 @@ long TlsClient::write(std::span<const char> data) {
   size_t moved = 0;
   ERR_clear_error();
   errno = 0;
-  if (SSL_write_ex(ssl_.get(), data.data(), data.size(), &moved) == 1) {
-    return static_cast<long>(moved);
-  }
-  error_ = failure(0);
+  int ret = SSL_write_ex(ssl_.get(), data.data(), data.size(), &moved);
+  if (ret == 1) return static_cast<long>(moved);
+  if (waits_for_socket(ret)) return kTlsWouldBlock;
+  error_ = failure(ret);
   return -1;
+}
+
+bool TlsClient::waits_for_socket(int ret) {
+  int err = SSL_get_error(ssl_.get(), ret);
+  if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) return false;
+  wanted_ = err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+  return true;
 }
 
 bool TlsClient::has_buffered_input() const {

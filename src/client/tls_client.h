@@ -1,4 +1,4 @@
-// The client's side of TLS on a connected, blocking socket: the server's
+// The client's side of TLS on a connected, non-blocking socket: the server's
 // certificate checked against a CA file (or the system's CAs) and the
 // host name or address connected to, and optionally a client certificate.
 #pragma once
@@ -9,7 +9,13 @@
 #include <span>
 #include <string>
 
+#include "client/wait.h"
+
 namespace palisim {
+
+// What read and write return when the socket must first become ready for
+// wanted_events().
+inline constexpr long kTlsWouldBlock = -2;
 
 struct ClientTlsOptions {
   bool on = false;     // speak TLS
@@ -25,13 +31,18 @@ class TlsClient {
   TlsClient(const TlsClient&) = delete;
   TlsClient& operator=(const TlsClient&) = delete;
 
-  // The handshake as the client of host on fd. False with the reason in error.
-  bool connect(int fd, const char* host, const ClientTlsOptions& options, std::string& error);
+  // The handshake as the client of host on fd, finished within timeout_ms.
+  // False with the reason in error.
+  bool connect(int fd, const char* host, const ClientTlsOptions& options, int timeout_ms,
+               std::string& error);
 
-  // As recv and send on a blocking socket: bytes moved, 0 at the end of the
-  // stream, -1 on failure with the reason in error().
+  // As recv and send: bytes moved, 0 at the end of the stream, -1 on failure
+  // with the reason in error(), or kTlsWouldBlock. A write that would block
+  // is retried with the same bytes.
   long read(std::span<char> buf);
   long write(std::span<const char> data);
+  // POLLIN or POLLOUT: what the last kTlsWouldBlock waits for.
+  short wanted_events() const { return wanted_; }
   // Bytes already received that a poll of the socket will not announce.
   bool has_buffered_input() const;
   const std::string& error() const { return error_; }
@@ -44,10 +55,13 @@ class TlsClient {
     void operator()(SSL* ssl) const { SSL_free(ssl); }
   };
   std::string failure(int ret);
+  // True, with wanted_ set, when OpenSSL waits for the socket.
+  bool waits_for_socket(int ret);
 
   std::unique_ptr<SSL_CTX, CtxFree> ctx_;
   std::unique_ptr<SSL, SslFree> ssl_;
   std::string error_;  // why the last read or write failed
+  short wanted_ = 0;   // the socket event the last kTlsWouldBlock waits for
 };
 
 }  // namespace palisim

@@ -22,7 +22,10 @@ bool read_data_fields(RequestContext& c, const DataRules& rules, DataField& data
     return c.refuse(kValueNotAccepted, 6);
   }
   std::string_view text = c[7];
-  if (text.size() != static_cast<size_t>(chars)) return c.refuse(kWrongLength, 7);
+  if (text.size() != static_cast<size_t>(chars)) {
+    return refuse_length(c.settings, c.reply, 7, text.size(), "hex digits",
+                         "the length field says %d", chars);
+  }
   // Refused rather than converted into bytes the host never meant.
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, 7);
   hex_to_binary(data.bytes, text.data(), text.size());

@@ -11,7 +11,10 @@ namespace {
 // Length, form and header, checked before any key is touched.
 bool check_field(std::string_view field, int field_number, std::string_view header_list,
                  const Settings& s, ReplyBuffer& r) {
-  if (field.size() != kKeyBlockLen) return refuse(s, r, kWrongLength, field_number);
+  if (field.size() != kKeyBlockLen) {
+    return refuse_length(s, r, field_number, field.size(), "characters", "expected %zu",
+                         kKeyBlockLen);
+  }
   if (!check_key_block_form(field)) return refuse(s, r, kBadCharacter, field_number);
   if (!header_in_list(field, header_list)) return refuse(s, r, kHeaderNotAccepted, field_number);
   return true;

@@ -17,7 +17,9 @@ namespace {
 // (lower case included) 3/3, detail 200.
 bool check_key_length_letter(RequestContext& c, int32_t& key_len) {
   std::string_view letter = c[3];
-  if (letter.size() > 1) return c.refuse(kWrongLength, 3);
+  if (letter.size() > 1) {
+    return refuse_length(c.settings, c.reply, 3, letter.size(), "characters", "expected at most 1");
+  }
   if (letter.empty() || letter == "D") {
     key_len = 16;
   } else if (letter == "S") {

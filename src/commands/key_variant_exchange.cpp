@@ -22,7 +22,10 @@ bool is_key_text_length(size_t len) {
 // Field 2 of 11B: the key enciphered part by part, as 16, 32 or 48 hex digits.
 bool check_enciphered_key_field(RequestContext& c) {
   std::string_view text = c[2];
-  if (!is_key_text_length(text.size())) return c.refuse(kWrongLength, 2);
+  if (!is_key_text_length(text.size())) {
+    return refuse_length(c.settings, c.reply, 2, text.size(), "hex digits",
+                         "expected 16, 32 or 48");
+  }
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, 2);
   return true;
 }
@@ -30,7 +33,10 @@ bool check_enciphered_key_field(RequestContext& c) {
 // Field 3 of 11B: the KEK's length and form, then its header.
 bool check_import_kek_field(RequestContext& c) {
   std::string_view block = c[3];
-  if (block.size() != kKeyBlockLen) return c.refuse(kWrongLength, 3);
+  if (block.size() != kKeyBlockLen) {
+    return refuse_length(c.settings, c.reply, 3, block.size(), "characters", "expected %zu",
+                         kKeyBlockLen);
+  }
   if (!check_key_block_form(block)) return c.refuse(kBadCharacter, 3);
   if (!is_import_kek_header(block)) return c.refuse(kHeaderNotAccepted, 3);
   return true;

@@ -34,11 +34,14 @@ bool read_mac_to_verify(RequestContext& c, int32_t indicator, uint8_t mac[8], si
   std::string_view text = c[8];
   mac_len = 0;
   if (indicator == 0) {
-    if (!text.empty()) return c.refuse(kWrongLength, 8);
+    if (!text.empty()) {
+      return refuse_length(c.settings, c.reply, 8, text.size(), "characters",
+                           "expected none for MAC output 0");
+    }
     return true;
   }
   if (text.size() != 9 && text.size() != 14 && text.size() != 19) {
-    return c.refuse(kWrongLength, 8);
+    return refuse_length(c.settings, c.reply, 8, text.size(), "characters", "expected 9, 14 or 19");
   }
   for (size_t at = 0; at < text.size(); at += kGroupStride) {
     // Converting a non-hex character would yield a byte the host never sent.

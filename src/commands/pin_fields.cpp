@@ -15,7 +15,8 @@ constexpr std::string_view kDukptModes = "1SD";
 bool read_ksn_field(RequestContext& c, int field, Ksn& ksn) {
   std::string_view text = c[field];
   if (text.size() < kMinKsnHexLen || text.size() > kMaxKsnHexLen) {
-    return c.refuse(kWrongLength, field);
+    return refuse_length(c.settings, c.reply, field, text.size(), "hex digits",
+                         "expected %zu to %zu", kMinKsnHexLen, kMaxKsnHexLen);
   }
   if (!all_hex_digits(text)) return c.refuse(kBadCharacter, field);
   assemble_ksn(text, ksn);
@@ -25,7 +26,9 @@ bool read_ksn_field(RequestContext& c, int field, Ksn& ksn) {
 // Unlike the other one-character choices, the length is checked first.
 bool read_dukpt_mode_field(RequestContext& c, int field, char& mode) {
   std::string_view text = c[field];
-  if (text.size() != 1) return c.refuse(kWrongLength, field);
+  if (text.size() != 1) {
+    return refuse_length(c.settings, c.reply, field, text.size(), "characters", "expected 1");
+  }
   if (kDukptModes.find(text[0]) == std::string_view::npos) {
     return c.refuse(kValueNotAccepted, field);
   }

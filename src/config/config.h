@@ -72,7 +72,8 @@ ConfigurationParses configuration_parses();
 
 // Parses the file at path afresh. Returns none, after printing why, when the
 // file cannot be read, is over 1 MiB, holds a NUL byte, has more than
-// kMaxAtallaSections `atalla` sections or is invalid. `version`, when given,
+// kMaxAtallaSections `atalla` sections, a "/*" comment or a section never
+// closed, or is invalid (every refused value is printed). `version`, when given,
 // receives the version of the file read (none when it could not be opened);
 // `report`, when given, what was found wrong. Safe to call from several threads.
 Configuration open_configuration(const char* path, std::optional<FileVersion>* version = nullptr,

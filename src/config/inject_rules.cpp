@@ -156,19 +156,23 @@ InjectOptions inject_options() {
   }};
 }
 
-void set_inject_checks(cfg_t* cfg, const char* section_path) {
-  const std::pair<const char*, cfg_validate_callback_t> checks[] = {
-      {"", check_inject_section},
-      {"|command", check_inject_command},
-      {"|probability", check_inject_probability},
-      {"|latency_ms", check_inject_delay},
-      {"|jitter_ms", check_inject_delay},
-      {"|reply", check_inject_reply},
+void set_inject_checks(cfg_t* cfg, const char* section_path, bool go_on) {
+  struct Check {
+    const char* option;
+    cfg_validate_callback_t stop, go_on;
   };
-  for (const auto& [option, check] : checks) {
+  const Check checks[] = {
+      {"", check_inject_section, report_and_go_on<check_inject_section>},
+      {"|command", check_inject_command, report_and_go_on<check_inject_command>},
+      {"|probability", check_inject_probability, report_and_go_on<check_inject_probability>},
+      {"|latency_ms", check_inject_delay, report_and_go_on<check_inject_delay>},
+      {"|jitter_ms", check_inject_delay, report_and_go_on<check_inject_delay>},
+      {"|reply", check_inject_reply, report_and_go_on<check_inject_reply>},
+  };
+  for (const Check& check : checks) {
     char path[64];
-    std::snprintf(path, sizeof path, "%s%s", section_path, option);
-    cfg_set_validate_func(cfg, path, check);
+    std::snprintf(path, sizeof path, "%s%s", section_path, check.option);
+    cfg_set_validate_func(cfg, path, go_on ? check.go_on : check.stop);
   }
 }
 

@@ -97,12 +97,14 @@ struct ParseUnderWay {
   const char* path;
   std::string_view text;
   ParseReport* report;
+  int problems;  // reported so far: any refuses the file
 };
 thread_local ParseUnderWay parse_under_way{};
 
 // Each problem on a line of its own, led by the file and, where the parser
 // knows it, the line.
 void report_problem(int line, const char* message) {
+  ++parse_under_way.problems;
   ParseReport* report = parse_under_way.report;
   if (report && report->problems++ == 0) {
     report->first_line = line;
@@ -220,14 +222,18 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
     }
     return nullptr;
   }
-  parse_under_way = {path, {text.bytes.get(), text.len}, report};
+  parse_under_way = {path, {text.bytes.get(), text.len}, report, 0};
   struct EndOfParse {
     ~EndOfParse() { parse_under_way = {}; }
   } end_of_parse;
+  UnclosedItem unclosed = find_unclosed_item({text.bytes.get(), text.len});
+  if (unclosed.line) report_problem(unclosed.line, unclosed.message);
   if (int line = line_of_section_beyond({text.bytes.get(), text.len}, kMaxAtallaSections)) {
     char message[64];
     std::snprintf(message, sizeof message, "more than %d atalla sections", kMaxAtallaSections);
     report_problem(line, message);
+  }
+  if (parse_under_way.problems > 0) {
     std::lock_guard lock(parser_mutex());
     ++parses.refused;
     return nullptr;
@@ -243,7 +249,8 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_STR("logfile", "/var/log/atalla", CFGF_NONE),
       CFG_BOOL("trace", cfg_false, CFGF_NONE),
       CFG_INT("idle_timeout", 0, CFGF_NONE),
-      CFG_INT("tls_port", 0, CFGF_NONE),
+      // No default: unset means no TLS listener.
+      CFG_INT("tls_port", 0, CFGF_NODEFAULT),
       CFG_INT("tls_max_connections", kDefaultTlsMaxConnections, CFGF_NONE),
       CFG_STR("tls_certificate", "", CFGF_NONE),
       CFG_STR("tls_private_key", "", CFGF_NONE),
@@ -261,25 +268,29 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
   cfg_t* raw = cfg_init(options, CFGF_NOCASE);
   if (!raw) return nullptr;
   cfg_set_error_function(raw, print_library_message);
-  cfg_set_validate_func(raw, "port", check_port);
-  cfg_set_validate_func(raw, "idle_timeout", check_idle_timeout);
-  cfg_set_validate_func(raw, "tls_port", check_tls_port);
-  cfg_set_validate_func(raw, "tls_max_connections", check_tls_max_connections);
-  cfg_set_validate_func(raw, "tls_auth_clients", check_tls_auth_clients);
-  cfg_set_validate_func(raw, "tls_protocols", check_tls_protocols);
-  cfg_set_validate_func(raw, "metrics", check_metrics_address);
-  cfg_set_validate_func(raw, "atalla|mfk", check_key);
-  cfg_set_validate_func(raw, "atalla|pmfk", check_key);
-  cfg_set_validate_func(raw, "atalla|opta0", check_min_pin_len);
-  cfg_set_validate_func(raw, "atalla|opta1", check_pin_sanity_indicator);
-  cfg_set_validate_func(raw, "atalla|opta2", check_second_pin_indicator);
-  set_inject_checks(raw, "atalla|inject");
-  int result = cfg_parse_fp(raw, file.get());
-  ++(result == CFG_SUCCESS ? parses.loaded : parses.refused);
+  const std::pair<const char*, cfg_validate_callback_t> checks[] = {
+      {"port", report_and_go_on<check_port>},
+      {"idle_timeout", report_and_go_on<check_idle_timeout>},
+      {"tls_port", report_and_go_on<check_tls_port>},
+      {"tls_max_connections", report_and_go_on<check_tls_max_connections>},
+      {"tls_auth_clients", report_and_go_on<check_tls_auth_clients>},
+      {"tls_protocols", report_and_go_on<check_tls_protocols>},
+      {"metrics", report_and_go_on<check_metrics_address>},
+      {"atalla|mfk", report_and_go_on<check_key>},
+      {"atalla|pmfk", report_and_go_on<check_key>},
+      {"atalla|opta0", report_and_go_on<check_min_pin_len>},
+      {"atalla|opta1", report_and_go_on<check_pin_sanity_indicator>},
+      {"atalla|opta2", report_and_go_on<check_second_pin_indicator>},
+  };
+  for (const auto& [option, check] : checks)
+    cfg_set_validate_func(raw, option, check);
+  set_inject_checks(raw, "atalla|inject", true);
+  bool loaded = cfg_parse_fp(raw, file.get()) == CFG_SUCCESS && parse_under_way.problems == 0;
+  ++(loaded ? parses.loaded : parses.refused);
   lock.unlock();
 
   Configuration cfg(raw);
-  if (result != CFG_SUCCESS) return nullptr;
+  if (!loaded) return nullptr;
   return cfg;
 }
 

@@ -1,10 +1,13 @@
 #include "config/settings_cache.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
 #include <confuse.h>
+
+#include "config/environment_mfk.h"
 
 namespace palisim {
 
@@ -27,6 +30,13 @@ void SettingsCache::refresh() {
 }
 
 void SettingsCache::load(bool quietly) {
+  // With PALISIM_MFK a missing file is how the server is meant to run, said
+  // once at the start rather than at every connection.
+  load_file(quietly || (environment_mfk_given() && access(path_, F_OK) != 0));
+  if (apply_environment_mfk(settings_)) no_mfk_reason_[0] = '\0';
+}
+
+void SettingsCache::load_file(bool quietly) {
   apply_default_settings(settings_);
   idle_timeout_s_ = 0;
   inject_rules_ = command_line_rules_;

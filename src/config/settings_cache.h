@@ -44,8 +44,10 @@ class SettingsCache {
   bool loaded() const { return loaded_; }
 
  private:
-  // Parses the file and keeps what it gives; `quietly` prints nothing.
+  // Parses the file and keeps what it gives, PALISIM_MFK in place of its
+  // mfk; `quietly` prints nothing.
   void load(bool quietly);
+  void load_file(bool quietly);
 
   const char* path_;
   const char* section_title_;

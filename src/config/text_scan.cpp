@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <iterator>
 
 namespace palisim {
 
@@ -35,6 +36,9 @@ class TextWalk {
     } else if (text_.substr(i_, 2) == "/*") {
       parser_line_ += 1;
       size_t end = text_.find("*/", i_ + 2);
+      if (end == std::string_view::npos && unclosed_comment_line_ == 0) {
+        unclosed_comment_line_ = line_;
+      }
       skip_to(end == std::string_view::npos ? n : end + 2);
     } else if (ch == '"' || ch == '\'') {
       // To the closing quote; a backslash keeps the next byte in the string.
@@ -43,6 +47,8 @@ class TextWalk {
         end += text_[end] == '\\' && end + 1 < n ? 2 : 1;
       skip_to(end < n ? end + 1 : n);
     } else if (ends_word(ch)) {
+      if (ch == '{') open_brace();
+      if (ch == '}' && depth_ > 0) --depth_;
       skip_to(i_ + 1);
     } else {
       size_t start = i_;
@@ -55,8 +61,17 @@ class TextWalk {
 
   int line() const { return line_; }
   int parser_line() const { return parser_line_; }
+  // Where a "/*" without its "*/" began; 0 for none.
+  int unclosed_comment_line() const { return unclosed_comment_line_; }
+  // Where the outermost "{" still open began; 0 for none.
+  int unclosed_brace_line() const { return depth_ > 0 ? brace_lines_[0] : 0; }
 
  private:
+  void open_brace() {
+    if (depth_ < static_cast<int>(std::size(brace_lines_))) brace_lines_[depth_] = line_;
+    ++depth_;
+  }
+
   void skip_to(size_t end) {
     for (; i_ < end; ++i_) {
       if (text_[i_] != '\n') continue;
@@ -69,6 +84,9 @@ class TextWalk {
   size_t i_ = 0;
   int line_ = 1;
   int parser_line_ = 1;
+  int unclosed_comment_line_ = 0;
+  int depth_ = 0;         // braces open
+  int brace_lines_[8]{};  // the line of each, the outermost first
 };
 
 }  // namespace
@@ -84,6 +102,18 @@ int line_of_section_beyond(std::string_view text, int max_sections) {
     }
   }
   return 0;
+}
+
+UnclosedItem find_unclosed_item(std::string_view text) {
+  TextWalk walk(text);
+  for (std::string_view word; walk.next(word);) {
+  }
+  // The comment first: it hides the braces after it.
+  if (int line = walk.unclosed_comment_line()) {
+    return {line, "comment never closed: '/*' without '*/' hides the rest of the file"};
+  }
+  if (int line = walk.unclosed_brace_line()) return {line, "section never closed: '{' without '}'"};
+  return {};
 }
 
 int line_as_written(std::string_view text, int parser_line) {

@@ -52,7 +52,7 @@ uint8_t parse_tls_protocols(std::string_view text) {
 int check_tls_port(cfg_t* cfg, cfg_opt_t* opt) {
   long port = cfg_opt_getnint(opt, 0);
   if (port >= 0 && port <= 65535) return 0;
-  cfg_error(cfg, "invalid tls_port %ld (1 to 65535, or 0 for no TLS listener)", port);
+  cfg_error(cfg, "invalid tls_port %ld (1 to 65535, or 0 for a free port)", port);
   return -1;
 }
 
@@ -79,7 +79,8 @@ int check_tls_protocols(cfg_t* cfg, cfg_opt_t* opt) {
 
 void read_tls_parameters(TlsParameters& tls, cfg_t* cfg) {
   // The check admits 0 to 65535 only.
-  tls.port = static_cast<uint16_t>(cfg_getint(cfg, "tls_port"));
+  tls.port =
+      cfg_size(cfg, "tls_port") ? static_cast<int32_t>(cfg_getint(cfg, "tls_port")) : kNoTlsPort;
   // The check admits 1 to kMaxTlsMaxConnections only.
   tls.max_connections = static_cast<int>(cfg_getint(cfg, "tls_max_connections"));
   copy_text(tls.certificate, cfg_getstr(cfg, "tls_certificate"));

@@ -10,6 +10,9 @@
 
 namespace palisim {
 
+// tls_port when the file does not set it, and --tls-port off.
+inline constexpr int32_t kNoTlsPort = -1;
+
 // Paths are cut to this many bytes, NUL included.
 inline constexpr size_t kTlsPathCapacity = 1024;
 
@@ -32,7 +35,7 @@ inline constexpr int kDefaultTlsMaxConnections = 32;
 inline constexpr int kMaxTlsMaxConnections = 63;
 
 struct TlsParameters {
-  uint16_t port = 0;                        // 0: no TLS listener
+  int32_t port = kNoTlsPort;                // 0 for a free port; kNoTlsPort: no TLS listener
   char certificate[kTlsPathCapacity] = "";  // PEM: the server's certificate, then its chain
   char private_key[kTlsPathCapacity] = "";  // PEM: the certificate's key
   char client_ca[kTlsPathCapacity] = "";    // PEM: CAs client certificates chain to; "" for none

@@ -81,10 +81,13 @@ int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt) {
   return -1;
 }
 
+bool is_key_text(std::string_view text) {
+  bool length_ok = text.size() == 16 || text.size() == 32 || text.size() == 48;
+  return length_ok && all_hex_digits(text);
+}
+
 int check_key(cfg_t* cfg, cfg_opt_t* opt) {
-  std::string_view key = text_of(opt);
-  bool length_ok = key.size() == 16 || key.size() == 32 || key.size() == 48;
-  if (length_ok && all_hex_digits(key)) return 0;
+  if (is_key_text(text_of(opt))) return 0;
   cfg_error(cfg, "keys must be 16, 32, or 48 hex digits in length");
   return -1;
 }
@@ -146,7 +149,11 @@ int check_inject_reply(cfg_t* cfg, cfg_opt_t* opt) {
 int check_inject_section(cfg_t* cfg, cfg_opt_t* opt) {
   unsigned int count = cfg_opt_size(opt);
   if (count > kMaxInjectRules) {
-    cfg_error(cfg, "more than %d inject sections in section '%s'", kMaxInjectRules, cfg_title(cfg));
+    // Said once, though a parse that goes on meets every later section.
+    if (count == kMaxInjectRules + 1) {
+      cfg_error(cfg, "more than %d inject sections in section '%s'", kMaxInjectRules,
+                cfg_title(cfg));
+    }
     return -1;
   }
   cfg_t* rule = cfg_opt_getnsec(opt, count - 1);

@@ -1,6 +1,7 @@
 // Checks the parser runs on values read from the file (never on defaults).
 // Each returns 0 to accept, or prints its refusal through cfg_error and
-// returns -1, which fails the whole parse.
+// returns -1, which fails the whole parse; the file's parse registers them
+// through report_and_go_on, so it goes on and names every refused value.
 #pragma once
 
 #include <confuse.h>
@@ -12,6 +13,9 @@ namespace palisim {
 // "ADDRESS:PORT": a host name, a dotted IPv4 address or a bracketed IPv6
 // address, a colon, and a port from min_port to 65535.
 bool is_listen_address(std::string_view text, long min_port);
+
+// A key as the file and PALISIM_MFK give one: 16, 32 or 48 hex digits.
+bool is_key_text(std::string_view text);
 
 int check_port(cfg_t* cfg, cfg_opt_t* opt);
 int check_idle_timeout(cfg_t* cfg, cfg_opt_t* opt);

@@ -80,6 +80,9 @@ struct CommandInfo {
   int min_fields;               // fewest fields, field 0 counted and an echo field not
   std::array<std::string_view, kMaxNamedReplyFields> reply_fields;  // reply fields 1 on
   RowList<FieldMask, 4> masks = {};
+  // Field counts of its longer forms (field 0 counted, an echo field not):
+  // with min_fields, the counts at which the request's masks sit where they say.
+  RowList<int, 1> longer_forms = {};
   bool approvable = false;  // its reply carries a verification result an inject rule may pass
   RowList<KeyField, 3> key_fields = {};
 };
@@ -132,6 +135,7 @@ inline constexpr std::array kCommandCatalog = {
         .min_fields = 6,
         .reply_fields = {"PIN block under the outgoing key", "PIN check"},
         .masks = {{MessagePart::kRequest, 5, MaskKind::kAccount}},
+        .longer_forms = {8},
         .approvable = true,
         .key_fields = {{2, "incoming PIN key", "P", HeaderRule::kList, kDecipherPinKeyList},
                        {2, "BDK", "d", HeaderRule::kList, kBdkList},
@@ -144,6 +148,7 @@ inline constexpr std::array kCommandCatalog = {
                 .masks = {{MessagePart::kRequest, 7, MaskKind::kPin},
                           {MessagePart::kRequest, 9, MaskKind::kAccountTail},
                           {MessagePart::kRequest, 10, MaskKind::kAccount}},
+                .longer_forms = {13},
                 .approvable = true,
                 .key_fields = {{4, "PIN key", "P", HeaderRule::kList, kDecipherPinKeyList},
                                {4, "BDK", "d", HeaderRule::kList, kBdkList},

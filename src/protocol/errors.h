@@ -67,4 +67,11 @@ const ErrorKind* find_error_kind(uint8_t type, int32_t detail);
 // then returns false, so that a check can end with `return refuse(...)`.
 bool refuse(const Settings& s, ReplyBuffer& r, ErrorId id, int field);
 
+// refuse() with kWrongLength, noting for the trace the field's length in
+// `unit` (plural) and, printf-style, what was expected:
+//   refuse_length(s, r, 7, text.size(), "hex digits", "the length field says %d", chars)
+// notes "28 hex digits, the length field says 32".
+bool refuse_length(const Settings& s, ReplyBuffer& r, int field, size_t came, const char* unit,
+                   const char* expected, ...) __attribute__((format(printf, 6, 7)));
+
 }  // namespace palisim

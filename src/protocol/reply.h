@@ -3,6 +3,7 @@
 // (an append that would pass it is cut there).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,11 +15,20 @@ namespace palisim {
 
 struct ErrorKind;
 
+// What the trace adds to the words of a refusal's kind: for a wrong length,
+// the length that came and the one expected. Empty for other refusals.
+struct ErrorNote {
+  std::array<char, 64> text{};  // NUL-terminated
+
+  std::string_view view() const { return text.data(); }
+};
+
 struct ReplyBuffer {
   std::span<char> buf;               // storage owned by the caller; its size is the capacity
   int32_t len = 0;                   // bytes written so far; the reply is not NUL-terminated
   const ErrorKind* error = nullptr;  // the error the reply refuses with; null for a success
   bool approve = false;  // an inject rule: verification results in the reply report a pass
+  ErrorNote note = {};   // set with error, for the trace
 
   std::string_view view() const { return {buf.data(), static_cast<size_t>(len)}; }
 };

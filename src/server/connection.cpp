@@ -250,6 +250,7 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
     record_.reply = {};
     record_.sent = true;
     record_.error = answer.error;
+    record_.note = answer.note;
     record_.error_reply = answer.error_reply;
     record_.injection = answer.injection;
     record_.handler_ns = handler_ns;

@@ -27,6 +27,7 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
   answer.reply_len = r.len;
   answer.close = inj.rule && inj.rule->close;
   answer.error = r.error;
+  answer.note = r.note;
   answer.injection = inj;
   if (inj.delay_ms > 0) answer.due_ms = now_ms + inj.delay_ms;
   return answer;

@@ -10,6 +10,7 @@
 
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
+#include "protocol/reply.h"
 #include "protocol/settings.h"
 #include "server/fault_injection.h"
 
@@ -33,6 +34,7 @@ struct Answer {
   bool close = false;     // an inject rule closes the connection instead of answering
   size_t command = 0;     // the request's row of the command table, or kCommandCount
   const ErrorKind* error = nullptr;  // the handler's refusal; null for a success or a rule's reply
+  ErrorNote note = {};               // what the trace adds to the refusal's words
   bool error_reply = false;          // the reply is an error reply, whoever wrote it
   Injection injection;               // what the inject rules decided
 };

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/reply.h"
 #include "server/fault_injection.h"
 
 namespace palisim {
@@ -32,6 +33,7 @@ struct RequestRecord {
   // The error the handler refused with; null for a success and for a reply
   // an inject rule set.
   const ErrorKind* error = nullptr;
+  ErrorNote note = {};       // with error: for a wrong length, what came and what was expected
   bool error_reply = false;  // the client got an error reply, whoever wrote it
   Injection injection;       // what the inject rules decided
   int64_t handler_ns = 0;    // from its cut to its reply; 0 unless an observer asked for time

@@ -71,9 +71,11 @@ void RequestTrace::on_request(const RequestRecord& record) {
   }
   append(" %.1f us", static_cast<double>(record.handler_ns) / 1e3);
   if (error) {
-    append(", field %d: %.*s (%d/%d, %04d)", error_field(reply),
-           static_cast<int>(error->text.size()), error->text.data(), error->type,
-           error_field(reply), error->detail);
+    append(", field %d: %.*s", error_field(reply), static_cast<int>(error->text.size()),
+           error->text.data());
+    const std::string_view note = record.note.view();
+    if (!note.empty()) append(": %.*s", static_cast<int>(note.size()), note.data());
+    append(" (%d/%d, %04d)", error->type, error_field(reply), error->detail);
   }
   if (injection.rule) append_injection(injection);
   write_line();

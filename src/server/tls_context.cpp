@@ -23,8 +23,10 @@ namespace {
 constexpr long kMaxClientCertificateList = 16 * 1024;
 constexpr int kMaxVerifyDepth = 4;
 
-// A PEM key is a few kilobytes; anything far larger is not one.
+// A PEM key or certificate chain is a few kilobytes; anything far larger is
+// not one. A CA bundle may hold a few hundred certificates.
 constexpr size_t kMaxKeyFileSize = size_t{64} * 1024;
+constexpr size_t kMaxCaFileSize = size_t{1024} * 1024;
 
 struct BioFree {
   void operator()(BIO* bio) const { BIO_free(bio); }
@@ -43,20 +45,34 @@ std::string about(const char* option, const char* path, const std::string& reaso
   return std::string(option) + " '" + path + "': " + reason;
 }
 
-// Reads the key file into a buffer that is wiped however this returns.
-EVP_PKEY* read_private_key(const char* path, std::string& reason) {
+// The descriptor of path when it is a regular file of at most max_size
+// bytes, else -1 with the reason. O_NONBLOCK keeps a FIFO from stalling the
+// open; OpenSSL, given a path, would wait for a writer.
+int open_regular_file(const char* path, size_t max_size, std::string& reason) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     reason = std::strerror(errno);
-    return nullptr;
+    return -1;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<size_t>(st.st_size) > kMaxKeyFileSize) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > max_size) {
     close(fd);
-    reason = "not a regular file of at most 64 KiB";
-    return nullptr;
+    reason = "not a regular file of at most " + std::to_string(max_size / 1024) + " KiB";
+    return -1;
   }
+  return fd;
+}
+
+bool is_regular_file(const char* path, size_t max_size, std::string& reason) {
+  int fd = open_regular_file(path, max_size, reason);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
+}
+
+// Reads the key file into a buffer that is wiped however this returns.
+EVP_PKEY* read_private_key(const char* path, std::string& reason) {
+  int fd = open_regular_file(path, kMaxKeyFileSize, reason);
+  if (fd < 0) return nullptr;
   Wiped<std::array<char, kMaxKeyFileSize>> text;
   size_t len = 0;
   ssize_t n;
@@ -92,6 +108,10 @@ bool use_client_ca(SSL_CTX* ctx, const TlsParameters& tls, std::string& error) {
                                         : "tls_auth_clients optional needs tls_client_ca";
     return false;
   }
+  if (std::string reason; !is_regular_file(tls.client_ca, kMaxCaFileSize, reason)) {
+    error = about("tls_client_ca", tls.client_ca, reason);
+    return false;
+  }
   if (SSL_CTX_load_verify_locations(ctx, tls.client_ca, nullptr) != 1) {
     error = about("tls_client_ca", tls.client_ca, take_openssl_reason());
     return false;
@@ -121,6 +141,10 @@ TlsContext load_tls_context(const TlsParameters& tls, std::string& error) {
   TlsContext ctx(SSL_CTX_new(TLS_server_method()));
   if (!ctx || !use_protocols(ctx.get(), tls.protocols)) {
     error = "TLS: " + take_openssl_reason();
+    return nullptr;
+  }
+  if (std::string reason; !is_regular_file(tls.certificate, kMaxKeyFileSize, reason)) {
+    error = about("tls_certificate", tls.certificate, reason);
     return nullptr;
   }
   if (SSL_CTX_use_certificate_chain_file(ctx.get(), tls.certificate) != 1) {

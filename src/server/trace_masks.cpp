@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace palisim {
 
@@ -36,16 +37,54 @@ void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
   }
 }
 
+// Fields of a request's text between '<' and '>', counted as the dispatcher
+// counts them but for text after the last '#', which counts as one more, and
+// without an echo field.
+int field_count(std::string_view body) {
+  int count = static_cast<int>(std::count(body.begin(), body.end(), '#'));
+  if (count == 0) return 0;
+  std::string_view last_field = body.substr(body.rfind('#') + 1);
+  if (!last_field.empty()) {
+    ++count;
+  } else {
+    body = body.substr(0, body.rfind('#'));
+    const size_t before = body.rfind('#');
+    last_field = before == std::string_view::npos ? body : body.substr(before + 1);
+  }
+  return last_field.starts_with('^') ? count - 1 : count;
+}
+
+// Whether the request's masks, chosen by position, find its secrets: its
+// field count is one of its row's forms. Any field of an unknown code, a
+// known one mistyped perhaps, may be a secret.
+bool masks_fit(std::string_view body, size_t command) {
+  if (command >= kCommandCount) return body.find('#') == std::string_view::npos;
+  const CommandInfo& row = kCommandCatalog[command];
+  if (std::none_of(row.masks.begin(), row.masks.end(),
+                   [](const FieldMask& m) { return m.part == MessagePart::kRequest; }))
+    return true;
+  const int count = field_count(body);
+  return count == row.min_fields || std::find(row.longer_forms.begin(), row.longer_forms.end(),
+                                              count) != row.longer_forms.end();
+}
+
 }  // namespace
 
 void mask_message(std::span<char> message, size_t command, MessagePart part) {
+  if (message.empty() || message.front() != '<') return;
+  size_t end = message.size();
+  if (message.back() == '>') --end;
+  if (part == MessagePart::kRequest && !masks_fit({message.data() + 1, end - 1}, command)) {
+    // Every field after the code, each keeping its length.
+    char* first = static_cast<char*>(std::memchr(message.data(), '#', end)) + 1;
+    std::replace_if(
+        first, message.data() + end, [](char c) { return c != '#'; }, kMask);
+    return;
+  }
   if (command >= kCommandCount) return;
   const auto& masks = kCommandCatalog[command].masks;
   auto applies = [part](const FieldMask& m) { return m.part == part; };
   if (std::none_of(masks.begin(), masks.end(), applies)) return;
-  if (message.empty() || message.front() != '<') return;
-  size_t end = message.size();
-  if (message.back() == '>') --end;
   // Field starts, found before any is changed: the mode of command 97 is field 1.
   std::array<size_t, 16> starts{};
   size_t count = 0;

@@ -68,6 +68,7 @@ enum class Option {
   kCacert,
   kCert,
   kKey,
+  kTimeout,
 };
 
 struct OptionName {
@@ -94,6 +95,7 @@ constexpr OptionName kOptions[] = {
     {"--cacert", Option::kCacert, "missing CA file\n"},
     {"--cert", Option::kCert, "missing certificate file\n"},
     {"--key", Option::kKey, "missing key file\n"},
+    {"--timeout", Option::kTimeout, "missing timeout\n"},
 };
 
 // A whole argument read as a number within [low, high]; prints why not.
@@ -222,6 +224,9 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
       case Option::kKey:
         params.tls.key = value;
         break;
+      case Option::kTimeout:
+        if (!read_number(o->name, value, 1e-3, 86400, params.timeout_s)) return {false, 1};
+        break;
       default:
         if (!set_load_option(params.load, *o, value)) return {false, 1};
         break;
@@ -233,10 +238,6 @@ ParseResult parse_command_line(int argc, char** argv, RunParameters& params) {
   }
   if (!params.tls.cert != !params.tls.key) {
     std::fputs("--cert and --key go together\n", stdout);
-    return {false, 1};
-  }
-  if (params.tls.on && params.load.used) {
-    std::fputs("--tls runs over one connection, without the load options\n", stdout);
     return {false, 1};
   }
   return {true, 0};

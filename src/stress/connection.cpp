@@ -1,11 +1,15 @@
 #include "stress/connection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
 
 namespace palisim::stress {
 
@@ -30,19 +34,47 @@ std::optional<in_addr> resolve_host(const char* host) {
   return addr;
 }
 
-ConnectResult open_connection(in_addr address, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int64_t now_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * kNsPerSecond + ts.tv_nsec;
+}
+
+bool wait_until(int fd, short events, int64_t deadline_ns) {
+  for (;;) {
+    int64_t left_ns = deadline_ns - now_ns();
+    if (left_ns <= 0) return false;
+    pollfd p{fd, events, 0};
+    // Rounded up, so the last part of a millisecond is not spent spinning.
+    int ms = static_cast<int>(std::min<int64_t>((left_ns + 999'999) / 1'000'000, INT32_MAX));
+    int ready = poll(&p, 1, ms);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return true;  // the next send or receive reports it
+  }
+}
+
+ConnectResult open_connection(in_addr address, uint16_t port, int timeout_ms) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return {-1, ConnectFailure::kSocket};
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr = address;
   if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    close_gracefully(fd);
-    return {-1, ConnectFailure::kConnect};
+    int err = errno;
+    if (err == EINPROGRESS) {
+      if (!wait_until(fd, POLLOUT, now_ns() + int64_t{timeout_ms} * 1'000'000)) {
+        close(fd);
+        return {-1, ConnectFailure::kTimedOut};
+      }
+      socklen_t len = sizeof err;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    }
+    if (err != 0) {
+      close_gracefully(fd);
+      return {-1, ConnectFailure::kConnect};
+    }
   }
-  // Set only now, so the connect above waits for its answer.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
   return {fd, ConnectFailure::kNone};
 }
 

@@ -28,12 +28,27 @@ void LatencyHistogram::record_us(int64_t us) {
   min_ = count_ ? std::min(min_, us) : us;
   max_ = count_ ? std::max(max_, us) : us;
   ++count_;
+  auto v = static_cast<double>(us);
+  sum_ += v;
+  sum_sq_ += v * v;
+}
+
+double LatencyHistogram::mean_us() const {
+  return count_ ? sum_ / static_cast<double>(count_) : 0.0;
+}
+
+// Of the whole population; rounding may take the variance a little below 0.
+double LatencyHistogram::stdev_us() const {
+  if (count_ == 0) return 0.0;
+  double mean = mean_us();
+  return std::sqrt(std::max(0.0, sum_sq_ / static_cast<double>(count_) - mean * mean));
 }
 
 void LatencyHistogram::clear() {
   counts_.fill(0);
   count_ = 0;
   min_ = max_ = 0;
+  sum_ = sum_sq_ = 0;
 }
 
 int64_t LatencyHistogram::quantile_us(double q) const {

@@ -18,6 +18,9 @@ class LatencyHistogram {
   uint64_t count() const { return count_; }
   int64_t min_us() const { return count_ ? min_ : 0; }
   int64_t max_us() const { return count_ ? max_ : 0; }
+  // Of the recorded values themselves, not of their buckets; 0 when empty.
+  double mean_us() const;
+  double stdev_us() const;
   // The smallest recorded value v (to its bucket's top, at most the maximum)
   // with at least fraction q of the records at or below v; 0 when empty.
   int64_t quantile_us(double q) const;
@@ -35,6 +38,8 @@ class LatencyHistogram {
   uint64_t count_ = 0;
   int64_t min_ = 0;
   int64_t max_ = 0;
+  double sum_ = 0;     // of the values recorded
+  double sum_sq_ = 0;  // of their squares
 };
 
 }  // namespace palisim::stress

@@ -12,36 +12,31 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stress/connection.h"
+
 namespace palisim::stress {
 
 namespace {
 
-// A handshake that has not completed in this long will not.
-constexpr int kHandshakeTimeoutMs = 10'000;
-
-void print_failure(const char* what, const char* file) {
+// The reason of the first queued OpenSSL error; the queue is emptied.
+const char* take_reason() {
   unsigned long e = ERR_get_error();
   ERR_clear_error();
   const char* reason = e ? ERR_reason_error_string(e) : nullptr;
-  std::printf("TLS: %s%s%s: %s\n", what, file ? " " : "", file ? file : "",
-              reason ? reason : "unknown reason");
+  return reason ? reason : "unknown reason";
+}
+
+void print_failure(const char* what, const char* file) {
+  std::printf("TLS: %s%s%s: %s\n", what, file ? " " : "", file ? file : "", take_reason());
 }
 
 }  // namespace
 
-Link::~Link() {
-  if (ssl_) SSL_free(ssl_);
+TlsContext::~TlsContext() {
   if (ctx_) SSL_CTX_free(ctx_);
 }
 
-void Link::notify_close() {
-  if (!ssl_) return;
-  flush();
-  SSL_shutdown(ssl_);
-  ERR_clear_error();
-}
-
-bool Link::start_tls(const TlsOptions& options, const char* host) {
+bool TlsContext::load(const TlsOptions& options) {
   ctx_ = SSL_CTX_new(TLS_client_method());
   if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION) != 1) {
     print_failure("no context", nullptr);
@@ -66,7 +61,26 @@ bool Link::start_tls(const TlsOptions& options, const char* host) {
   SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // Replies come in many small records: read what the socket holds at once.
   SSL_CTX_set_read_ahead(ctx_, 1);
-  ssl_ = SSL_new(ctx_);
+  return true;
+}
+
+Link::~Link() {
+  if (ssl_) SSL_free(ssl_);
+}
+
+void Link::notify_close() {
+  if (!ssl_) return;
+  flush();
+  SSL_shutdown(ssl_);
+  ERR_clear_error();
+}
+
+short Link::wanted_events() const {
+  return static_cast<short>(POLLIN | (out_len_ > 0 ? POLLOUT : 0));
+}
+
+bool Link::begin_tls(const TlsContext& ctx, const char* host) {
+  ssl_ = SSL_new(ctx.get());
   if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
     print_failure("no connection", nullptr);
     return false;
@@ -78,19 +92,35 @@ bool Link::start_tls(const TlsOptions& options, const char* host) {
     SSL_set_tlsext_host_name(ssl_, host);
     SSL_set1_host(ssl_, host);
   }
+  return true;
+}
+
+Handshake Link::continue_handshake(std::string& why) {
+  ERR_clear_error();
+  int ret = SSL_connect(ssl_);
+  if (ret == 1) return Handshake::kDone;
+  int err = SSL_get_error(ssl_, ret);
+  if (err == SSL_ERROR_WANT_READ) return Handshake::kWantRead;
+  if (err == SSL_ERROR_WANT_WRITE) return Handshake::kWantWrite;
+  long verify = SSL_get_verify_result(ssl_);
+  why = verify != X509_V_OK ? X509_verify_cert_error_string(verify) : take_reason();
+  ERR_clear_error();
+  return Handshake::kFailed;
+}
+
+bool Link::start_tls(const TlsContext& ctx, const char* host, double timeout_s) {
+  if (!begin_tls(ctx, host)) return false;
+  int64_t deadline = now_ns() + static_cast<int64_t>(timeout_s * kNsPerSecond);
+  std::string why;
   for (;;) {
-    int ret = SSL_connect(ssl_);
-    if (ret == 1) return true;
-    int err = SSL_get_error(ssl_, ret);
-    pollfd p{fd_, static_cast<short>(err == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
-    if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) ||
-        poll(&p, 1, kHandshakeTimeoutMs) != 1) {
-      long verify = SSL_get_verify_result(ssl_);
-      if (verify != X509_V_OK) {
-        std::printf("TLS: handshake failed: %s\n", X509_verify_cert_error_string(verify));
-      } else {
-        print_failure("handshake failed", nullptr);
-      }
+    Handshake step = continue_handshake(why);
+    if (step == Handshake::kDone) return true;
+    if (step == Handshake::kFailed) {
+      std::printf("TLS: handshake failed: %s\n", why.c_str());
+      return false;
+    }
+    if (!wait_until(fd_, step == Handshake::kWantWrite ? POLLOUT : POLLIN, deadline)) {
+      std::printf("TLS: handshake failed: no answer within %g seconds\n", timeout_s);
       return false;
     }
   }

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 namespace palisim::stress {
 
@@ -24,6 +25,24 @@ struct TlsOptions {
   const char* key = nullptr;   // --key FILE: its key
 };
 
+// The client context of a run, shared by all its connections.
+class TlsContext {
+ public:
+  TlsContext() = default;
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+  // False after printing why the options' files cannot be used.
+  bool load(const TlsOptions& options);
+  SSL_CTX* get() const { return ctx_; }
+
+ private:
+  SSL_CTX* ctx_ = nullptr;
+};
+
+enum class Handshake { kDone, kWantRead, kWantWrite, kFailed };
+
 class Link {
  public:
   explicit Link(int fd) : fd_(fd) {}
@@ -31,16 +50,30 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // The TLS handshake as the client of host, before the timed run; false
-  // after printing why it failed.
-  bool start_tls(const TlsOptions& options, const char* host);
+  // TLS as the client of host on the socket; false after printing why not.
+  bool begin_tls(const TlsContext& ctx, const char* host);
+  // One step of the handshake on the non-blocking socket: what it waits
+  // for, or kFailed with the reason in why.
+  Handshake continue_handshake(std::string& why);
+  // begin_tls and the whole handshake, before the timed run, within
+  // timeout_s; false after printing why it failed.
+  bool start_tls(const TlsContext& ctx, const char* host, double timeout_s);
 
   // Tells the server the run ended (TLS close alert); never waits.
   void notify_close();
 
   ssize_t send(const char* data, size_t len);
   ssize_t recv(char* buf, size_t len);
+  // Writes the gathered bytes now (some may wait for the socket); false,
+  // with errno, when the connection failed.
+  bool push() { return flush(); }
+  bool has_unsent() const { return out_len_ > 0; }
+  // Decrypted or received bytes a poll of the socket will not announce.
+  bool has_buffered_input() const { return ssl_ && SSL_has_pending(ssl_) == 1; }
   int fd() const { return fd_; }
+  // What to poll for after a send or receive would block: input, and room
+  // for the gathered bytes while some wait.
+  short wanted_events() const;
 
  private:
   ssize_t result(int ret, size_t moved);
@@ -48,7 +81,6 @@ class Link {
   bool flush();
 
   int fd_;
-  SSL_CTX* ctx_ = nullptr;
   SSL* ssl_ = nullptr;           // null for plain TCP
   std::array<char, 16384> out_;  // gathered bytes of the next record
   size_t out_len_ = 0;           // bytes gathered

@@ -22,21 +22,10 @@ namespace palisim::stress {
 
 namespace {
 
-constexpr int64_t kNsPerSecond = 1'000'000'000;
-constexpr int64_t kConnectLimitNs = 5 * kNsPerSecond;
-// An open connection with requests in flight and nothing received for this
-// long counts as lost, so a server that stops answering ends the run.
-constexpr int64_t kStallLimitNs = 10 * kNsPerSecond;
 constexpr int kIdleWaitMs = 100;
 constexpr size_t kBatches = 256;
 constexpr size_t kHeadCapacity = 64;
 constexpr uint64_t kUnlimited = UINT64_MAX;
-
-int64_t now_ns() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * kNsPerSecond + ts.tv_nsec;
-}
 
 // Requests in flight in runs that share a send time: unpaced, those placed
 // by one pass share the pass's time (first); at a rate, they are requests
@@ -46,12 +35,13 @@ struct Batch {
   uint32_t count;
 };
 
-enum class State { kConnecting, kOpen, kClosed };
+enum class State { kConnecting, kHandshaking, kOpen, kClosed };
 
 struct Conn {
   int fd = -1;
   State state = State::kConnecting;
   int index = 0;                          // among the connections
+  std::unique_ptr<Link> link;             // the byte stream on fd, plain or TLS, once connected
   std::unique_ptr<char[]> out;            // requests not yet sent
   size_t out_start = 0;                   // first unsent byte of out
   size_t out_len = 0;                     // end of the bytes held in out
@@ -63,13 +53,17 @@ struct Conn {
   size_t batch_count = 0;
   std::array<char, kHeadCapacity> head{};  // the start of the reply being received
   size_t head_len = 0;
-  bool head_cut = false;      // the reply is longer than head
-  int64_t last_heard_ns = 0;  // last bytes received, or when the requests began
+  bool head_cut = false;     // the reply is longer than head
+  int64_t reply_due_ns = 0;  // the next reply is late after this (with requests in flight)
 };
 
 class LoadRun {
  public:
-  LoadRun(const RunParameters& params, const RequestMix& mix) : params_(params), mix_(mix) {
+  LoadRun(const RunParameters& params, const RequestMix& mix, const TlsContext* tls)
+      : params_(params),
+        mix_(mix),
+        tls_(tls),
+        timeout_ns_(static_cast<int64_t>(params.timeout_s * kNsPerSecond)) {
     const LoadOptions& o = params.load;
     depth_ = o.pipeline > 0                             ? static_cast<uint64_t>(o.pipeline)
              : params.algorithm == Algorithm::kPingPong ? 1
@@ -91,10 +85,15 @@ class LoadRun {
     }
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     conns_ = std::make_unique<Conn[]>(static_cast<size_t>(params_.load.connections));
+    figures_.by_line.resize(mix_.groups());
     connect_all(address);
     if (figures_.opened > 0) drive();
     for (int i = 0; i < params_.load.connections; ++i) {
-      if (conns_[i].state == State::kOpen) close_gracefully(conns_[i].fd);
+      Conn& c = conns_[i];
+      if (c.state != State::kOpen) continue;
+      c.link->notify_close();
+      c.link.reset();
+      close_gracefully(c.fd);
     }
     close(epoll_);
     return figures_;
@@ -127,30 +126,61 @@ class LoadRun {
       epoll_ctl(epoll_, EPOLL_CTL_ADD, c.fd, &ev);
       ++waiting;
     }
-    int64_t limit = now_ns() + kConnectLimitNs;
+    int64_t limit = now_ns() + timeout_ns_;
     std::array<epoll_event, 256> events{};
     while (waiting > 0 && now_ns() < limit) {
       int n = epoll_wait(epoll_, events.data(), events.size(), kIdleWaitMs);
       for (int k = 0; k < n; ++k) {
         Conn& c = conns_[events[k].data.u32];
-        if (c.state != State::kConnecting) continue;
-        int err = 0;
-        socklen_t len = sizeof err;
-        getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        --waiting;
-        if (err != 0) {
-          refuse(c);
-          continue;
-        }
-        open(c);
+        if (c.state != State::kConnecting && c.state != State::kHandshaking) continue;
+        if (c.state == State::kConnecting) connected(c);
+        if (c.state == State::kHandshaking) shake_hands(c);
+        if (c.state != State::kConnecting && c.state != State::kHandshaking) --waiting;
       }
     }
     for (int i = 0; i < params_.load.connections; ++i) {
-      if (conns_[i].state == State::kConnecting) refuse(conns_[i]);
+      State s = conns_[i].state;
+      if (s == State::kConnecting || s == State::kHandshaking) refuse(conns_[i]);
     }
   }
 
+  // The connect has an answer: refused, open, or on to the TLS handshake.
+  void connected(Conn& c) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) return refuse(c);
+    c.link = std::make_unique<Link>(c.fd);
+    if (!tls_) return open(c);
+    if (!c.link->begin_tls(*tls_, params_.host)) return refuse(c);
+    c.state = State::kHandshaking;
+  }
+
+  // One step of the handshake; the socket is then watched for what it waits for.
+  void shake_hands(Conn& c) {
+    std::string why;
+    switch (c.link->continue_handshake(why)) {
+      case Handshake::kDone:
+        return open(c);
+      case Handshake::kFailed:
+        if (figures_.tls_failure.empty()) figures_.tls_failure = why;
+        return refuse(c);
+      case Handshake::kWantRead:
+        return watch(c, EPOLLIN);
+      case Handshake::kWantWrite:
+        return watch(c, EPOLLOUT);
+    }
+  }
+
+  void watch(const Conn& c, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u32 = static_cast<uint32_t>(c.index);
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+  }
+
   void refuse(Conn& c) {
+    c.link.reset();
     if (c.fd >= 0) close(c.fd);
     c.fd = -1;
     c.state = State::kClosed;
@@ -163,10 +193,7 @@ class LoadRun {
     c.out = std::make_unique<char[]>(out_capacity_);
     int one = 1;
     setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u32 = static_cast<uint32_t>(c.index);
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+    watch(c, EPOLLIN);
   }
 
   // An unpaced count run hands the lost connection's unanswered requests
@@ -178,6 +205,7 @@ class LoadRun {
         if (batch.first >= measure_from_ns_) budget_ += batch.count;
       }
     }
+    c.link.reset();
     close(c.fd);
     c.fd = -1;
     c.state = State::kClosed;
@@ -200,10 +228,10 @@ class LoadRun {
       warmup_requests_ = static_cast<uint64_t>(std::ceil(o.warmup_s * o.rate));
     }
     last_reply_ns_ = measure_from_ns_;
-    for (int i = 0; i < o.connections; ++i)
-      conns_[i].last_heard_ns = start_ns_;
     std::array<epoll_event, 1024> events{};
-    int64_t next_stall_check = start_ns_ + kNsPerSecond;
+    // Often enough that a time-out is seen within a quarter of its length.
+    const int64_t check_every = std::min(kNsPerSecond, timeout_ns_ / 4);
+    int64_t next_stall_check = start_ns_ + check_every;
     int first = 0;
     for (;;) {
       int64_t now = now_ns();
@@ -225,8 +253,8 @@ class LoadRun {
         if (c.state == State::kOpen && (ev & EPOLLOUT)) send_more(c, now_ns());
       }
       if (now >= next_stall_check) {
-        drop_stalled(now);
-        next_stall_check = now + kNsPerSecond;
+        drop_late(now);
+        next_stall_check = now + check_every;
       }
     }
     int64_t finish = o.duration_s > 0 ? end_ns_ : last_reply_ns_;
@@ -296,7 +324,11 @@ class LoadRun {
     return ns_per_request_ != 0 ? b.first + b.count == key : b.first == key;
   }
 
-  void note_sent(Conn& c, int64_t now) {
+  LineFigures* line_of(const MixEntry& e) {
+    return figures_.by_line.empty() ? nullptr : &figures_.by_line[e.group];
+  }
+
+  void note_sent(Conn& c, int64_t now, const MixEntry& e) {
     auto key = ns_per_request_ != 0 ? static_cast<int64_t>(next_taken_++) : now;
     int64_t at = ns_per_request_ != 0 ? scheduled_ns(static_cast<uint64_t>(key)) : now;
     ++c.sent;
@@ -307,6 +339,7 @@ class LoadRun {
     }
     if (at >= measure_from_ns_) {
       ++figures_.sent;
+      if (LineFigures* line = line_of(e)) ++line->sent;
       if (ns_per_request_ == 0 && params_.load.duration_s == 0) --budget_;
     }
   }
@@ -317,15 +350,16 @@ class LoadRun {
     for (;;) {
       if (c.out_start == c.out_len) c.out_start = c.out_len = 0;
       while (may_send(c, now)) {
-        std::string_view r = mix_.request(mix_.at(c.sent));
+        const MixEntry& e = mix_.at(c.sent);
+        std::string_view r = mix_.request(e);
         if (out_capacity_ - c.out_len < r.size()) break;
         std::memcpy(c.out.get() + c.out_len, r.data(), r.size());
         c.out_len += r.size();
-        if (c.sent == c.replied) c.last_heard_ns = now;
-        note_sent(c, now);
+        if (c.sent == c.replied) c.reply_due_ns = now + timeout_ns_;
+        note_sent(c, now, e);
       }
       if (c.out_start == c.out_len) break;
-      ssize_t n = send(c.fd, c.out.get() + c.out_start, c.out_len - c.out_start, MSG_NOSIGNAL);
+      ssize_t n = c.link->send(c.out.get() + c.out_start, c.out_len - c.out_start);
       if (n < 0) {
         if (!would_block(errno)) return lose(c);
         break;
@@ -333,25 +367,31 @@ class LoadRun {
       c.out_start += static_cast<size_t>(n);
       if (c.out_start < c.out_len) break;
     }
-    watch_output(c, c.out_start < c.out_len);
+    // Over TLS, the last requests wait in a record until pushed.
+    if (!c.link->push()) return lose(c);
+    watch_output(c, c.out_start < c.out_len || c.link->has_unsent());
   }
 
   void watch_output(Conn& c, bool on) {
     if (c.watching_out == on) return;
     c.watching_out = on;
-    epoll_event ev{};
-    ev.events = EPOLLIN | (on ? EPOLLOUT : 0u);
-    ev.data.u32 = static_cast<uint32_t>(c.index);
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+    watch(c, EPOLLIN | (on ? EPOLLOUT : 0u));
   }
 
+  // Over TLS, records already read may hold more than one receive takes,
+  // and epoll does not announce them.
   void receive(Conn& c) {
+    do {
+      receive_once(c);
+    } while (c.state == State::kOpen && c.link->has_buffered_input());
+  }
+
+  void receive_once(Conn& c) {
     static char chunk[64 * 1024];
-    ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
+    ssize_t n = c.link->recv(chunk, sizeof chunk);
     if (n == 0 || (n < 0 && !would_block(errno))) return lose(c);
     if (n < 0) return;
     int64_t now = now_ns();
-    c.last_heard_ns = now;
     const char* p = chunk;
     const char* end = chunk + n;
     while (p < end) {
@@ -388,12 +428,21 @@ class LoadRun {
       return;
     }
     uint64_t j = c.replied++;
+    // Bytes that trickle in do not make a reply on time; each whole reply
+    // gives the next one the full time-out.
+    c.reply_due_ns = now + timeout_ns_;
     int64_t sent_at = pop_batch(c);
     if (sent_at < measure_from_ns_) return;
     ++figures_.replies;
     last_reply_ns_ = now;
     figures_.latency.record_us((now - sent_at) / 1000);
-    classify(c, head, cut, mix_.at(j).reply_code);
+    const MixEntry& e = mix_.at(j);
+    LineFigures* line = line_of(e);
+    if (line) {
+      ++line->replies;
+      line->latency.record_us((now - sent_at) / 1000);
+    }
+    classify(c, head, cut, e.reply_code, line);
   }
 
   int64_t pop_batch(Conn& c) {
@@ -409,9 +458,11 @@ class LoadRun {
 
   // An error reply is <00#TTFF35...#> with a type TT other than 00; any
   // other reply must start with the code that answers its request.
-  void classify(const Conn& c, std::string_view head, bool cut, const std::string& expected) {
+  void classify(const Conn& c, std::string_view head, bool cut, const std::string& expected,
+                LineFigures* line) {
     if (head.empty() || head[0] != '<') {
       ++figures_.mismatched;
+      if (line) ++line->mismatched;
       return quote(c, head, cut, "not a reply");
     }
     size_t hash = head.find('#');
@@ -423,6 +474,7 @@ class LoadRun {
       bool digits = t0 >= '0' && t0 <= '9' && t1 >= '0' && t1 <= '9';
       if (digits && (t0 != '0' || t1 != '0')) {
         ++figures_.errors;
+        if (line) ++line->errors;
         ++figures_.errors_by_type[static_cast<size_t>((t0 - '0') * 10 + (t1 - '0'))];
         return quote(c, head, cut, "error reply");
       }
@@ -430,6 +482,7 @@ class LoadRun {
     if (code.size() != expected.size() ||
         strncasecmp(code.data(), expected.data(), expected.size()) != 0) {
       ++figures_.mismatched;
+      if (line) ++line->mismatched;
       quote(c, head, cut, "mismatched reply");
     }
   }
@@ -443,10 +496,11 @@ class LoadRun {
     figures_.quoted.push_back(std::move(line));
   }
 
-  void drop_stalled(int64_t now) {
+  void drop_late(int64_t now) {
     for (int i = 0; i < params_.load.connections; ++i) {
       Conn& c = conns_[i];
-      if (c.state == State::kOpen && c.sent > c.replied && now - c.last_heard_ns > kStallLimitNs) {
+      if (c.state == State::kOpen && c.sent > c.replied && now > c.reply_due_ns) {
+        ++figures_.timed_out;
         lose(c);
       }
     }
@@ -454,6 +508,7 @@ class LoadRun {
 
   const RunParameters& params_;
   const RequestMix& mix_;
+  const TlsContext* tls_;  // null: plain TCP
   LoadFigures figures_;
   std::unique_ptr<Conn[]> conns_;
   int epoll_ = -1;
@@ -469,12 +524,14 @@ class LoadRun {
   int64_t measure_from_ns_ = 0;  // end of the warm-up
   int64_t end_ns_ = 0;           // end of a duration run
   int64_t last_reply_ns_ = 0;
+  int64_t timeout_ns_;  // of the connects, and of each reply
 };
 
 }  // namespace
 
-LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address) {
-  return LoadRun(params, mix).run(address);
+LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address,
+                     const TlsContext* tls) {
+  return LoadRun(params, mix, tls).run(address);
 }
 
 }  // namespace palisim::stress

@@ -5,13 +5,15 @@
 
 #include <netinet/in.h>
 
+#include "stress/link.h"
 #include "stress/load_figures.h"
 #include "stress/request_mix.h"
 #include "stress/run_parameters.h"
 
 namespace palisim::stress {
 
-// Connects, runs and counts; prints nothing.
-LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address);
+// Connects (over TLS with tls), runs and counts; prints nothing.
+LoadFigures run_load(const RunParameters& params, const RequestMix& mix, in_addr address,
+                     const TlsContext* tls);
 
 }  // namespace palisim::stress

@@ -1,5 +1,8 @@
+#include <poll.h>
+
 #include <algorithm>
 
+#include "stress/connection.h"
 #include "stress/pacing.h"
 
 namespace palisim::stress {
@@ -34,10 +37,12 @@ bool send_copies(Link& link, const char* command, size_t command_len, uint32_t c
 
 }  // namespace
 
-RunOutcome run_pipelined(Link& link, const char* command, size_t command_len, uint32_t count) {
+RunOutcome run_pipelined(Link& link, const char* command, size_t command_len, uint32_t count,
+                         int64_t timeout_ns) {
   SendState state;
   uint32_t replies = 0;
   char chunk[1024];
+  int64_t deadline = now_ns() + timeout_ns;
   while (replies < count) {
     if (state.sent < count && !send_copies(link, command, command_len, count, state)) {
       return {RunStop::kSendFailed, state.sent};
@@ -45,11 +50,18 @@ RunOutcome run_pipelined(Link& link, const char* command, size_t command_len, ui
     ssize_t n = link.recv(chunk, sizeof chunk);
     if (n > 0) {
       // Every reply holds exactly one '>', wherever the chunks cut them.
-      replies += static_cast<uint32_t>(std::count(chunk, chunk + n, '>'));
+      auto seen = static_cast<uint32_t>(std::count(chunk, chunk + n, '>'));
+      replies += seen;
+      if (seen > 0) deadline = now_ns() + timeout_ns;
     } else if (n == 0) {
       return {RunStop::kPeerClosed, replies};
     } else if (!would_block(errno)) {
       return {RunStop::kReceiveFailed, replies};
+    } else {
+      // Neither sending nor receiving can go on: wait for the socket.
+      short events = link.wanted_events();
+      if (state.sent < count) events = static_cast<short>(events | POLLOUT);
+      if (!wait_until(link.fd(), events, deadline)) return {RunStop::kTimedOut, replies};
     }
   }
   return {RunStop::kCompleted, replies};

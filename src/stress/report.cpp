@@ -18,7 +18,7 @@ void print_figures(std::chrono::steady_clock::duration elapsed, uint32_t count) 
   std::printf("amortized duration: %lf; amortized rate: %lf per sec\n", duration, rate);
 }
 
-void print_stop(const RunOutcome& outcome, uint32_t count) {
+void print_stop(const RunOutcome& outcome, uint32_t count, double timeout_s) {
   switch (outcome.stop) {
     case RunStop::kCompleted:
       break;
@@ -30,6 +30,10 @@ void print_stop(const RunOutcome& outcome, uint32_t count) {
       break;
     case RunStop::kReceiveFailed:
       std::printf("receive failed after %u of %u replies\n", outcome.done, count);
+      break;
+    case RunStop::kTimedOut:
+      std::printf("no reply within %g seconds after %u of %u replies\n", timeout_s, outcome.done,
+                  count);
       break;
   }
 }

@@ -1,5 +1,6 @@
 #include "stress/request_mix.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -102,25 +103,49 @@ bool RequestMix::load_file(const char* path) {
     return false;
   }
   build_order();
+  build_groups();
   return true;
 }
 
-// Smooth weighted round robin (as nginx picks upstreams): each step every
-// entry gains its weight, the highest goes next and gives back the total.
+void RequestMix::build_groups() {
+  constexpr size_t kNameLen = 48;
+  const bool by_code = entries_.size() > kMaxFigureLines;
+  std::vector<std::string>& names = group_names_;
+  for (MixEntry& e : entries_) {
+    std::string_view r = request(e).substr(0, e.len - 2);
+    std::string name =
+        by_code ? "<" + upper(request_code(r)) + "#...>"
+                : std::string(r.substr(0, kNameLen)) + (r.size() > kNameLen ? "..." : "");
+    auto found = by_code ? std::find(names.begin(), names.end(), name) : names.end();
+    if (by_code && found == names.end() && names.size() >= kMaxFigureLines - 1) {
+      found = std::find(names.begin(), names.end(), "other codes");
+      name = "other codes";
+    }
+    if (found == names.end()) found = names.insert(names.end(), name);
+    e.group = static_cast<uint32_t>(found - names.begin());
+  }
+}
+
+// Copy k of an entry of weight w belongs at (k + 1/2) / w of the cycle, so
+// an entry's copies lie evenly apart; a counting sort of those places into
+// the cycle's total slots takes time linear in the total and the entries
+// (ties go in file order).
 void RequestMix::build_order() {
-  int64_t total = 0;
+  uint64_t total = 0;
   for (uint32_t w : weights_)
     total += w;
-  std::vector<int64_t> current(weights_.size(), 0);
-  order_.clear();
-  for (int64_t step = 0; step < total; ++step) {
-    size_t best = 0;
-    for (size_t i = 0; i < weights_.size(); ++i) {
-      current[i] += weights_[i];
-      if (current[i] > current[best]) best = i;
-    }
-    current[best] -= total;
-    order_.push_back(static_cast<uint32_t>(best));
+  auto slot = [total](uint64_t k, uint32_t w) { return (2 * k + 1) * total / (2 * uint64_t{w}); };
+  std::vector<uint32_t> starts(total + 1, 0);
+  for (uint32_t w : weights_) {
+    for (uint64_t k = 0; k < w; ++k)
+      ++starts[slot(k, w) + 1];
+  }
+  for (uint64_t s = 1; s <= total; ++s)
+    starts[s] += starts[s - 1];
+  order_.assign(total, 0);
+  for (size_t i = 0; i < weights_.size(); ++i) {
+    for (uint64_t k = 0; k < weights_[i]; ++k)
+      order_[starts[slot(k, weights_[i])]++] = static_cast<uint32_t>(i);
   }
 }
 

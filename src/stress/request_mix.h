@@ -14,7 +14,12 @@ struct MixEntry {
   size_t offset;           // into RequestMix::text
   size_t len;              // CR LF included
   std::string reply_code;  // the code a successful reply starts with
+  uint32_t group = 0;      // the line of the figures it is counted in
 };
+
+// A mix of up to this many requests is broken down request by request;
+// a longer one by command code, the codes past this many together.
+inline constexpr size_t kMaxFigureLines = 64;
 
 class RequestMix {
  public:
@@ -29,16 +34,21 @@ class RequestMix {
   const MixEntry& at(uint64_t n) const { return entries_[order_[n % order_.size()]]; }
   std::string_view request(const MixEntry& e) const { return {text_.data() + e.offset, e.len}; }
   size_t longest() const { return longest_; }
+  // The lines of the figures: each request of the file, or each command code.
+  size_t groups() const { return group_names_.size(); }
+  const std::string& group_name(size_t g) const { return group_names_[g]; }
 
  private:
   void add(uint32_t weight, std::string_view request);
   void build_order();
+  void build_groups();
 
   std::string text_;
   std::vector<MixEntry> entries_;
   std::vector<uint32_t> weights_;
   std::vector<uint32_t> order_;  // entry indexes, one cycle
   size_t longest_ = 0;
+  std::vector<std::string> group_names_;
 };
 
 // The code that answers a request code: the first character one higher

@@ -48,7 +48,8 @@ struct RunParameters {
   std::array<char, kMaxCommandTextLen + 2> command{};  // the text to send, CR LF included
   size_t command_len = 0;                              // bytes of command in use
   LoadOptions load;
-  TlsOptions tls;  // --tls and its files
+  TlsOptions tls;         // --tls and its files
+  double timeout_s = 30;  // --timeout: the connect, the handshake, and each reply at most
 };
 
 }  // namespace palisim::stress

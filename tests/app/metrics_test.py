@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Palisim002 with its metrics endpoint on, its scrapes read by prometheus_client's
 parser: known counts after a scripted run (echoes, refusals, an idle close, a close by
-an inject rule), a metrics port already taken, and every
+an inject rule), a metrics port already taken, a scrape and a stop beside 25 idle
+connections, and every
 metric name the Grafana dashboard's queries use.
 
 usage: metrics_test.py PALISIM002 SOURCE_DIR
@@ -144,7 +145,22 @@ with tempfile.TemporaryDirectory() as work:
     expect(sorted(used - names), [], "dashboard metrics missing from the scrape")
     expect(len(used) >= 10, True, "metric names the dashboard uses: %r" % used)
 
+    # Idle connections that send nothing neither hold a scrape back nor the stop.
+    host, metrics_port = metrics.rsplit(":", 1)
+    idlers = [socket.create_connection((host, int(metrics_port))) for _ in range(25)]
+    scrape(metrics)
+    stop_started = time.monotonic()
+    # An IPv6 literal is bound as given.
+    v6, v6_out = start(work, "--metrics", "[::1]:0")
+    v6_metrics = wait_for(lambda: banner(v6_out), "no start-up line with [::1]")["metrics"]
+    expect(value(scrape(v6_metrics), "palisim_connections_open"), 0, "a scrape over IPv6")
+    v6.terminate()
+    expect(v6.wait(10), 0, "exit status after SIGTERM, metrics on [::1]")
     proc.terminate()
     expect(proc.wait(10), 0, "exit status after SIGTERM")
+    stop_s = time.monotonic() - stop_started
+    expect(stop_s < 1, True, "SIGTERM with metrics on took %.2f s" % stop_s)
+    for idler in idlers:
+        idler.close()
 print("ok: %d echoes, %d refused, 1 idle close counted; dashboard names %s" %
       (ECHOES, REFUSED, ", ".join(sorted(used))))

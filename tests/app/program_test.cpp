@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -61,9 +62,9 @@ class Program {
     unlink(out_path_.c_str());
   }
 
-  // Exit status, waiting up to 10 seconds; -1 if it did not end.
+  // Exit status, waiting up to 30 seconds; -1 if it did not end.
   int wait_exit() {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       int st;
       if (waitpid(pid_, &st, WNOHANG) == pid_) {
         status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -82,7 +83,7 @@ class Program {
     return ss.str();
   }
   bool wait_for_output(const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       if (output().find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -228,12 +229,12 @@ TEST(Program, SigtermEndsTheDisplayProbe) {
   ScriptedPeer silent({});
   Program p({"--port", "0"}, {"DISPLAY=127.0.0.1:" + std::to_string(silent.port() - 6000)});
   // The first connection only tells that something listens; the second greets.
-  for (int i = 0; i < 500 && silent.accepted() < 2; ++i)
+  for (int i = 0; i < 3000 && silent.accepted() < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(silent.accepted(), 2);
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait_exit(), 128 + SIGTERM);
-  for (int i = 0; i < 500 && !silent.client_left(); ++i)
+  for (int i = 0; i < 3000 && !silent.client_left(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(silent.client_left());
 }
@@ -312,12 +313,40 @@ TEST(Program, EnvironmentStandsForOptionsAndTheCommandLineWins) {
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait_exit(), 0);
   for (std::string bad : {"PALISIM_PORT=65536", "PALISIM_INTERFACE=10.0.0.1",
-                          "PALISIM_CONFIG=", "PALISIM_METRICS=9464"}) {
+                          "PALISIM_CONFIG=", "PALISIM_METRICS=9464", "PALISIM_MFK=0123"}) {
     Program refused({"--headless"}, {bad});
     EXPECT_EQ(refused.wait_exit(), 2) << bad;
     EXPECT_NE(refused.output().find(" in " + bad.substr(0, bad.find('=')) + "\nusage:"),
               std::string::npos)
         << refused.output();
+  }
+}
+
+// PALISIM_MFK stands for the file's mfk, and serves without a file, whose
+// absence is said once at the start rather than at every connection.
+TEST(Program, EnvironmentMfkStandsForTheFilesAndServesWithoutOne) {
+  for (bool with_file : {false, true}) {
+    TempDir dir;
+    if (with_file) dir.write("atalla.conf", "atalla default { mfk = \"0123456789ABCDEF\" }\n");
+    Program p({"--headless", "--quiet", "--interface", "localhost", "--port", "0"},
+              {"PALISIM_MFK=0123456789ABCDEFFEDCBA987654321089ABCDEF01234567"}, binary(), -1,
+              dir.path);
+    TestClient c(announced_port(p));
+    ASSERT_TRUE(
+        c.send_all("<30#1PUNE000,35DEC7FD540FED3FB857674618E45AA1A9EF8D31C895C115,"
+                   "B3E41E6DEDE80F6A#1234#401234567890#>\r"));
+    EXPECT_EQ(c.read_replies(1), "<40#1B9C1845EB993A7A#>\r\n");
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+    std::string out = p.output();
+    EXPECT_NE(out.find(std::string(" mfk=3FD5 commands=16 trace=off config_loaded=") +
+                       (with_file ? "yes" : "no") +
+                       " config=atalla.conf\nThe MFK comes from PALISIM_MFK.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("could not be read") == std::string::npos, with_file) << out;
+    EXPECT_EQ(out.find("could not be read"), out.rfind("could not be read")) << out;
+    EXPECT_EQ(out.find("no MFK"), std::string::npos) << out;
   }
 }
 
@@ -373,7 +402,7 @@ TEST(Program, StandardOutputGoneOrFullDoesNotStopServing) {
               binary(), out[1]);
     close(out[1]);
     if (!reader_stays) close(out[0]);
-    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+    for (int i = 0; i < 3000 && !TestClient(port).connected(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int i = 0; i < 500; ++i) {
       TestClient c(port);
@@ -433,6 +462,30 @@ TEST(Program, TlsPortInTheStartUpLineAndABadKeyExitsWithTwo) {
       EXPECT_EQ(p.output().find("Establishing the listener"), std::string::npos);
     }
   }
+  // tls_port = 0 binds a free port, --tls-port off none; a client CA that is
+  // a FIFO is refused, not waited on.
+  ASSERT_EQ(mkfifo((d + "/ca.fifo").c_str(), 0600), 0);
+  const std::string conf = "tls_port = 0\ntls_certificate = \"" + d +
+                           "/server.pem\"\ntls_private_key = \"" + d + "/server.key\"\n";
+  std::ofstream(d + "/tls.conf") << conf;
+  std::ofstream(d + "/fifo.conf") << conf << "tls_client_ca = \"" << d << "/ca.fifo\"\n";
+  for (bool off : {false, true}) {
+    std::vector<std::string> args = {"--headless", "--quiet",  "--port",
+                                     "0",          "--config", d + "/tls.conf"};
+    if (off) args.insert(args.end(), {"--tls-port", "off"});
+    Program p(args);
+    ASSERT_GT(announced_port(p), 0) << p.output();
+    size_t at = p.output().find(" tls_port=");
+    EXPECT_EQ(at == std::string::npos, off) << p.output();
+    EXPECT_TRUE(off || TestClient(std::atoi(&p.output()[at + 10])).connected());
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+  }
+  Program fifo({"--check-config", "--config", d + "/fifo.conf"});
+  EXPECT_EQ(fifo.wait_exit(), 2);
+  EXPECT_NE(fifo.output().find("tls_client_ca '" + d + "/ca.fifo': not a regular file"),
+            std::string::npos)
+      << fifo.output();
   std::system(("rm -rf " + d).c_str());
 }
 
@@ -444,7 +497,7 @@ TEST(Program, StandardOutputThatRefusesWritesDoesNotStopServing) {
     int port = free_port();
     Program p({"--headless", "--port", std::to_string(port), "--config", "../../atalla.conf"}, {},
               binary(), size_limit ? -1 : open("/dev/full", O_WRONLY | O_CLOEXEC));
-    for (int i = 0; i < 500 && !TestClient(port).connected(); ++i)
+    for (int i = 0; i < 3000 && !TestClient(port).connected(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     rlimit limit{4096, RLIM_INFINITY};
     ASSERT_TRUE(!size_limit || prlimit(p.pid(), RLIMIT_FSIZE, &limit, nullptr) == 0);
@@ -545,14 +598,50 @@ TEST(ConfigRefusal, CheckModeNamesEachProblemAndItsLine) {
        ":3: keys must be 16, 32, or 48 hex digits in length"},
       {"atalla a { }\n# a\natalla A { }\n", ":3: found duplicate title 'A'"},
       {sections, ":65: more than 64 atalla sections"},
+      {"port = 7000\n/* open\natalla default { mfk = \"0123\" }\n",
+       ":2: comment never closed: '/*' without '*/' hides the rest of the file"},
+      {"atalla default {\n  opt21 = true\n", ":1: section never closed: '{' without '}'"},
+      // Every refused value of one parse, each on its line.
+      {"port = 0\ntls_port = 70000\nmetrics = \"x\"\nidle_timeout = -1\natalla default {\n"
+       "mfk = \"0123\"\npmfk = \"1\"\nopta0 = 99\nopta1 = \"q\"\nopta2 = \"z\"\n}\n",
+       ":1: invalid port 0 in section 'root'\n:2: invalid tls_port 70000 (1 to 65535, or 0 for a "
+       "free port)\n:3: metrics must be ADDRESS:PORT with a port of 1 to 65535\n:4: idle timeout "
+       "must be 0 to 86400 seconds\n:6: keys must be 16, 32, or 48 hex digits in length\n:7: "
+       "keys must be 16, 32, or 48 hex digits in length\n:8: min PIN len must be 4 to 12\n:9: "
+       "PIN sanity indicator must be S or L\n:10: second PIN indicator must be B, D or S"},
   };
   TempDir dir;
-  for (const auto& [text, problem] : cases) {
+  for (const auto& [text, problems] : cases) {
     const std::string path = dir.write("test.conf", text);
+    std::string expected;
+    std::istringstream lines(problems);
+    for (std::string line; std::getline(lines, line);)
+      expected += path + line + "\n";
+    expected += path + ": refused: the server would not load it\n";
     Program p({"--check-config", "--config", path});
-    EXPECT_EQ(p.wait_exit(), 2) << problem;
-    EXPECT_EQ(p.output(),
-              path + problem + "\n" + path + ": refused: the server would not load it\n");
+    EXPECT_EQ(p.wait_exit(), 2) << problems;
+    EXPECT_EQ(p.output(), expected);
+    Program start({"--headless", "--port", "0", "--config", path});
+    EXPECT_EQ(start.wait_exit(), 2) << problems;
+  }
+  // What the file allows but a start would refuse, the check refuses too.
+  ASSERT_EQ(mkfifo((dir.path + "/fifo.pem").c_str(), 0600), 0);
+  const std::pair<std::vector<std::string>, std::string> refusals[] = {
+      {{"--metrics", "nonsense.invalid:9464"}, "metrics address 'nonsense.invalid:9464': "},
+      {{"--tls-port", "0"}, "tls_certificate '" + dir.path + "/fifo.pem': not a regular file"},
+  };
+  for (const auto& [args, refusal] : refusals) {
+    const std::string path = dir.write(
+        "test.conf", "tls_certificate = \"" + dir.path + "/fifo.pem\"\ntls_private_key = \"k\"\n");
+    std::vector<std::string> check = {"--check-config", "--config", path};
+    check.insert(check.end(), args.begin(), args.end());
+    Program p(check);
+    EXPECT_EQ(p.wait_exit(), 2) << refusal;
+    EXPECT_EQ(p.output().rfind(path + ": refused: " + refusal, 0), 0u) << p.output();
+    check[0] = "--headless";
+    Program start(check);
+    EXPECT_EQ(start.wait_exit(), 2) << refusal;
+    EXPECT_NE(start.output().find(refusal), std::string::npos) << start.output();
   }
   const std::string path =
       dir.write("test.conf",

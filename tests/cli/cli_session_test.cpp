@@ -137,7 +137,7 @@ TEST(CliSession, PromptEditsLinesAndExplainsEveryReply) {
   }
   read_until(fd, seen, "never shown", 1);
   int status = -1;
-  for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+  for (int i = 0; i < 3000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (status == -1 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
   close(fd);

@@ -175,9 +175,10 @@ TEST(Documentation, ReadmeIsAShortMapWhoseLinksAllResolve) {
         const size_t hash = link.find('#');
         const fs::path target = hash == 0 ? page : page.parent_path() / link.substr(0, hash);
         EXPECT_TRUE(fs::is_regular_file(target)) << page << ": " << link;
-        if (hash != std::string::npos)
+        if (hash != std::string::npos) {
           EXPECT_TRUE(anchors(read_text(target)).count(link.substr(hash + 1)))
               << page << ": " << link;
+        }
       }
     }
   }

@@ -60,7 +60,7 @@ TEST_F(ServerParametersTest, TlsValuesComeFromTheFileAndClientAuthFollowsTheCa) 
   EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kOptional);
   EXPECT_EQ(params_.tls.protocols, kTls12 | kTls13);
   ASSERT_TRUE(load("port = 7001\n"));
-  EXPECT_EQ(params_.tls.port, 0);
+  EXPECT_EQ(params_.tls.port, kNoTlsPort);
   EXPECT_EQ(params_.tls.max_connections, 32);
   EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kNo);
 }

@@ -27,7 +27,7 @@ TEST_F(ValidationTest, IdleTimeoutIsZeroToOneDay) {
 
 TEST_F(ValidationTest, TlsOptionsAreChecked) {
   EXPECT_EQ(refusal("tls_port = 65536\n"),
-            "invalid tls_port 65536 (1 to 65535, or 0 for no TLS listener)");
+            "invalid tls_port 65536 (1 to 65535, or 0 for a free port)");
   for (const char* n : {"0", "64", "-1"}) {
     EXPECT_EQ(refusal(std::string("tls_max_connections = ") + n + "\n"),
               std::string("invalid tls_max_connections ") + n +

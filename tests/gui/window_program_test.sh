@@ -21,39 +21,48 @@ fail() {
 # clients, so suites running side by side never race for one.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$number" 2>/dev/null &
 xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$number" ] && break || sleep 0.1; done
+# Every wait below is for a condition, polled every 0.1 s for at most 60 s,
+# however loaded the machine is.
+until_true() {
+  for _ in $(seq 600); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+until_true test -s "$number"
 export DISPLAY=":$(cat "$number")"
 
+ended() { ! kill -0 "$1" 2>/dev/null; }
+# True also once the program has ended, which the caller then tells.
+has_window() { ended "$1" || xwininfo -root -tree | grep -q '"Palisim002": ("Palisim002"'; }
+tables() { grep -c '^Requests by command:$' "$out"; }
+one_table() { [ "$(tables)" -eq 1 ]; }
+# Whether the program has taken the signal it was sent (bit 10 of SigPnd/ShdPnd: SIGUSR1).
+usr1_taken() { ! grep -E '^(SigPnd|ShdPnd):' "/proc/$1/status" | grep -qE '[2367abef]..$'; }
+
 # Starts the program with the given configuration, waits for its window,
-# leaves it alone for a moment, then sends SIGTERM.
+# sends SIGUSR1 and, once that is taken, SIGTERM.
 open_and_terminate() {
   "$binary" --config "$1" >"$out" 2>&1 &
   local pid=$!
-  local found=""
-  for _ in $(seq 100); do
-    if xwininfo -root -tree | grep -q '"Palisim002": ("Palisim002"'; then
-      found=yes
-      break
-    fi
-    sleep 0.1
-  done
-  if [ -z "$found" ]; then
-    kill -KILL "$pid"
+  if ! until_true has_window "$pid" || ended "$pid"; then
+    kill -KILL "$pid" 2>/dev/null
     fail "no window named Palisim002 ($1)"
   fi
-  sleep 2
-  kill -0 "$pid" 2>/dev/null || fail "the program ended by itself ($1)"
   kill -USR1 "$pid"
-  sleep 1
-  kill -0 "$pid" 2>/dev/null || fail "SIGUSR1 ended the program ($1)"
+  # In the window the statistics come out; while the missing-file message
+  # waits, the signal is only taken.
+  if [ "$1" = "$config" ]; then
+    until_true one_table || fail "no statistics on SIGUSR1 ($1)"
+  else
+    until_true usr1_taken "$pid" || fail "SIGUSR1 never taken ($1)"
+  fi
+  ended "$pid" && fail "SIGUSR1 ended the program ($1)"
   kill -TERM "$pid"
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$pid" 2>/dev/null; then
+  if ! until_true ended "$pid"; then
     kill -KILL "$pid"
-    fail "still running 5 seconds after SIGTERM ($1)"
+    fail "still running 60 seconds after SIGTERM ($1)"
   fi
   wait "$pid"
   local status=$?
@@ -63,7 +72,7 @@ open_and_terminate() {
   # it), once at the end.
   local tables=2
   [ "$1" = "$config" ] || tables=1
-  [ "$(grep -c '^Requests by command:$' "$out")" -eq "$tables" ] ||
+  [ "$(tables)" -eq "$tables" ] ||
     fail "not $tables statistics tables ($1)"
   echo "$1: window opened; SIGTERM ended the program with status 0"
 }

@@ -2,9 +2,11 @@
 // words, input that never became a request; and the per-command counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "protocol/command_catalog.h"
 #include "sample_requests.h"
 #include "server/command_stats.h"
 #include "trace_capture.h"
@@ -48,6 +50,18 @@ TEST(RequestTrace, MasksEverySecretAndExplainsErrors) {
        {"#U#48#" + kStars48 + "#> -> <A7#E#1#08D7#D#",
         "#U#48#D80A0D8B2BAE5E4E319E5E68C3E8891B93462A6DB9B4A4D1#> "}},
       {"97_decipher_iv_block", {"#U#48#" + kText + "#> -> <A7#D#", "#U#48#" + kStars48 + "#> "}},
+      {"97_data_shorter_than_length",
+       {"field 7: wrong length: 48 hex digits, the length field says 50 (1/7"}},
+      {"30_pin_of_3", {"field 2: wrong length: 3 digits, expected 4 to 12 (1/2, 0003)"}},
+      {"30_account_of_11", {"field 3: wrong length: 11 digits, expected 12 (1/3"}},
+      {"10_kek_of_73", {"field 2: wrong length: 73 characters, expected 74 (1/2"}},
+      {"10_two_length_letters", {"field 3: wrong length: 2 characters, expected at most 1 (1/3"}},
+      {"11B_text_of_33", {"field 2: wrong length: 33 hex digits, expected 16, 32 or 48 (1/2"}},
+      {"98_no_indicator", {"field 2: wrong length: 0 characters, expected at least 1 (1/2"}},
+      {"97_mode_EE", {"field 1: wrong length: 2 characters, expected 1 (1/1"}},
+      {"31_ksn_of_9", {"field 6: wrong length: 9 hex digits, expected 10 to 20 (1/6"}},
+      {"99_indicator_0_with_mac",
+       {"field 8: wrong length: 9 characters, expected none for MAC output 0"}},
       {"dispatch_unknown_code",
        {": <zz#> -> <00#230035#> ", " us, field 0: unknown command (23/0, 0203)\n"}},
   };
@@ -65,6 +79,34 @@ TEST(RequestTrace, FullShowsRequestsAsSentAndMaskingOnlyHides) {
     ASSERT_EQ(masked.size(), sample.text.size()) << sample.name;
     for (size_t i = 0; i < masked.size(); ++i)
       EXPECT_TRUE(masked[i] == sample.text[i] || masked[i] == '*') << sample.name << " at " << i;
+  }
+}
+
+TEST(RequestTrace, ShiftedFieldsOrAnUnknownCodeShowOnlyTheCode) {
+  for (size_t row = 0; row < kCommandCount; ++row) {
+    const auto sample = std::find_if(
+        sample_requests().begin(), sample_requests().end(),
+        [row](const SampleRequest& r) { return r.valid() && command_of_request(r.text) == row; });
+    ASSERT_NE(sample, sample_requests().end()) << row;
+    const std::string& text = sample->text;
+    const size_t code_end = text.find('#'), field1_end = text.find('#', code_end + 1);
+    const bool hides = !shown_request(traced(sample->name)).ends_with(text.substr(code_end));
+    // A field more and a field fewer right after the code, and a blank before it.
+    for (std::string shifted :
+         {text.substr(0, code_end) + "#" + text.substr(code_end),
+          text.substr(0, code_end) + text.substr(field1_end), "< " + text.substr(1)}) {
+      if (!hides && shifted[1] == ' ') continue;
+      std::string line = served_trace({shifted + "\r"}, TraceMode::kMasked);
+      std::string shown = shown_request(line);
+      EXPECT_EQ(shown_request(served_trace({shifted + "\r"}, TraceMode::kFull)), shifted);
+      if (!hides) {
+        EXPECT_EQ(shown, shifted) << "nothing to hide";
+        continue;
+      }
+      const size_t code = shown.find('#');
+      EXPECT_EQ(shown.substr(0, code), shifted.substr(0, code));
+      EXPECT_EQ(shown.find_first_not_of("#*", code), shown.size() - 1) << line;
+    }
   }
 }
 

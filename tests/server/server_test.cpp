@@ -257,7 +257,7 @@ TEST(Stopping, RestartOnTheSamePortAfterConnectionsClosed) {
   hooks.owner = &listen_port;
   hooks.listening = [](ServerHooks* h, int) { *static_cast<int*>(h->owner) = 1; };
   std::thread t([&] { run_server("localhost", static_cast<uint16_t>(port), &hooks, {}, &stop); });
-  for (int i = 0; i < 200 && listen_port == 0; ++i)
+  for (int i = 0; i < 6000 && listen_port == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   stop.signal();
   t.join();

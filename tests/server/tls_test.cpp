@@ -252,6 +252,11 @@ TEST_F(TlsTest, StressClientRunsOverTls) {
       {with_cert + " --alg maximalmoosh --count 20000", 0, "amortized duration: "},
       {with_cert + " --alg pingpong --count 200", 0, "amortized duration: "},
       {base + " --count 10", 1, "after 0 of 10 replies"},
+      // The load mode over TLS: many connections, a pipeline, a rate.
+      {with_cert + " --connections 4 --pipeline 8 --count 4000", 0,
+       "requests: 4000 sent, 4000 replies, 0 errors, 0 mismatched\n"},
+      {with_cert + " --connections 2 --rate 2000 --count 200 --json", 0, "\"replies\":200,"},
+      {base + " --connections 2 --count 10", 1, "connections: 2 opened, 0 refused, 2 lost\n"},
   };
   for (const Case& c : cases) {
     FILE* out = popen(c.command.c_str(), "r");

@@ -123,7 +123,7 @@ class TestServer {
       result_ = run_server("localhost", 0, &hooks_, {.config_path = config_path}, &stop_);
       done_.store(true);
     });
-    for (int i = 0; i < 1000 && listen_fd_.load() < 0 && !done_.load(); ++i) {
+    for (int i = 0; i < 6000 && listen_fd_.load() < 0 && !done_.load(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (listen_fd_.load() >= 0) port_ = bound_port(listen_fd_.load());
@@ -138,9 +138,9 @@ class TestServer {
     return result_;
   }
 
-  // Waits until the hooks have counted n closed connections.
+  // Waits until the hooks have counted n closed connections (at most 30 s).
   bool wait_closed(int n) {
-    for (int i = 0; i < 2000 && closed_.load() < n; ++i) {
+    for (int i = 0; i < 6000 && closed_.load() < n; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return closed_.load() >= n;
@@ -190,9 +190,9 @@ class DiagCapture {
     std::fclose(file_);
     unlink(path_.c_str());
   }
-  // Waits up to 10 seconds for the text to hold `needle` `times` times.
+  // Waits up to 30 seconds for the text to hold `needle` `times` times.
   bool wait_for(const std::string& needle, size_t times = 1) {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       std::string all = text();
       size_t found = 0;
       for (size_t at = 0; (at = all.find(needle, at)) != std::string::npos; at += needle.size())
