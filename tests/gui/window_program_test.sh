@@ -18,8 +18,11 @@ fail() {
 }
 
 # Xvfb picks a free display itself and writes its number once it accepts
-# clients, so suites running side by side never race for one.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$number" 2>/dev/null &
+# clients, so suites running side by side never race for one. -noreset:
+# by default the server resets when its last client leaves (each case's
+# program, and each xwininfo), and a program connecting during that reset is
+# refused.
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x1024x24 3>"$number" 2>/dev/null &
 xvfb_pid=$!
 # Every wait below is for a condition, polled every 0.1 s for at most 60 s,
 # however loaded the machine is.
