@@ -78,7 +78,10 @@ int run_headless(const ProgramOptions& options) {
   server.configure(plan.address.interface_name, plan.address.port, path);
   server.set_trace(plan.trace);
   server.set_inject_rules(options.inject);
-  if (plan.tls) server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port));
+  if (plan.tls) {
+    server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port),
+                   plan.params.tls.max_connections);
+  }
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
   if (!plan.metrics.empty()) {

@@ -8,6 +8,7 @@
 #include "protocol/frame_scan.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
+#include "server/owed_replies.h"
 #include "server/plain_transport.h"
 #include "server/request_path.h"
 
@@ -33,6 +34,15 @@ using SteadyClock = std::chrono::steady_clock;
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
+  const TransportStart start{fd, setup.peer, setup.now_ms, setup.idle_limit_ms};
+  open(setup.transport ? setup.transport->open(start)
+                       : std::make_unique<PlainTransport>(fd, setup.peer),
+       settings, setup);
+}
+
+void Connection::open(std::unique_ptr<Transport> transport, const Settings& settings,
+                      const ConnectionSetup& setup) {
+  const int fd = transport->fd();
   bufs_ = std::make_unique<ConnectionBuffers>();
   bufs_->settings = settings;
   if (setup.inject) bufs_->inject = *setup.inject;
@@ -52,9 +62,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   record_held_ = false;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
-  const TransportStart start{fd, peer_, setup.now_ms, setup.idle_limit_ms};
-  transport_ =
-      setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer_);
+  transport_ = std::move(transport);
   record_ = {};
   record_.connection = {setup.id, fd, peer_, transport_->identity()};
 }
@@ -62,13 +70,14 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
-  if (record_held_) hand_on(false, 0);
+  if (record_held_) hand_on(nullptr, 0);
   if (!observers_->empty() && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
     observers_->unended_input(name(), {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
-  transport_->close();
+  // A transport handed over to the owed replies is closed there.
+  if (transport_) transport_->close();
   transport_.reset();
   wipe_settings(bufs_->settings);
   bufs_->keys.clear();
@@ -80,7 +89,6 @@ void Connection::close(CloseCause cause) {
 
 short Connection::poll_events() const {
   short wanted = transport_->waits_for();
-  if (!transport_->handshake_done()) return wanted;
   if (has_output()) return POLLOUT;
   return in_len_ < kInputCapacity && !peer_closed_ ? wanted : short{0};
 }
@@ -94,13 +102,10 @@ int64_t Connection::deadline_ms() const {
   int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
-  int64_t handshake_due = transport_->deadline_ms();
-  if (handshake_due != 0 && (due == 0 || handshake_due < due)) due = handshake_due;
   return due;
 }
 
 Verdict Connection::on_readable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A transport may hand out less than it holds (TLS: a record per read, and
   // a record may hold more than the input takes): read on while it holds
   // bytes and there is room for them.
@@ -127,16 +132,12 @@ Verdict Connection::on_readable(int64_t now_ms) {
 }
 
 Verdict Connection::on_writable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A read that waited for writability goes on.
   if (transport_->waits_for() == POLLOUT && !has_output()) return on_readable(now_ms);
   return flush(now_ms);
 }
 
 Verdict Connection::on_deadline(int64_t now_ms) {
-  if (CloseCause stalled = transport_->on_deadline(now_ms); stalled != CloseCause::kNone) {
-    return fail(stalled);
-  }
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && now_ms >= due_ms_) {
     state_ = state_ == State::kReplyDelayed ? State::kReplyHeld : State::kClosing;
@@ -276,11 +277,11 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
-    if (observed) hand_on(false, 0);
+    if (observed) hand_on(nullptr, 0);
     return;
   }
   if (answer.due_ms == 0 && (in_output || queue_reply(answer.reply_len))) {
-    if (observed) hand_on(true, answer.reply_len);
+    if (observed) hand_on(bufs_->output + out_len_ - answer.reply_len, answer.reply_len);
     return;
   }
   state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
@@ -289,10 +290,10 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
   record_held_ = observed;
 }
 
-void Connection::hand_on(bool queued, int32_t reply_len) {
+void Connection::hand_on(const char* reply, int32_t reply_len) {
   record_held_ = false;
-  if (queued) {
-    record_.reply = {bufs_->output + out_len_ - reply_len, static_cast<size_t>(reply_len)};
+  if (reply) {
+    record_.reply = {reply, static_cast<size_t>(reply_len)};
   } else if (!record_.injection.rule || !record_.injection.rule->close) {
     // The connection closed before the reply left.
     record_.sent = false;
@@ -330,10 +331,31 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
-  if (record_held_) hand_on(true, held_len_);
+  if (record_held_) hand_on(bufs_->output + out_len_ - held_len_, held_len_);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);
+}
+
+bool Connection::owes_only_delayed_reply() const {
+  if (!peer_closed_ || state_ != State::kReplyDelayed || has_output()) return false;
+  // A request not yet answered would need the slot's buffers once the delay
+  // ends; the rest of the line it ended, or bytes no carriage return ends,
+  // would not.
+  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
+  int32_t from = 0;
+  while (std::optional<ByteSpan> line = next_line(in, from)) {
+    if (next_request(in, *line, from)) return false;
+    from = line->end;
+  }
+  return true;
+}
+
+void Connection::hand_over(OwedReplies& owed) {
+  // Its record is handed on as the reply leaves the slot.
+  if (record_held_) hand_on(bufs_->reply, held_len_);
+  owed.add(std::move(transport_), fd_, {bufs_->reply, static_cast<size_t>(held_len_)}, due_ms_);
+  close(CloseCause::kPeerClosed);
 }
 
 Verdict Connection::flush(int64_t now_ms) {
