@@ -82,7 +82,10 @@ int run_headless(const ProgramOptions& options) {
   server.set_trace(plan.trace);
   if (!plan.seed.empty()) server.set_random_seed(plan.seed);
   server.set_inject_rules(options.inject);
-  if (plan.tls) server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port));
+  if (plan.tls) {
+    server.set_tls(std::move(plan.tls), static_cast<uint16_t>(plan.tls_port),
+                   plan.params.tls.max_connections);
+  }
   // Started after the signals are blocked, so its threads never take them.
   MetricsEndpoint metrics;
   if (!plan.metrics.empty()) {

@@ -38,10 +38,11 @@ void ServerThread::configure(const char* interface_name, uint16_t port, const ch
   ended_.reset();
 }
 
-void ServerThread::set_tls(TlsContext context, uint16_t port) {
+void ServerThread::set_tls(TlsContext context, uint16_t port, int max_connections) {
   tls_ = std::move(context);
   hooks_.tls_context = tls_.get();
   hooks_.tls_port = port;
+  hooks_.tls_max_connections = max_connections;
   hooks_.tls_listening = &ServerThread::on_tls_listening;
 }
 

@@ -30,8 +30,9 @@ class ServerThread : public WorkerThread {
   void set_trace(TraceMode trace) { hooks_.trace = trace; }
   // Set before start(); every connection applies them before the file's.
   void set_inject_rules(const InjectRules& rules) { inject_rules_ = rules; }
-  // Set before start(): a TLS listener on port beside the plain one.
-  void set_tls(TlsContext context, uint16_t port);
+  // Set before start(): a TLS listener on port beside the plain one, whose
+  // connections hold at most max_connections slots.
+  void set_tls(TlsContext context, uint16_t port, int max_connections);
   // Before start(): the server keeps counters for a metrics endpoint, which
   // reads them through the exchange returned.
   CounterExchange& keep_counters();

@@ -251,6 +251,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       CFG_INT("idle_timeout", 0, CFGF_NONE),
       // No default: unset means no TLS listener.
       CFG_INT("tls_port", 0, CFGF_NODEFAULT),
+      CFG_INT("tls_max_connections", kDefaultTlsMaxConnections, CFGF_NONE),
       CFG_STR("tls_certificate", "", CFGF_NONE),
       CFG_STR("tls_private_key", "", CFGF_NONE),
       CFG_STR("tls_client_ca", "", CFGF_NONE),
@@ -275,6 +276,7 @@ Configuration open_configuration(const char* path, std::optional<FileVersion>* v
       {"port", report_and_go_on<check_port>},
       {"idle_timeout", report_and_go_on<check_idle_timeout>},
       {"tls_port", report_and_go_on<check_tls_port>},
+      {"tls_max_connections", report_and_go_on<check_tls_max_connections>},
       {"tls_auth_clients", report_and_go_on<check_tls_auth_clients>},
       {"tls_protocols", report_and_go_on<check_tls_protocols>},
       {"metrics", report_and_go_on<check_metrics_address>},

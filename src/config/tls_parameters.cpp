@@ -56,6 +56,14 @@ int check_tls_port(cfg_t* cfg, cfg_opt_t* opt) {
   return -1;
 }
 
+int check_tls_max_connections(cfg_t* cfg, cfg_opt_t* opt) {
+  long n = cfg_opt_getnint(opt, 0);
+  if (n >= 1 && n <= kMaxTlsMaxConnections) return 0;
+  cfg_error(cfg, "invalid tls_max_connections %ld (1 to %d: plain clients keep the other slots)", n,
+            kMaxTlsMaxConnections);
+  return -1;
+}
+
 int check_tls_auth_clients(cfg_t* cfg, cfg_opt_t* opt) {
   if (auth_of(text_of(opt)) != TlsClientAuth::kUnset) return 0;
   cfg_error(cfg, "tls_auth_clients must be yes, optional or no");
@@ -73,6 +81,8 @@ void read_tls_parameters(TlsParameters& tls, cfg_t* cfg) {
   // The check admits 0 to 65535 only.
   tls.port =
       cfg_size(cfg, "tls_port") ? static_cast<int32_t>(cfg_getint(cfg, "tls_port")) : kNoTlsPort;
+  // The check admits 1 to kMaxTlsMaxConnections only.
+  tls.max_connections = static_cast<int>(cfg_getint(cfg, "tls_max_connections"));
   copy_text(tls.certificate, cfg_getstr(cfg, "tls_certificate"));
   copy_text(tls.private_key, cfg_getstr(cfg, "tls_private_key"));
   copy_text(tls.client_ca, cfg_getstr(cfg, "tls_client_ca"));

@@ -29,6 +29,10 @@ enum TlsProtocolBit : uint8_t {
   kTls13 = 1u << 1,
 };
 inline constexpr char kDefaultTlsProtocols[] = "TLSv1.2 TLSv1.3";
+// TLS connections hold at most this many of the 64 slots unless the file says
+// otherwise, so that plain clients always find one; never all of them.
+inline constexpr int kDefaultTlsMaxConnections = 32;
+inline constexpr int kMaxTlsMaxConnections = 63;
 
 struct TlsParameters {
   int32_t port = kNoTlsPort;                // 0 for a free port; kNoTlsPort: no TLS listener
@@ -36,7 +40,8 @@ struct TlsParameters {
   char private_key[kTlsPathCapacity] = "";  // PEM: the certificate's key
   char client_ca[kTlsPathCapacity] = "";    // PEM: CAs client certificates chain to; "" for none
   TlsClientAuth auth_clients = TlsClientAuth::kUnset;
-  uint8_t protocols = kTls12 | kTls13;  // TlsProtocolBit of each version accepted
+  uint8_t protocols = kTls12 | kTls13;              // TlsProtocolBit of each version accepted
+  int max_connections = kDefaultTlsMaxConnections;  // slots TLS connections may hold at once
 
   // What client authentication comes to once the default is applied.
   TlsClientAuth effective_auth() const {
@@ -49,8 +54,10 @@ struct TlsParameters {
 // the TlsProtocolBit mask, or 0 for an empty list or another word.
 uint8_t parse_tls_protocols(std::string_view text);
 
-// Checks of the parser for tls_port, tls_auth_clients and tls_protocols.
+// Checks of the parser for tls_port, tls_max_connections, tls_auth_clients
+// and tls_protocols.
 int check_tls_port(cfg_t* cfg, cfg_opt_t* opt);
+int check_tls_max_connections(cfg_t* cfg, cfg_opt_t* opt);
 int check_tls_auth_clients(cfg_t* cfg, cfg_opt_t* opt);
 int check_tls_protocols(cfg_t* cfg, cfg_opt_t* opt);
 

@@ -36,4 +36,8 @@ inline size_t dispatch_request(const Settings& s, KeyCache& keys, char* text, in
   return dispatch_request(s, keys, thread_random_source(), text, text_len, r);
 }
 
+// The same for a request whose fields are cut already.
+size_t dispatch_fields(const Settings& s, KeyCache& keys, RandomSource& random, Fields& f,
+                       ReplyBuffer& r);
+
 }  // namespace palisim

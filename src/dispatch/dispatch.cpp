@@ -10,10 +10,15 @@ namespace palisim {
 
 size_t dispatch_request(const Settings& s, KeyCache& keys, RandomSource& random, char* text,
                         int32_t text_len, ReplyBuffer& r) {
-  r.len = 0;
-  r.error = nullptr;
   Fields f;
   split_request(text, text_len, f);
+  return dispatch_fields(s, keys, random, f, r);
+}
+
+size_t dispatch_fields(const Settings& s, KeyCache& keys, RandomSource& random, Fields& f,
+                       ReplyBuffer& r) {
+  r.len = 0;
+  r.error = nullptr;
   if (f.count == 0) {
     refuse(s, r, kNoFields, 0);
     return kCommandCount;

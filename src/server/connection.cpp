@@ -1,12 +1,15 @@
 #include "server/connection.h"
+#include "server/control_rules.h"
 
 #include <poll.h>
 
 #include <cstring>
 
 #include "crypto/secure_zero.h"
+#include "protocol/frame_scan.h"
 #include "protocol/framing.h"
 #include "server/diag.h"
+#include "server/owed_replies.h"
 #include "server/plain_transport.h"
 #include "server/request_path.h"
 
@@ -32,6 +35,15 @@ using SteadyClock = std::chrono::steady_clock;
 }  // namespace
 
 void Connection::open(int fd, const Settings& settings, const ConnectionSetup& setup) {
+  const TransportStart start{fd, setup.peer, setup.now_ms, setup.idle_limit_ms};
+  open(setup.transport ? setup.transport->open(start)
+                       : std::make_unique<PlainTransport>(fd, setup.peer),
+       settings, setup);
+}
+
+void Connection::open(std::unique_ptr<Transport> transport, const Settings& settings,
+                      const ConnectionSetup& setup) {
+  const int fd = transport->fd();
   bufs_ = std::make_unique<ConnectionBuffers>();
   bufs_->settings = settings;
   if (setup.inject) bufs_->inject = *setup.inject;
@@ -58,9 +70,7 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
   record_held_ = false;
   idle_since_ms_ = setup.now_ms;
   idle_limit_ms_ = setup.idle_limit_ms;
-  const TransportStart start{fd, peer_, setup.now_ms, setup.idle_limit_ms};
-  transport_ =
-      setup.transport ? setup.transport->open(start) : std::make_unique<PlainTransport>(fd, peer_);
+  transport_ = std::move(transport);
   record_ = {};
   record_.connection = {setup.id, fd, peer_, transport_->identity()};
 }
@@ -68,13 +78,14 @@ void Connection::open(int fd, const Settings& settings, const ConnectionSetup& s
 void Connection::close(CloseCause cause) {
   if (!in_use()) return;
   if (cause_ == CloseCause::kNone) cause_ = cause;
-  if (record_held_) hand_on(false, 0);
+  if (record_held_) hand_on(nullptr, 0);
   if (!observers_->empty() && cause_ != CloseCause::kOverlong) {
     std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
     int32_t from = unended_start(in);
     observers_->unended_input(name(), {in.data() + from, static_cast<size_t>(in_len_ - from)});
   }
-  transport_->close();
+  // A transport handed over to the owed replies is closed there.
+  if (transport_) transport_->close();
   transport_.reset();
   wipe_settings(bufs_->settings);
   bufs_->keys.clear();
@@ -86,7 +97,6 @@ void Connection::close(CloseCause cause) {
 
 short Connection::poll_events() const {
   short wanted = transport_->waits_for();
-  if (!transport_->handshake_done()) return wanted;
   if (has_output()) return POLLOUT;
   return in_len_ < kInputCapacity && !peer_closed_ ? wanted : short{0};
 }
@@ -100,13 +110,10 @@ int64_t Connection::deadline_ms() const {
   int64_t due = idle_limit_ms_ != 0 && !owes_reply() ? idle_since_ms_ + idle_limit_ms_ : 0;
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && (due == 0 || due_ms_ < due)) due = due_ms_;
-  int64_t handshake_due = transport_->deadline_ms();
-  if (handshake_due != 0 && (due == 0 || handshake_due < due)) due = handshake_due;
   return due;
 }
 
 Verdict Connection::on_readable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A transport may hand out less than it holds (TLS: a record per read, and
   // a record may hold more than the input takes): read on while it holds
   // bytes and there is room for them.
@@ -133,16 +140,12 @@ Verdict Connection::on_readable(int64_t now_ms) {
 }
 
 Verdict Connection::on_writable(int64_t now_ms) {
-  if (!transport_->handshake_done()) return step_handshake();
   // A read that waited for writability goes on.
   if (transport_->waits_for() == POLLOUT && !has_output()) return on_readable(now_ms);
   return flush(now_ms);
 }
 
 Verdict Connection::on_deadline(int64_t now_ms) {
-  if (CloseCause stalled = transport_->on_deadline(now_ms); stalled != CloseCause::kNone) {
-    return fail(stalled);
-  }
   bool delayed = state_ == State::kReplyDelayed || state_ == State::kCloseDelayed;
   if (delayed && now_ms >= due_ms_) {
     state_ = state_ == State::kReplyDelayed ? State::kReplyHeld : State::kClosing;
@@ -178,10 +181,10 @@ Verdict Connection::process_input(int64_t now_ms) {
   SteadyClock::time_point mark =
       observers_->needs().time ? SteadyClock::now() : SteadyClock::time_point();
   bool answered = false;
-  while (state_ == State::kReading) {
-    std::optional<ByteSpan> line = next_line({in, static_cast<size_t>(in_len_)}, consumed);
-    if (!line) break;
-    consumed = process_line(consumed, line->end, now_ms, answered, mark);
+  // Only complete lines are answered: the scan ends at the last carriage return.
+  const int32_t lines_end = unended_start({in, static_cast<size_t>(in_len_)});
+  if (lines_end > 0 && state_ == State::kReading) {
+    consumed = process_lines(lines_end, now_ms, answered, mark);
   }
   if (consumed > 0) {
     in_len_ -= consumed;
@@ -209,27 +212,43 @@ Verdict Connection::process_input(int64_t now_ms) {
   return Verdict::kKeep;
 }
 
-int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
-                                 SteadyClock::time_point& mark) {
-  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  const RequestPath path{bufs_->settings,
-                         bufs_->keys,
-                         bufs_->inject,
-                         bufs_->inject_uses,
-                         control_,
-                         bufs_->random,
-                         {bufs_->reply, kReplyCapacity}};
+int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
+                                  SteadyClock::time_point& mark) {
+  const char* in = bufs_->input;
   const ObserverNeeds needs = observers_->needs();
-  int32_t pos = start;
+  FrameScan scan({in, static_cast<size_t>(in_len_)}, 0, end);
+  Fields fields;
+  int32_t line_start = 0;
+  int32_t pos = 0;
   bool whole_line = !mid_line_;
+  bool line_answered = false;
   while (state_ == State::kReading) {
-    std::optional<ByteSpan> request = next_request(in, {start, end}, pos);
-    if (!request) break;
-    char* text = bufs_->input + request->begin;
-    const int32_t len = request->size();
+    const Frame frame = scan.next(fields);
+    if (frame.kind == FrameKind::kEnd) break;
+    if (frame.kind == FrameKind::kLineEnd) {
+      if (whole_line && !line_answered && !observers_->empty()) {
+        observers_->line_without_request(
+            name(), {in + line_start, static_cast<size_t>(frame.span.end - line_start)});
+      }
+      line_start = frame.span.end;
+      whole_line = true;
+      line_answered = false;
+      continue;
+    }
+    char* text = bufs_->input + frame.span.begin;
+    const int32_t len = frame.span.size();
     // Dispatch cuts the request up; its record shows it as it came.
     if (needs.text) std::memcpy(bufs_->request, text, static_cast<size_t>(len));
-    Answer answer = answer_request(path, text, len, now_ms);
+    char* direct = direct_reply();
+    const RequestPath path{bufs_->settings,
+                           bufs_->keys,
+                           bufs_->inject,
+                           bufs_->inject_uses,
+                           control_,
+                           bufs_->random,
+                           {direct ? direct : bufs_->reply, kReplyCapacity}};
+    Answer answer = answer_request(path, text, len, fields, now_ms);
+    if (direct) out_len_ += answer.reply_len;
     int64_t handler_ns = 0;
     if (needs.time) {
       // The time since `mark` (the end of the previous request, or the start
@@ -239,21 +258,20 @@ int32_t Connection::process_line(int32_t start, int32_t end, int64_t now_ms, boo
       handler_ns = (done - mark) / std::chrono::nanoseconds(1);
       mark = done;
     }
-    deliver(answer, needs.text ? len : 0, handler_ns);
+    deliver(answer, needs.text ? len : 0, handler_ns, direct != nullptr);
     // An observer of the text writes or keeps it, which is no part of the
     // next request.
     if (needs.time && needs.text) mark = SteadyClock::now();
     answered = true;
-    pos = request->end;
-  }
-  if (whole_line && pos == start && !observers_->empty()) {
-    observers_->line_without_request(name(), {in.data() + start, static_cast<size_t>(end - start)});
+    line_answered = true;
+    pos = frame.span.end;
   }
   mid_line_ = state_ != State::kReading;
-  return mid_line_ ? pos : end;
+  return mid_line_ ? pos : line_start;
 }
 
-void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns) {
+void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns,
+                         bool in_output) {
   const bool observed = !observers_->empty();
   if (observed) {
     record_.command = answer.command;
@@ -269,11 +287,11 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
   if (answer.close) {
     state_ = answer.due_ms != 0 ? State::kCloseDelayed : State::kClosing;
     due_ms_ = answer.due_ms;
-    if (observed) hand_on(false, 0);
+    if (observed) hand_on(nullptr, 0);
     return;
   }
-  if (answer.due_ms == 0 && queue_reply(answer.reply_len)) {
-    if (observed) hand_on(true, answer.reply_len);
+  if (answer.due_ms == 0 && (in_output || queue_reply(answer.reply_len))) {
+    if (observed) hand_on(bufs_->output + out_len_ - answer.reply_len, answer.reply_len);
     return;
   }
   state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
@@ -282,10 +300,10 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
   record_held_ = observed;
 }
 
-void Connection::hand_on(bool queued, int32_t reply_len) {
+void Connection::hand_on(const char* reply, int32_t reply_len) {
   record_held_ = false;
-  if (queued) {
-    record_.reply = {bufs_->output + out_len_ - reply_len, static_cast<size_t>(reply_len)};
+  if (reply) {
+    record_.reply = {reply, static_cast<size_t>(reply_len)};
   } else if (!record_.injection.rule || !record_.injection.rule->close) {
     // The connection closed before the reply left.
     record_.sent = false;
@@ -295,16 +313,26 @@ void Connection::hand_on(bool queued, int32_t reply_len) {
   if (!record_.request.empty()) secure_zero(bufs_->request, record_.request.size());
 }
 
+char* Connection::direct_reply() {
+  // A rule may hold or replace the reply, which then waits in bufs_->reply.
+  if (bufs_->inject.count != 0 || (control_ && control_->count != 0)) return nullptr;
+  if (kReplyCapacity >= kOutputCapacity - out_len_ && out_start_ != 0) compact_output();
+  if (kReplyCapacity >= kOutputCapacity - out_len_) return nullptr;
+  return bufs_->output + out_len_;
+}
+
+void Connection::compact_output() {
+  char* out = bufs_->output;
+  int32_t pending = out_len_ - out_start_;
+  std::memmove(out, out + out_start_, static_cast<size_t>(pending));
+  secure_zero(out + pending, static_cast<size_t>(out_len_ - pending));
+  out_start_ = 0;
+  out_len_ = pending;
+}
+
 bool Connection::queue_reply(int32_t reply_len) {
   char* out = bufs_->output;
-  if (reply_len >= kOutputCapacity - out_len_ && out_start_ != 0) {
-    // Unsent output moves to the front so the whole free space is usable.
-    int32_t pending = out_len_ - out_start_;
-    std::memmove(out, out + out_start_, static_cast<size_t>(pending));
-    secure_zero(out + pending, static_cast<size_t>(out_len_ - pending));
-    out_start_ = 0;
-    out_len_ = pending;
-  }
+  if (reply_len >= kOutputCapacity - out_len_ && out_start_ != 0) compact_output();
   if (reply_len >= kOutputCapacity - out_len_) return false;
   std::memcpy(out + out_len_, bufs_->reply, static_cast<size_t>(reply_len));
   secure_zero(bufs_->reply, static_cast<size_t>(reply_len));
@@ -314,10 +342,31 @@ bool Connection::queue_reply(int32_t reply_len) {
 
 Verdict Connection::release_held_reply(int64_t now_ms) {
   if (state_ != State::kReplyHeld || !queue_reply(held_len_)) return Verdict::kKeep;
-  if (record_held_) hand_on(true, held_len_);
+  if (record_held_) hand_on(bufs_->output + out_len_ - held_len_, held_len_);
   held_len_ = 0;
   state_ = State::kReading;
   return process_input(now_ms);
+}
+
+bool Connection::owes_only_delayed_reply() const {
+  if (!peer_closed_ || state_ != State::kReplyDelayed || has_output()) return false;
+  // A request not yet answered would need the slot's buffers once the delay
+  // ends; the rest of the line it ended, or bytes no carriage return ends,
+  // would not.
+  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
+  int32_t from = 0;
+  while (std::optional<ByteSpan> line = next_line(in, from)) {
+    if (next_request(in, *line, from)) return false;
+    from = line->end;
+  }
+  return true;
+}
+
+void Connection::hand_over(OwedReplies& owed) {
+  // Its record is handed on as the reply leaves the slot.
+  if (record_held_) hand_on(bufs_->reply, held_len_);
+  owed.add(std::move(transport_), fd_, {bufs_->reply, static_cast<size_t>(held_len_)}, due_ms_);
+  close(CloseCause::kPeerClosed);
 }
 
 Verdict Connection::flush(int64_t now_ms) {

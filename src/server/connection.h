@@ -27,6 +27,7 @@ namespace palisim {
 
 struct Answer;
 struct ControlRules;
+class OwedReplies;
 
 // Buffers and settings of one connection, allocated when it is accepted.
 struct ConnectionBuffers {
@@ -67,6 +68,9 @@ class Connection {
 
   // Takes the non-blocking socket with a copy of the settings.
   void open(int fd, const Settings& settings, const ConnectionSetup& setup);
+  // The same over a transport whose handshake has completed.
+  void open(std::unique_ptr<Transport> transport, const Settings& settings,
+            const ConnectionSetup& setup);
   // Traces input that never ended its line, closes the socket gracefully and
   // wipes the buffers, which carry keys and PINs. Does nothing when not open.
   void close(CloseCause cause);
@@ -90,8 +94,7 @@ class Connection {
   Verdict on_readable(int64_t now_ms);
   // The socket is writable: send, and answer what a held reply kept waiting.
   Verdict on_writable(int64_t now_ms);
-  // A deadline may have come: an inject rule's delay ends, the idle limit or
-  // the transport's handshake limit passes.
+  // A deadline may have come: an inject rule's delay ends or the idle limit passes.
   Verdict on_deadline(int64_t now_ms);
   // Input the transport read ahead waits to be read, which no poll
   // announces: the loop calls on_readable without waiting.
@@ -107,6 +110,12 @@ class Connection {
   }
   // Forgets the queued bytes as if sent, where no socket takes them.
   void discard_output();
+
+  // The client shut its sending side and is owed nothing but a delayed
+  // reply: that needs only the transport and the reply's bytes, not a slot.
+  bool owes_only_delayed_reply() const;
+  // Moves the transport and the delayed reply to `owed`, then closes the slot.
+  void hand_over(OwedReplies& owed);
   // The buffers as they are, for the checks of what they hold; null when not open.
   const ConnectionBuffers* buffers() const { return bufs_.get(); }
 
@@ -119,30 +128,30 @@ class Connection {
     kClosing,       // an inject rule's close waits for the replies before it to leave
   };
 
-  // One step of the transport's handshake; once done, what it established
-  // names the connection.
-  Verdict step_handshake() {
-    CloseCause cause = transport_->step_handshake();
-    if (cause != CloseCause::kNone) return fail(cause);
-    record_.connection.identity = transport_->identity();
-    return Verdict::kKeep;
-  }
-
   // Answers the complete lines in the input until none is left or an answer
   // waits; resets the idle clock when a request was answered.
   Verdict process_input(int64_t now_ms);
-  // Answers the requests of a line; returns where the input is consumed to.
-  // With observers asking for time, `mark` is when the request's time began.
-  int32_t process_line(int32_t start, int32_t end, int64_t now_ms, bool& answered,
-                       std::chrono::steady_clock::time_point& mark);
+  // Answers the requests of the lines that end before `end`; returns where
+  // the input is consumed to. With observers asking for time, `mark` is when
+  // the request's time began.
+  int32_t process_lines(int32_t end, int64_t now_ms, bool& answered,
+                        std::chrono::steady_clock::time_point& mark);
   // Queues an answer, or holds it for room, its delay or a close; hands its
-  // record on once queued.
-  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns);
+  // record on once queued. `in_output`: the reply was written at the end of
+  // the output (direct_reply), queued already.
+  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns, bool in_output);
+  // Where the next reply can be written straight into the output, sparing a
+  // copy and a wipe of the reply buffer; null when it must go through the
+  // reply buffer: an inject rule may hold it back, or the output lacks room
+  // for the longest reply.
+  char* direct_reply();
+  // Moves unsent output to the front so the whole free space is usable.
+  void compact_output();
   // Moves the reply to the output if it fits; false when it must wait.
   bool queue_reply(int32_t reply_len);
-  // Hands record_ to the observers; with `queued`, its reply is the output's
-  // last reply_len bytes.
-  void hand_on(bool queued, int32_t reply_len);
+  // Hands record_ to the observers with the reply_len bytes at `reply` as
+  // its reply once it left the slot; null when it never will.
+  void hand_on(const char* reply, int32_t reply_len);
   // The connection still owes its client a reply: one waits, or output is unsent.
   bool owes_reply() const { return state_ != State::kReading || has_output(); }
   // A held reply that now fits leaves; then the input waiting behind it is answered.
@@ -158,7 +167,8 @@ class Connection {
 
   std::unique_ptr<ConnectionBuffers> bufs_;  // owned while open
   int fd_ = -1;                              // the client's non-blocking socket
-  std::unique_ptr<Transport> transport_;     // what its bytes travel over; owned while open
+  // What its bytes travel over; owned while open, unless handed over.
+  std::unique_ptr<Transport> transport_;
   State state_ = State::kReading;
   CloseCause cause_ = CloseCause::kNone;
   int32_t in_len_ = 0;     // bytes held in input

@@ -40,6 +40,13 @@ void take_earlier(int64_t& deadline, int64_t due) {
   if (due != 0 && (deadline == 0 || due < deadline)) deadline = due;
 }
 
+// "address:port", as the lines and the records name a client.
+void name_peer(const sockaddr_in& peer, char (&name)[24]) {
+  char addr[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+  std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
+}
+
 }  // namespace
 
 EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* hooks,
@@ -52,9 +59,14 @@ EventLoop::EventLoop(std::span<const ListeningSocket> listening, ServerHooks* ho
       control_(hooks ? hooks->control : nullptr),
       seed_(hooks && hooks->seed && !hooks->seed->empty() ? hooks->seed : nullptr) {
   for (const ListeningSocket& l :
-       listening.first(std::min<size_t>(listening.size(), kMaxListeners)))
-    listeners_[static_cast<size_t>(listener_count_++)] =
-        std::make_unique<Listener>(l.fd, *l.transport);
+       listening.first(std::min<size_t>(listening.size(), kMaxListeners))) {
+    const auto i = static_cast<size_t>(listener_count_++);
+    listeners_[i] = std::make_unique<Listener>(l.fd, *l.transport);
+    listening_[i] = l;
+    if (l.transport->handshakes() && !handshakes_) {
+      handshakes_ = std::make_unique<HandshakeWorker>();
+    }
+  }
   if (hooks_ && hooks_->trace != TraceMode::kOff) {
     trace_ = std::make_unique<RequestTrace>(hooks_->trace);
     observers_.add(trace_.get(), RequestTrace::kNeeds);
@@ -71,11 +83,20 @@ int EventLoop::build_poll_set() {
   deadline_ms_ = 0;
   for (int i = 0; i < listener_count_; ++i) {
     const Listener& l = *listeners_[static_cast<size_t>(i)];
-    fds_[n++] = {l.fd(), l.poll_events(), 0};
+    // While the handshakes in progress are at their bound, clients wait in
+    // the listener's queue; a handshake that ends wakes the loop.
+    bool waits = handshakes_ && handshakes_->full() && l.transport().handshakes();
+    fds_[n++] = {l.fd(), waits ? short{0} : l.poll_events(), 0};
     take_earlier(deadline_ms_, l.deadline_ms());
   }
   stop_entry_ = n;
   if (stop_) fds_[n++] = {stop_->fd(), POLLIN, 0};
+  handshakes_entry_ = -1;
+  if (handshakes_) {
+    handshakes_entry_ = n;
+    fds_[n++] = {handshakes_->ready_fd(), POLLIN, 0};
+  }
+  take_earlier(deadline_ms_, owed_.deadline_ms());
   first_connection_ = n;
   input_waiting_ = false;
   for (Connection& c : table_) {
@@ -126,9 +147,11 @@ bool EventLoop::run() {
     int64_t now = monotonic_ms();
     bool listening = true;
     for (int i = 0; i < listener_count_ && listening; ++i)
-      listening = serve_listener(*listeners_[static_cast<size_t>(i)],
-                                 fds_[static_cast<size_t>(i)].revents, now);
+      listening = serve_listener(i, fds_[static_cast<size_t>(i)].revents, now);
     if (!listening) break;
+    if (handshakes_entry_ >= 0 && (fds_[static_cast<size_t>(handshakes_entry_)].revents & POLLIN)) {
+      take_handshakes(now);
+    }
     for (int i = first_connection_; i < n; ++i) {
       Connection* c = owners_[i];
       if (!c) continue;
@@ -138,11 +161,9 @@ bool EventLoop::run() {
     }
     bool deadline_due = deadline_ms_ != 0 && now >= deadline_ms_;
     if (deadline_due) {
-      for (Connection& c : table_) {
-        if (c.in_use() && c.on_deadline(now) == Verdict::kClose) {
-          close_connection(c, c.close_cause());
-        }
-      }
+      for (Connection& c : table_)
+        if (c.in_use()) settle(c, c.on_deadline(now));
+      counters_.bytes_sent += owed_.on_deadline(now);
     }
     if (control_ && control_rules_.used) publish_rules();
     if (exchange_) {
@@ -164,11 +185,18 @@ bool EventLoop::run() {
       c.close(CloseCause::kStopped);
     }
   }
+  if (handshakes_) {
+    const auto in_flight = static_cast<uint64_t>(handshakes_->in_flight());
+    counters_.closed[static_cast<size_t>(CloseCause::kStopped)] += in_flight;
+    counters_.open -= in_flight;
+    handshakes_.reset();
+  }
   if (exchange_) publish_counters();
   return asked;
 }
 
-bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms) {
+bool EventLoop::serve_listener(int index, short revents, int64_t now_ms) {
+  Listener& listener = *listeners_[static_cast<size_t>(index)];
   listener.on_deadline(now_ms);
   if (revents & POLLIN) {
     diag("Listening socket signalled...\n");
@@ -176,7 +204,7 @@ bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms
     sockaddr_in peer{};
     Listener::Outcome got = listener.accept(now_ms, fd, peer);
     if (got == Listener::Outcome::kFailed) return false;
-    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, listener.transport(), now_ms);
+    if (got == Listener::Outcome::kAccepted) accept_one(fd, peer, index, now_ms);
   } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
     report_socket_error("Exception on listening socket", pending_error(listener.fd()));
     return false;
@@ -184,11 +212,31 @@ bool EventLoop::serve_listener(Listener& listener, short revents, int64_t now_ms
   return true;
 }
 
-void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFactory& transport,
-                           int64_t now_ms) {
+void EventLoop::accept_one(int fd, const sockaddr_in& peer, int listener, int64_t now_ms) {
   settings_.refresh();
   settings_read_ = true;
   ++counters_.accepted;
+  ++counters_.open;
+  prepare_accepted_socket(fd);
+  char name[24];
+  name_peer(peer, name);
+  const TransportFactory& factory = *listening_[static_cast<size_t>(listener)].transport;
+  std::unique_ptr<Transport> transport =
+      factory.open({fd, name, now_ms, int64_t{settings_.idle_timeout_s()} * 1000});
+  if (transport->handshake_done()) {
+    give_slot(std::move(transport), peer, listener, now_ms);
+  } else {
+    handshakes_->start(std::move(transport), peer, listener);
+  }
+}
+
+void EventLoop::give_slot(std::unique_ptr<Transport> transport, const sockaddr_in& peer,
+                          int listener, int64_t now_ms) {
+  const int fd = transport->fd();
+  char name[24];
+  name_peer(peer, name);
+  const ListeningSocket& from = listening_[static_cast<size_t>(listener)];
+  int& held = slots_held_[static_cast<size_t>(listener)];
   Connection* c = nullptr;
   for (Connection& slot : table_) {
     if (!slot.in_use()) {
@@ -196,34 +244,53 @@ void EventLoop::accept_one(int fd, const sockaddr_in& peer, const TransportFacto
       break;
     }
   }
+  size_t refused = 0;
   if (!c) {
     diag("dumping connection; too many or can't init processor...\n");
-    close(fd);
-    ++counters_.closed[kShedAllSlotsInUse];
+    refused = kShedAllSlotsInUse;
+  } else if (held >= from.max_connections) {
+    // The other slots stay for the clients of the other listeners.
+    diag("Socket %d from %s: %d %s connections are open, as many as %s allows; closing it.\n", fd,
+         name, held, from.kind, from.limit_option);
+    refused = kShedShareFull;
+  }
+  if (refused != 0) {
+    transport->close();
+    --counters_.open;
+    ++counters_.closed[refused];
     return;
   }
-  char addr[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
-  char name[24];
-  std::snprintf(name, sizeof name, "%s:%d", addr, ntohs(peer.sin_port));
   ConnectionSetup setup{name, &observers_};
   setup.now_ms = now_ms;
   setup.idle_limit_ms = int64_t{settings_.idle_timeout_s()} * 1000;
   setup.id = ++connections_accepted_;
-  setup.transport = &transport;
-  ++counters_.open;
   if (settings_.inject_rules().count != 0) setup.inject = &settings_.inject_rules();
+  // The control port's rules draw from it too, so every connection gets one.
   setup.random_state = next_random(random_state_);
   setup.seed = seed_;
   if (control_) setup.control = &control_rules_;
-  c->open(fd, settings_.settings(), setup);
-  // The file's rules may have changed with it.
+  c->open(std::move(transport), settings_.settings(), setup);
+  listener_of_[static_cast<size_t>(c - table_.data())] = static_cast<uint8_t>(listener);
+  ++held;
+  // The file's rules may have changed with the settings.
   if (control_) publish_rules();
   if (!settings_.settings().mfk_present) {
     diag("Socket %d has no MFK: %s.\n", fd, settings_.no_mfk_reason());
   }
-  prepare_accepted_socket(fd);
   if (hooks_ && hooks_->accepted) hooks_->accepted(hooks_, fd, peer);
+}
+
+void EventLoop::take_handshakes(int64_t now_ms) {
+  const size_t n = handshakes_->take(outcomes_);
+  for (size_t i = 0; i < n; ++i) {
+    HandshakeOutcome& done = outcomes_[i];
+    if (done.transport) {
+      give_slot(std::move(done.transport), done.peer, done.listener, now_ms);
+    } else {
+      --counters_.open;
+      ++counters_.closed[static_cast<size_t>(done.cause)];
+    }
+  }
 }
 
 void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
@@ -241,7 +308,24 @@ void EventLoop::serve(Connection& c, short revents, int64_t now_ms) {
   } else {
     return;
   }
-  if (verdict == Verdict::kClose) close_connection(c, c.close_cause());
+  settle(c, verdict);
+}
+
+void EventLoop::settle(Connection& c, Verdict verdict) {
+  if (verdict == Verdict::kClose) {
+    close_connection(c, c.close_cause());
+    return;
+  }
+  if (!c.owes_only_delayed_reply()) return;
+  // The client did close: counted as such now, its reply leaves later.
+  count_close(c, CloseCause::kPeerClosed);
+  if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+  free_slot(c);
+  c.hand_over(owed_);
+}
+
+void EventLoop::free_slot(const Connection& c) {
+  --slots_held_[listener_of_[static_cast<size_t>(&c - table_.data())]];
 }
 
 void EventLoop::close_connection(Connection& c, CloseCause cause) {
@@ -250,6 +334,7 @@ void EventLoop::close_connection(Connection& c, CloseCause cause) {
   if (err != 0 && message) report_socket_error(message, err);
   count_close(c, cause);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());
+  free_slot(c);
   c.close(cause);
 }
 

@@ -14,11 +14,12 @@
 
 namespace palisim {
 
-// Closes are counted by the connection's CloseCause, then by the two ways a
-// connection is closed as soon as it is accepted.
+// Closes are counted by the connection's CloseCause, then by the three ways a
+// client is closed before it gets a slot.
 inline constexpr size_t kShedNoDescriptors = static_cast<size_t>(CloseCause::kWrongPort) + 1;
 inline constexpr size_t kShedAllSlotsInUse = kShedNoDescriptors + 1;
-inline constexpr size_t kCloseCauseCount = kShedAllSlotsInUse + 1;
+inline constexpr size_t kShedShareFull = kShedAllSlotsInUse + 1;  // its listener's share is held
+inline constexpr size_t kCloseCauseCount = kShedShareFull + 1;
 // Labels by index; kNone, a connection still open, has none.
 inline constexpr std::array<const char*, kCloseCauseCount> kCloseCauseNames = {
     nullptr,
@@ -34,7 +35,8 @@ inline constexpr std::array<const char*, kCloseCauseCount> kCloseCauseNames = {
     "tls_handshake_timeout",
     "tls_on_plain_port",
     "descriptors_exhausted",
-    "all_slots_in_use"};
+    "all_slots_in_use",
+    "tls_max_connections"};
 static_assert(static_cast<size_t>(CloseCause::kPeerClosed) == 1 &&
                   static_cast<size_t>(CloseCause::kInjected) == 6 &&
                   static_cast<size_t>(CloseCause::kStopped) == 8 &&
@@ -44,7 +46,7 @@ static_assert(static_cast<size_t>(CloseCause::kPeerClosed) == 1 &&
 struct LoopCounters {
   uint64_t accepted = 0;  // every socket accepted, also those closed at once
   std::array<uint64_t, kCloseCauseCount> closed{};  // by cause, as kCloseCauseNames names them
-  uint64_t open = 0;                                // connections holding a slot
+  uint64_t open = 0;              // connections holding a slot or completing their handshake
   uint64_t key_cache_hits = 0;    // of connections closed; a snapshot adds the open ones
   uint64_t key_cache_misses = 0;  // likewise
   uint64_t bytes_received = 0;    // likewise

@@ -32,6 +32,7 @@ class PlainTransportFactory final : public TransportFactory {
   std::unique_ptr<Transport> open(const TransportStart& start) const override {
     return std::make_unique<PlainTransport>(start.fd, start.peer);
   }
+  bool handshakes() const override { return false; }
 };
 
 }  // namespace palisim

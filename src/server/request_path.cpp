@@ -1,12 +1,14 @@
 #include "server/request_path.h"
 
 #include "dispatch/command_table.h"
+#include "protocol/frame_scan.h"
 #include "protocol/reply.h"
 #include "server/control_rules.h"
 
 namespace palisim {
 
-Answer answer_request(const RequestPath& path, char* request, int32_t request_len, int64_t now_ms) {
+Answer answer_request(const RequestPath& path, char* request, int32_t request_len, Fields& fields,
+                      int64_t now_ms) {
   ReplyBuffer r{path.reply, 0};
   Injection inj;
   ControlRules* control = path.control;
@@ -36,8 +38,8 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     answer.error_reply = is_error_reply(r.view());
   } else {
     r.approve = inj.rule && inj.rule->approve;
-    answer.command =
-        dispatch_request(path.settings, path.keys, path.random, request, request_len, r);
+    cut_fields(request, fields);
+    answer.command = dispatch_fields(path.settings, path.keys, path.random, fields, r);
     answer.error_reply = r.error != nullptr;
   }
   answer.reply_len = r.len;

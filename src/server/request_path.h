@@ -10,6 +10,7 @@
 
 #include "config/inject_rules.h"
 #include "crypto/key_cache.h"
+#include "protocol/fields.h"
 #include "protocol/reply.h"
 #include "protocol/settings.h"
 #include "server/fault_injection.h"
@@ -42,8 +43,10 @@ struct Answer {
   Injection injection;               // what the inject rules decided
 };
 
-// Answers the request, whose text dispatch cuts up in place; an inject
-// rule's delay runs from now_ms (steady clock).
-Answer answer_request(const RequestPath& path, char* request, int32_t request_len, int64_t now_ms);
+// Answers the request, whose fields FrameScan found and which is cut up in
+// place once the inject rules have read it; an inject rule's delay runs from
+// now_ms (steady clock).
+Answer answer_request(const RequestPath& path, char* request, int32_t request_len, Fields& fields,
+                      int64_t now_ms);
 
 }  // namespace palisim

@@ -39,7 +39,10 @@ int run_server(const char* interface_name, uint16_t port, ServerHooks* hooks,
   {
     const PlainTransportFactory plain;
     const TlsTransportFactory tls(hooks ? hooks->tls_context : nullptr);
-    ListeningSocket listening[kMaxListeners] = {{listener, &plain}, {tls_listener, &tls}};
+    ListeningSocket listening[kMaxListeners] = {
+        {listener, &plain},
+        {tls_listener, &tls, hooks ? hooks->tls_max_connections : kDefaultTlsMaxConnections, "TLS",
+         "tls_max_connections"}};
     // The connection table is large; keep it off the thread's stack.
     auto loop = std::make_unique<EventLoop>(
         std::span<const ListeningSocket>(listening, tls_listener >= 0 ? 2 : 1), hooks, stop,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "config/tls_parameters.h"
 #include "server/settings_source.h"
 #include "server/trace_mode.h"
 
@@ -34,6 +35,7 @@ struct ServerHooks {
   // connections speak TLS with this context; the same loop serves both.
   SSL_CTX* tls_context = nullptr;
   uint16_t tls_port = 0;
+  int tls_max_connections = kDefaultTlsMaxConnections;  // slots TLS connections may hold at once
   void (*tls_listening)(ServerHooks* hooks, int tls_listening_fd) = nullptr;  // before listening
   // The control port: its inject rules come through `control`, and `journal`
   // is told of every request; each outlives the run, null for none.

@@ -18,6 +18,11 @@ namespace palisim {
 
 namespace {
 
+// A client's certificate and its intermediates take a few kilobytes; a
+// longer list, or a longer chain, only costs the handshake thread its time.
+constexpr long kMaxClientCertificateList = 16 * 1024;
+constexpr int kMaxVerifyDepth = 4;
+
 // A PEM key or certificate chain is a few kilobytes; anything far larger is
 // not one. A CA bundle may hold a few hundred certificates.
 constexpr size_t kMaxKeyFileSize = size_t{64} * 1024;
@@ -121,6 +126,7 @@ bool use_client_ca(SSL_CTX* ctx, const TlsParameters& tls, std::string& error) {
   int mode = SSL_VERIFY_PEER;
   if (auth == TlsClientAuth::kYes) mode |= SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
   SSL_CTX_set_verify(ctx, mode, nullptr);
+  SSL_CTX_set_verify_depth(ctx, kMaxVerifyDepth);
   return true;
 }
 
@@ -158,6 +164,7 @@ TlsContext load_tls_context(const TlsParameters& tls, std::string& error) {
     return nullptr;
   }
   if (!use_client_ca(ctx.get(), tls, error)) return nullptr;
+  SSL_CTX_set_max_cert_list(ctx.get(), kMaxClientCertificateList);
   // Sessions resumed with a client certificate need a context to belong to.
   static constexpr unsigned char kSessionContext[] = "palisim";
   SSL_CTX_set_session_id_context(ctx.get(), kSessionContext, sizeof kSessionContext - 1);

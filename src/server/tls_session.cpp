@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,20 @@ namespace {
 
 constexpr char kHandshakeRecord = 0x16;
 constexpr char kRecordVersionMajor = 0x03;
+
+// An alert the client sent, as the record names it ("unknown ca",
+// "bad certificate"), rather than OpenSSL's version-numbered reason.
+bool alert_from_peer(unsigned long error, std::span<char> out) {
+  if (ERR_GET_LIB(error) != ERR_LIB_SSL) return false;
+  int alert = ERR_GET_REASON(error) - SSL_AD_REASON_OFFSET;
+  if (alert < 0 || alert > 255) return false;
+  int len = std::snprintf(out.data(), out.size(), "the client sent alert ");
+  auto at = static_cast<size_t>(len);
+  for (const char* name = SSL_alert_desc_string_long(alert); *name && at + 1 < out.size(); ++name)
+    out[at++] = static_cast<char>(std::tolower(static_cast<unsigned char>(*name)));
+  out[at] = '\0';
+  return true;
+}
 
 }  // namespace
 
@@ -105,6 +120,7 @@ TlsResult TlsSession::result_of(int ret) {
   }
   unsigned long first = ERR_get_error();
   ERR_clear_error();
+  if (alert_from_peer(first, failure_)) return TlsResult::kFailed;
   const char* reason = first ? ERR_reason_error_string(first) : nullptr;
   if (!reason) reason = "unknown reason";
   long verify = SSL_get_verify_result(ssl_.get());

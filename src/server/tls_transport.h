@@ -50,6 +50,7 @@ class TlsTransportFactory final : public TransportFactory {
  public:
   explicit TlsTransportFactory(SSL_CTX* ctx) : ctx_(ctx) {}
   std::unique_ptr<Transport> open(const TransportStart& start) const override;
+  bool handshakes() const override { return true; }
 
  private:
   SSL_CTX* ctx_;

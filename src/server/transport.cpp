@@ -3,9 +3,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "server/diag.h"
 
 namespace palisim {
+
+Transport::Transport(int fd, const char* peer) : fd_(fd) {
+  std::snprintf(peer_, sizeof peer_, "%s", peer);
+}
 
 bool Transport::shutdown() {
   return ::shutdown(fd_, SHUT_WR) == 0;

@@ -34,12 +34,15 @@ inline constexpr int kShutdownReads = 16;
 
 class Transport {
  public:
-  // `peer` ("address:port") names the client in diagnostic lines; it
-  // outlives the transport.
-  Transport(int fd, const char* peer) : fd_(fd), peer_(peer) {}
+  // `peer` ("address:port") names the client in diagnostic lines; the
+  // transport keeps a copy, as it may change hands before its connection
+  // has a slot.
+  Transport(int fd, const char* peer);
   virtual ~Transport() = default;
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
+
+  int fd() const { return fd_; }
 
   virtual IoResult read(std::span<char> into) = 0;
   virtual IoResult write(std::span<const char> bytes) = 0;
@@ -68,14 +71,14 @@ class Transport {
   void close();
 
  protected:
-  const int fd_;      // the client's non-blocking socket
-  const char* peer_;  // address:port, for diagnostic lines
+  const int fd_;   // the client's non-blocking socket
+  char peer_[24];  // address:port, for diagnostic lines
 };
 
 // What a new connection's transport is made from.
 struct TransportStart {
   int fd = -1;
-  const char* peer = "";      // outlives the transport
+  const char* peer = "";      // address:port
   int64_t now_ms = 0;         // when it was accepted (steady clock)
   int64_t idle_limit_ms = 0;  // the connection's idle limit; 0 = none
 };
@@ -85,6 +88,9 @@ class TransportFactory {
  public:
   virtual ~TransportFactory() = default;
   virtual std::unique_ptr<Transport> open(const TransportStart& start) const = 0;
+  // Whether its transports have a handshake to complete before they carry
+  // the protocol's bytes.
+  virtual bool handshakes() const = 0;
 };
 
 }  // namespace palisim

@@ -49,8 +49,9 @@ TEST_F(ServerParametersTest, ValuesComeFromTheFile) {
 TEST_F(ServerParametersTest, TlsValuesComeFromTheFileAndClientAuthFollowsTheCa) {
   ASSERT_TRUE(
       load("tls_port = 7443\ntls_certificate = \"s.pem\"\ntls_private_key = \"s.key\"\n"
-           "tls_client_ca = \"ca.pem\"\ntls_protocols = \"TLSv1.3\"\n"));
+           "tls_client_ca = \"ca.pem\"\ntls_protocols = \"TLSv1.3\"\ntls_max_connections = 5\n"));
   EXPECT_EQ(params_.tls.port, 7443);
+  EXPECT_EQ(params_.tls.max_connections, 5);
   EXPECT_STREQ(params_.tls.certificate, "s.pem");
   EXPECT_STREQ(params_.tls.private_key, "s.key");
   EXPECT_EQ(params_.tls.protocols, kTls13);
@@ -60,6 +61,7 @@ TEST_F(ServerParametersTest, TlsValuesComeFromTheFileAndClientAuthFollowsTheCa) 
   EXPECT_EQ(params_.tls.protocols, kTls12 | kTls13);
   ASSERT_TRUE(load("port = 7001\n"));
   EXPECT_EQ(params_.tls.port, kNoTlsPort);
+  EXPECT_EQ(params_.tls.max_connections, 32);
   EXPECT_EQ(params_.tls.effective_auth(), TlsClientAuth::kNo);
 }
 

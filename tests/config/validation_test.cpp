@@ -28,6 +28,11 @@ TEST_F(ValidationTest, IdleTimeoutIsZeroToOneDay) {
 TEST_F(ValidationTest, TlsOptionsAreChecked) {
   EXPECT_EQ(refusal("tls_port = 65536\n"),
             "invalid tls_port 65536 (1 to 65535, or 0 for a free port)");
+  for (const char* n : {"0", "64", "-1"}) {
+    EXPECT_EQ(refusal(std::string("tls_max_connections = ") + n + "\n"),
+              std::string("invalid tls_max_connections ") + n +
+                  " (1 to 63: plain clients keep the other slots)");
+  }
   EXPECT_EQ(refusal("tls_auth_clients = \"maybe\"\n"),
             "tls_auth_clients must be yes, optional or no");
   const std::string protocols =
@@ -36,6 +41,7 @@ TEST_F(ValidationTest, TlsOptionsAreChecked) {
   EXPECT_EQ(refusal("tls_protocols = \" \"\n"), protocols);
   EXPECT_TRUE(
       accepts("tls_port = 0\ntls_port = 7443\ntls_auth_clients = \"Optional\"\n"
+              "tls_max_connections = 1\ntls_max_connections = 63\n"
               "tls_protocols = \"tlsv1.3\"\n"));
 }
 

@@ -15,6 +15,7 @@
 #include "sample_requests.h"
 #include "server/command_stats.h"
 #include "server/connection.h"
+#include "server/owed_replies.h"
 #include "server/request_trace.h"
 #include "test_client.h"
 
@@ -71,6 +72,43 @@ TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
     EXPECT_EQ(c->read_replies(2), "<00#040435#>\r\n<00#000035#after#>\r\n");
   EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(1500));
   EXPECT_TRUE(half_closed.closed_by_server());
+  unlink(path);
+}
+
+// Clients that shut their sending side owed only a delayed reply give their
+// slots back at once: more of them than there are slots, and a client after
+// them, are served; the replies leave when due; beyond the bound of owed
+// replies the oldest is dropped with one line.
+TEST(Inject, ClosedClientsOwedADelayedReplyHoldNoSlot) {
+  char path[] = "/tmp/palisim-owed-XXXXXX";
+  close(mkstemp(path));
+  std::ofstream(path) << "atalla default {\n inject { command = \"30\" latency_ms = 6000 }\n}\n";
+  DiagCapture diag;
+  TestServer server(path);
+  std::vector<std::unique_ptr<TestClient>> owed;
+  for (size_t i = 0; i <= kMaxOwedReplies; ++i) {
+    owed.push_back(std::make_unique<TestClient>(server.port()));
+    ASSERT_TRUE(owed.back()->send_all("<30#>\r"));
+    shutdown(owed.back()->fd(), SHUT_WR);
+    // In batches of fewer than the slots: each gets a slot once those before gave theirs back.
+    if (i % 32 == 31 || i == kMaxOwedReplies) {
+      ASSERT_TRUE(diag.wait_for("was closed by the client", i + 1));
+    }
+  }
+  TestClient last(server.port());
+  ASSERT_TRUE(last.send_all("<00#last#>\r"));
+  EXPECT_EQ(last.read_replies(1), "<00#000035#last#>\r\n");
+  EXPECT_TRUE(owed[1]->silent_for(0));
+  EXPECT_TRUE(
+      diag.wait_for(": dropping its delayed reply: 256 closed clients already wait for "
+                    "theirs.\n"));
+  EXPECT_EQ(owed[0]->read_replies(1), "");
+  for (size_t i = 1; i < owed.size(); ++i) {
+    ASSERT_EQ(owed[i]->read_replies(1), "<00#040435#>\r\n") << i;
+    EXPECT_TRUE(owed[i]->closed_by_server());
+  }
+  const std::string text = diag.text();
+  EXPECT_EQ(text.find("dropping its delayed reply"), text.rfind("dropping its delayed reply"));
   unlink(path);
 }
 

@@ -1,15 +1,21 @@
 // The connection over a transport the test plays: reads in the chunks it
 // hands out, writes that take a few bytes or none, a peer that hangs up, a
-// handshake before the first request, failures of either direction.
+// failures of either direction; and on the handshake worker, a handshake
+// that completes and one that stalls.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
+#include <climits>
 #include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "server/connection.h"
+#include "server/handshake_worker.h"
 
 namespace palisim::testing {
 namespace {
@@ -22,12 +28,14 @@ struct Peer {
   size_t room = SIZE_MAX;          // bytes a write takes; 0 blocks
   CloseCause read_fails = CloseCause::kNone;
   CloseCause write_fails = CloseCause::kNone;
-  int handshake_steps = 0;  // steps before requests flow
+  int handshake_steps = 0;         // steps before requests flow
+  int64_t handshake_due_ms = 100;  // when a handshake not done by then stalls
+  int fd = -1;                     // a socket for the handshake worker's poll
 };
 
 class FakeTransport final : public Transport {
  public:
-  FakeTransport(Peer& peer, std::string& sent) : Transport(-1, ""), peer_(peer), sent_(sent) {}
+  FakeTransport(Peer& peer, std::string& sent) : Transport(peer.fd, ""), peer_(peer), sent_(sent) {}
   IoResult read(std::span<char> into) override {
     if (peer_.read_fails != CloseCause::kNone) return {IoStatus::kFailed, 0, peer_.read_fails};
     if (peer_.chunks.empty()) return {peer_.hangs_up ? IoStatus::kEnded : IoStatus::kWouldBlock};
@@ -51,9 +59,10 @@ class FakeTransport final : public Transport {
     --peer_.handshake_steps;
     return CloseCause::kNone;
   }
-  int64_t deadline_ms() const override { return handshake_done() ? 0 : 100; }
+  int64_t deadline_ms() const override { return handshake_done() ? 0 : peer_.handshake_due_ms; }
   CloseCause on_deadline(int64_t now_ms) override {
-    return !handshake_done() && now_ms >= 100 ? CloseCause::kTlsStalled : CloseCause::kNone;
+    return !handshake_done() && now_ms >= peer_.handshake_due_ms ? CloseCause::kTlsStalled
+                                                                 : CloseCause::kNone;
   }
   std::string_view identity() const override { return {}; }
 
@@ -68,6 +77,7 @@ class FakeFactory final : public TransportFactory {
   std::unique_ptr<Transport> open(const TransportStart&) const override {
     return std::make_unique<FakeTransport>(peer_, sent_);
   }
+  bool handshakes() const override { return false; }
 
  private:
   Peer& peer_;
@@ -129,18 +139,6 @@ TEST(Transport, ConnectionServesWhateverTheTransportDoes) {
        "",
        CloseCause::kWriteFailed,
        1},
-      {"handshake before requests",
-       {.chunks = {two}, .handshake_steps = 2},
-       SIZE_MAX,
-       repeated(kEcho, 2),
-       kOpen,
-       3},
-      {"handshake stalls",
-       {.chunks = {}, .handshake_steps = 5},
-       SIZE_MAX,
-       "",
-       CloseCause::kTlsStalled,
-       2},
       {"unended line stays", {.chunks = {"<00#a#>"}}, SIZE_MAX, "", kOpen, 2},
   };
   for (Case& t : cases) {
@@ -163,6 +161,42 @@ TEST(Transport, ConnectionServesWhateverTheTransportDoes) {
     if (cause == CloseCause::kNone) {
       EXPECT_EQ(c->pending_output(), "") << t.name;
     }
+  }
+}
+
+// The handshake worker steps a transport each time its socket is ready (here
+// always: a byte waits unread) until done, or closes it at its deadline.
+TEST(Transport, HandshakesCompleteOrStallOnTheirWorker) {
+  struct Case {
+    const char* name;
+    int64_t due_ms;
+    CloseCause cause;
+  };
+  const Case cases[] = {
+      {"handshake completes", INT64_MAX, CloseCause::kNone},
+      {"handshake stalls", 100, CloseCause::kTlsStalled},
+  };
+  HandshakeWorker worker;
+  for (const Case& t : cases) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    Peer peer;
+    peer.handshake_steps = 3;
+    peer.handshake_due_ms = t.due_ms;
+    peer.fd = pair[0];
+    std::string sent;
+    worker.start(std::make_unique<FakeTransport>(peer, sent), {}, 0);
+    pollfd ready{worker.ready_fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 5000), 1) << t.name;
+    std::array<HandshakeOutcome, kMaxHandshakes> out;
+    ASSERT_EQ(worker.take(out), 1u) << t.name;
+    EXPECT_EQ(out[0].cause, t.cause) << t.name;
+    EXPECT_EQ(out[0].transport != nullptr, t.cause == CloseCause::kNone) << t.name;
+    EXPECT_EQ(peer.handshake_steps, t.cause == CloseCause::kNone ? 0 : 2) << t.name;
+    EXPECT_EQ(worker.in_flight(), 0);
+    if (out[0].transport) out[0].transport->close();
+    close(pair[1]);
   }
 }
 

@@ -99,9 +99,10 @@ class TestClient {
 class TestServer {
  public:
   // With tls_context, a TLS listener on a free port too (tls_port()).
-  explicit TestServer(const char* config_path = "no-such-file.conf",
-                      SSL_CTX* tls_context = nullptr) {
+  explicit TestServer(const char* config_path = "no-such-file.conf", SSL_CTX* tls_context = nullptr,
+                      int tls_max_connections = kDefaultTlsMaxConnections) {
     hooks_.tls_context = tls_context;
+    hooks_.tls_max_connections = tls_max_connections;
     hooks_.tls_listening = [](ServerHooks* h, int fd) {
       static_cast<TestServer*>(h->owner)->tls_port_ = bound_port(fd);
     };
@@ -188,6 +189,18 @@ class DiagCapture {
     set_diag_stream(nullptr);
     std::fclose(file_);
     unlink(path_.c_str());
+  }
+  // Waits up to 30 seconds for the text to hold `needle` `times` times.
+  bool wait_for(const std::string& needle, size_t times = 1) {
+    for (int i = 0; i < 3000; ++i) {
+      std::string all = text();
+      size_t found = 0;
+      for (size_t at = 0; (at = all.find(needle, at)) != std::string::npos; at += needle.size())
+        ++found;
+      if (found >= times) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
   }
   std::string text() {
     std::fflush(file_);
