@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -33,10 +34,32 @@ struct ReplyBuffer {
   std::string_view view() const { return {buf.data(), static_cast<size_t>(len)}; }
 };
 
-void begin_reply(ReplyBuffer& r);
-void append_text(ReplyBuffer& r, std::string_view text);
-void append_separator(ReplyBuffer& r);
-void end_reply(const Settings& s, ReplyBuffer& r);
+// What fits of a text that would pass the capacity.
+void append_text_cut(ReplyBuffer& r, std::string_view text);
+
+// Every reply is written through here, a few times per field, so it is
+// inline: a text of known length becomes a few stores.
+inline void append_text(ReplyBuffer& r, std::string_view text) {
+  if (text.size() > r.buf.size() - static_cast<size_t>(r.len)) return append_text_cut(r, text);
+  std::memcpy(r.buf.data() + r.len, text.data(), text.size());
+  r.len += static_cast<int32_t>(text.size());
+}
+
+inline void begin_reply(ReplyBuffer& r) {
+  append_text(r, "<");
+}
+
+inline void append_separator(ReplyBuffer& r) {
+  append_text(r, "#");
+}
+
+inline void end_reply(const Settings& s, ReplyBuffer& r) {
+  if (s.opt23) {
+    append_text(r, ">");
+  } else {
+    append_text(r, ">\r\n");
+  }
+}
 
 // Appends text then '#': one reply field.
 inline void append_field(ReplyBuffer& r, std::string_view text) {

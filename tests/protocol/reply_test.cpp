@@ -26,6 +26,9 @@ TEST(ErrorReply, DigitsAndDetail) {
   Buf d;
   error_reply(s, d.r, 23, 0, kThird, 12345);
   EXPECT_EQ(d.r.view(), "<00#230035#12345##>\r\n");
+  Buf n;  // as printf's %04d: the sign takes a digit's place
+  error_reply(s, n.r, 9, 1, kThird, -7);
+  EXPECT_EQ(n.r.view(), "<00#090135#-007##>\r\n");
   s.opt23 = 1;
   Buf e;
   error_reply(s, e.r, 1, 3, kThird, 3);
