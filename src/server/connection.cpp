@@ -216,6 +216,12 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
                                   SteadyClock::time_point& mark) {
   const char* in = bufs_->input;
   const ObserverNeeds needs = observers_->needs();
+  // A rule may hold or replace a reply, which then waits in bufs_->reply.
+  // Rules change only between the loop's passes.
+  const bool rules = bufs_->inject.count != 0 || (control_ && control_->count != 0);
+  const RequestPath path{bufs_->settings,    bufs_->keys, bufs_->inject,
+                         bufs_->inject_uses, control_,    bufs_->random};
+  Answer answer;
   FrameScan scan({in, static_cast<size_t>(in_len_)}, 0, end);
   Fields fields;
   int32_t line_start = 0;
@@ -239,16 +245,10 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
     const int32_t len = frame.span.size();
     // Dispatch cuts the request up; its record shows it as it came.
     if (needs.text) std::memcpy(bufs_->request, text, static_cast<size_t>(len));
-    char* direct = direct_reply();
-    const RequestPath path{bufs_->settings,
-                           bufs_->keys,
-                           bufs_->inject,
-                           bufs_->inject_uses,
-                           control_,
-                           bufs_->random,
-                           {direct ? direct : bufs_->reply, kReplyCapacity}};
-    Answer answer = answer_request(path, text, len, fields, now_ms);
-    if (direct) out_len_ += answer.reply_len;
+    char* direct = rules ? nullptr : direct_reply();
+    answer.reply.buf = {direct ? direct : bufs_->reply, kReplyCapacity};
+    answer_request(path, text, len, fields, now_ms, answer);
+    if (direct) out_len_ += answer.reply.len;
     int64_t handler_ns = 0;
     if (needs.time) {
       // The time since `mark` (the end of the previous request, or the start
@@ -273,13 +273,14 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
 void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns,
                          bool in_output) {
   const bool observed = !observers_->empty();
+  const int32_t reply_len = answer.reply.len;
   if (observed) {
     record_.command = answer.command;
     record_.request = {bufs_->request, static_cast<size_t>(request_len)};
     record_.reply = {};
     record_.sent = true;
-    record_.error = answer.error;
-    record_.note = answer.note;
+    record_.error = answer.reply.error;
+    if (answer.reply.error) record_.note = answer.reply.note;
     record_.error_reply = answer.error_reply;
     record_.injection = answer.injection;
     record_.handler_ns = handler_ns;
@@ -290,13 +291,13 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
     if (observed) hand_on(nullptr, 0);
     return;
   }
-  if (answer.due_ms == 0 && (in_output || queue_reply(answer.reply_len))) {
-    if (observed) hand_on(bufs_->output + out_len_ - answer.reply_len, answer.reply_len);
+  if (answer.due_ms == 0 && (in_output || queue_reply(reply_len))) {
+    if (observed) hand_on(bufs_->output + out_len_ - reply_len, reply_len);
     return;
   }
   state_ = answer.due_ms != 0 ? State::kReplyDelayed : State::kReplyHeld;
   due_ms_ = answer.due_ms;
-  held_len_ = answer.reply_len;
+  held_len_ = reply_len;
   record_held_ = observed;
 }
 
@@ -314,8 +315,6 @@ void Connection::hand_on(const char* reply, int32_t reply_len) {
 }
 
 char* Connection::direct_reply() {
-  // A rule may hold or replace the reply, which then waits in bufs_->reply.
-  if (bufs_->inject.count != 0 || (control_ && control_->count != 0)) return nullptr;
   if (kReplyCapacity >= kOutputCapacity - out_len_ && out_start_ != 0) compact_output();
   if (kReplyCapacity >= kOutputCapacity - out_len_) return nullptr;
   return bufs_->output + out_len_;

@@ -141,9 +141,8 @@ class Connection {
   // the output (direct_reply), queued already.
   void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns, bool in_output);
   // Where the next reply can be written straight into the output, sparing a
-  // copy and a wipe of the reply buffer; null when it must go through the
-  // reply buffer: an inject rule may hold it back, or the output lacks room
-  // for the longest reply.
+  // copy and a wipe of the reply buffer; null when the output lacks room for
+  // the longest reply. Only for replies no inject rule may hold back.
   char* direct_reply();
   // Moves unsent output to the front so the whole free space is usable.
   void compact_output();

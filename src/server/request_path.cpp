@@ -7,9 +7,12 @@
 
 namespace palisim {
 
-Answer answer_request(const RequestPath& path, char* request, int32_t request_len, Fields& fields,
-                      int64_t now_ms) {
-  ReplyBuffer r{path.reply, 0};
+void answer_request(const RequestPath& path, char* request, int32_t request_len, Fields& fields,
+                    int64_t now_ms, Answer& answer) {
+  ReplyBuffer& r = answer.reply;
+  r.len = 0;
+  r.error = nullptr;
+  r.approve = false;
   Injection inj;
   ControlRules* control = path.control;
   if (path.inject.count != 0 || (control && control->count != 0)) {
@@ -30,10 +33,12 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
       }
     }
   }
-  Answer answer;
   answer.command = inj.command;
+  answer.close = inj.rule && inj.rule->close;
+  answer.due_ms = inj.delay_ms > 0 ? now_ms + inj.delay_ms : 0;
+  answer.injection = inj;
   if (inj.rule && inj.rule->replaces_reply()) {
-    if (!inj.rule->close) write_injected_reply(path.settings, *inj.rule, r);
+    if (!answer.close) write_injected_reply(path.settings, *inj.rule, r);
     // The client sees an error reply, whoever wrote it.
     answer.error_reply = is_error_reply(r.view());
   } else {
@@ -42,13 +47,6 @@ Answer answer_request(const RequestPath& path, char* request, int32_t request_le
     answer.command = dispatch_fields(path.settings, path.keys, path.random, fields, r);
     answer.error_reply = r.error != nullptr;
   }
-  answer.reply_len = r.len;
-  answer.close = inj.rule && inj.rule->close;
-  answer.error = r.error;
-  answer.note = r.note;
-  answer.injection = inj;
-  if (inj.delay_ms > 0) answer.due_ms = now_ms + inj.delay_ms;
-  return answer;
 }
 
 }  // namespace palisim

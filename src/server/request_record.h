@@ -33,7 +33,9 @@ struct RequestRecord {
   // The error the handler refused with; null for a success and for a reply
   // an inject rule set.
   const ErrorKind* error = nullptr;
-  ErrorNote note = {};       // with error: for a wrong length, what came and what was expected
+  // Only with error, and stale without: for a wrong length, what came and
+  // what was expected.
+  ErrorNote note = {};
   bool error_reply = false;  // the client got an error reply, whoever wrote it
   Injection injection;       // what the inject rules decided
   int64_t handler_ns = 0;    // from its cut to its reply; 0 unless an observer asked for time
