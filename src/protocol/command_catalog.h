@@ -232,10 +232,33 @@ inline constexpr std::array kCommandCatalog = {
 // Rows in the catalogue; per-command tables size themselves by it.
 inline constexpr size_t kCommandCount = kCommandCatalog.size();
 
+// A code of at most kMaxPackedCode characters as one number, letters in
+// lower case, its length in the top byte (so "0" and "\0" + "0" differ):
+// every request looks its code up, and one comparison per row is cheaper
+// than comparing characters.
+inline constexpr size_t kMaxPackedCode = 7;
+constexpr uint64_t packed_code(std::string_view code) {
+  uint64_t packed = code.size();
+  for (char ch : code.substr(0, kMaxPackedCode)) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    packed = packed << 8 | static_cast<uint8_t>(ch);
+  }
+  return packed;
+}
+
+inline constexpr auto kPackedCodes = [] {
+  std::array<uint64_t, kCommandCount> packed{};
+  for (size_t i = 0; i < kCommandCount; ++i)
+    packed[i] = packed_code(kCommandCatalog[i].code);
+  return packed;
+}();
+
 // The row of the command with that code, in any case; kCommandCount for none.
 constexpr size_t command_row(std::string_view code) {
+  if (code.size() > kMaxPackedCode) return kCommandCount;
+  const uint64_t packed = packed_code(code);
   for (size_t i = 0; i < kCommandCount; ++i) {
-    if (same_code(code, kCommandCatalog[i].code)) return i;
+    if (kPackedCodes[i] == packed) return i;
   }
   return kCommandCount;
 }

@@ -72,6 +72,12 @@ TEST(RequestCode, FieldZeroUpToTheFirstHash) {
     EXPECT_EQ(request_code(request), code) << request;
   EXPECT_EQ(command_of_request("<5E#x#>"), command_row("5e"));
   EXPECT_EQ(command_of_request("<5E>"), kCommandCount);
+  // Codes that differ from a row's only in length or in a NUL find no row
+  // ("\00000" is a NUL and "00").
+  using namespace std::literals;
+  for (std::string_view code : {"0"sv, "000"sv, "\00000"sv, "00\0"sv, ""sv, "00000000"sv})
+    EXPECT_EQ(command_row(code), kCommandCount) << code.size();
+  EXPECT_EQ(command_row("5D"), command_row("5d"));
   EXPECT_TRUE(same_code("11B", "11b"));
   EXPECT_FALSE(same_code("1a", "1a "));
 }
