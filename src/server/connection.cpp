@@ -256,12 +256,13 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
       // with its handler.
       SteadyClock::time_point done = SteadyClock::now();
       handler_ns = (done - mark) / std::chrono::nanoseconds(1);
+      record_.done_ns = done.time_since_epoch() / std::chrono::nanoseconds(1);
       mark = done;
     }
     deliver(answer, needs.text ? len : 0, handler_ns, direct != nullptr);
-    // An observer of the text writes or keeps it, which is no part of the
-    // next request.
-    if (needs.time && needs.text) mark = SteadyClock::now();
+    // A lengthy observer's work is no part of the next request; a quick
+    // one's falls to it.
+    if (needs.time && needs.lengthy) mark = SteadyClock::now();
     answered = true;
     line_answered = true;
     pos = frame.span.end;

@@ -1,6 +1,8 @@
 #include "server/request_journal.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <chrono>
 #include <cstring>
 
@@ -11,14 +13,30 @@ namespace palisim {
 
 namespace {
 
-// Entries the control thread copies per hold of the mutex.
-constexpr size_t kReadChunk = 32;
+constexpr size_t kWordBytes = sizeof(uint64_t);
+constexpr size_t kEntryWordsMax = (kJournalEntryTextMax + kWordBytes - 1) / kWordBytes;
 
-template <size_t N>
-void copy_text(char (&out)[N], std::string_view text) {
-  const size_t n = std::min(text.size(), N - 1);
-  if (n) std::memcpy(out, text.data(), n);
-  out[n] = '\0';
+uint64_t load(const uint64_t& word) {
+  return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(word)).load(std::memory_order_relaxed);
+}
+
+void store(uint64_t& word, uint64_t value) {
+  std::atomic_ref<uint64_t>(word).store(value, std::memory_order_relaxed);
+}
+
+// Out of line, so the copy is the C library's, which starts small copies
+// faster than the inline string move the compiler chooses for short texts.
+[[gnu::noinline]] char* append(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Clears words that held a request or a reply, as secure_zero does; a
+// store per word is cheaper than a call for the few words of an entry.
+void wipe(uint64_t* words, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    words[i] = 0;
+  asm volatile("" : : "r"(words) : "memory");
 }
 
 std::string_view without_line_end(std::string_view reply) {
@@ -32,34 +50,33 @@ std::string_view without_line_end(std::string_view reply) {
 RequestJournal::RequestJournal(size_t capacity, bool masked)
     : capacity_(capacity),
       masked_(masked),
-      ring_(capacity ? std::make_unique<Slot[]>(capacity) : nullptr),
+      ring_mask_(std::bit_ceil(std::max<size_t>(capacity, 1)) - 1),
       // Room for the longest entry however small the ring.
-      text_capacity_(std::max(capacity * kJournalTextPerEntry, 2 * kJournalTextCapacity)),
-      text_(capacity ? std::make_unique_for_overwrite<char[]>(text_capacity_) : nullptr) {}
+      text_words_(std::bit_ceil(
+          std::max(capacity * kJournalTextPerEntry / kWordBytes, 2 * kEntryWordsMax))),
+      heads_(capacity ? std::make_unique<uint64_t[]>((ring_mask_ + 1) * kHeadWords) : nullptr),
+      text_(capacity ? std::make_unique<uint64_t[]>(text_words_) : nullptr) {}
 
 RequestJournal::~RequestJournal() {
-  if (text_) secure_zero(text_.get(), text_capacity_);
+  if (text_) secure_zero(text_.get(), text_words_ * kWordBytes);
+}
+
+int64_t RequestJournal::wall_us(int64_t steady_ns) {
+  if (steady_ns == 0 || steady_ns >= offset_due_ns_) {
+    const auto steady = std::chrono::steady_clock::now().time_since_epoch();
+    const auto wall = std::chrono::system_clock::now().time_since_epoch();
+    wall_offset_us_ = (wall - steady) / std::chrono::microseconds(1);
+    offset_due_ns_ = steady / std::chrono::nanoseconds(1) + 1'000'000'000;
+    if (steady_ns == 0) steady_ns = steady / std::chrono::nanoseconds(1);
+  }
+  return steady_ns / 1000 + wall_offset_us_;
 }
 
 void RequestJournal::on_request(const RequestRecord& record) {
   if (capacity_ == 0) return;
-  const int64_t now_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-  std::string_view request = record.request.substr(0, kJournalTextCapacity);
-  std::string_view reply = without_line_end(record.reply).substr(0, kJournalTextCapacity);
-  std::lock_guard lock(mutex_);
-  Slot& slot = ring_[(next_seq_ - 1) % capacity_];
-  JournalHead& e = slot.head;
-  e.seq = next_seq_++;
-  slot.text_at = text_end_;
-  text_end_ += request.size() + reply.size();
-  // The oldest entries go when the ring of entries, or of their texts, is full.
-  while (first_seq_ < next_seq_ &&
-         (next_seq_ - first_seq_ > capacity_ ||
-          ring_[(first_seq_ - 1) % capacity_].text_at + text_capacity_ < text_end_))
-    ++first_seq_;
-  e.time_us = now_us;
+  JournalHead e;
+  e.seq = next_seq_;
+  e.time_us = wall_us(record.done_ns);
   e.connection = record.connection.id;
   e.command = record.command;
   e.micros = record.handler_ns / 1000;
@@ -67,72 +84,130 @@ void RequestJournal::on_request(const RequestRecord& record) {
   e.error_reply = record.error_reply;
   e.sent = record.sent;
   e.injected = record.injection.rule != nullptr;
-  e.injection[0] = '\0';
-  if (e.injected) injection_words(record.injection, e.injection);
-  copy_text(e.peer, record.connection.peer);
-  copy_text(e.tls, record.connection.identity);
-  e.request_len = static_cast<uint16_t>(request.size());
-  e.reply_len = static_cast<uint16_t>(reply.size());
-  // Masked in place in the text ring; a text that wraps is masked in a copy.
-  char copy[2 * kJournalTextCapacity];
-  const uint64_t at = slot.text_at % text_capacity_;
-  const bool wraps = at + request.size() + reply.size() > text_capacity_;
-  char* texts = wraps ? copy : text_.get() + at;
-  if (!request.empty()) std::memcpy(texts, request.data(), request.size());
-  if (!reply.empty()) std::memcpy(texts + request.size(), reply.data(), reply.size());
-  if (masked_) {
-    mask_exchange({texts, request.size()}, {texts + request.size(), reply.size()}, record.error,
-                  record.injection);
+  char injection[kInjectionWordsCapacity];
+  std::string_view injection_text;
+  if (e.injected) {
+    injection_words(record.injection, injection);
+    injection_text = injection;
   }
-  if (wraps) {
-    const size_t first = text_capacity_ - at;
-    std::memcpy(text_.get() + at, copy, first);
-    std::memcpy(text_.get(), copy + first, request.size() + reply.size() - first);
-    secure_zero(copy, request.size() + reply.size());
+  // The texts in the order the text ring holds them, each cut to its field.
+  const std::string_view texts[] = {
+      record.request.substr(0, kJournalTextCapacity),
+      without_line_end(record.reply).substr(0, kJournalTextCapacity),
+      injection_text,
+      record.connection.peer.substr(0, sizeof JournalEntry::peer - 1),
+      record.connection.identity.substr(0, sizeof JournalEntry::tls - 1),
+  };
+  e.request_len = static_cast<uint16_t>(texts[0].size());
+  e.reply_len = static_cast<uint16_t>(texts[1].size());
+  e.injection_len = static_cast<uint8_t>(texts[2].size());
+  e.peer_len = static_cast<uint8_t>(texts[3].size());
+  e.tls_len = static_cast<uint8_t>(texts[4].size());
+  // Gathered and masked here, so no clear secret reaches the ring.
+  uint64_t words[kEntryWordsMax];
+  char* bytes = reinterpret_cast<char*>(words);
+  char* end = bytes;
+  for (std::string_view t : texts) {
+    if (!t.empty()) end = append(end, t);
   }
+  const size_t total = static_cast<size_t>(end - bytes);
+  if (masked_ && may_mask(record.command)) {
+    mask_exchange({bytes, texts[0].size()}, {bytes + texts[0].size(), texts[1].size()},
+                  record.command, record.error, record.injection);
+  }
+  const size_t n = (total + kWordBytes - 1) / kWordBytes;
+  std::memset(bytes + total, 0, n * kWordBytes - total);
+
+  const uint64_t text_at = text_end_;
+  text_end_ += n;
+  // The oldest entries go when the ring of entries, or of their texts, is full.
+  while (oldest_ < e.seq &&
+         (e.seq - oldest_ >= capacity_ ||
+          load(heads_[((oldest_ - 1) & ring_mask_) * kHeadWords + kHeadWords - 1]) + text_words_ <
+              text_end_))
+    ++oldest_;
+  // Said before the words change: a reader that sees a changed word sees this.
+  overwriting_.store(oldest_, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  uint64_t head[kHeadWords] = {};
+  std::memcpy(head, &e, sizeof e);
+  head[kHeadWords - 1] = text_at;
+  uint64_t* slot = &heads_[((e.seq - 1) & ring_mask_) * kHeadWords];
+  for (size_t i = 0; i < kHeadWords; ++i)
+    store(slot[i], head[i]);
+  const size_t at = text_at & (text_words_ - 1);
+  const size_t before_end = std::min(n, text_words_ - at);
+  for (size_t i = 0; i < before_end; ++i)
+    store(text_[at + i], words[i]);
+  for (size_t i = before_end; i < n; ++i)
+    store(text_[i - before_end], words[i]);
+  published_.store(e.seq, std::memory_order_release);
+  ++next_seq_;
+  wipe(words, n);
 }
 
-void RequestJournal::copy_out(const Slot& slot, JournalEntry& out) const {
-  static_cast<JournalHead&>(out) = slot.head;
-  char* into[2] = {out.request, out.reply};
-  const size_t lens[2] = {slot.head.request_len, slot.head.reply_len};
-  uint64_t from = slot.text_at;
-  for (int part = 0; part < 2; ++part) {
-    for (size_t i = 0; i < lens[part]; ++i)
-      into[part][i] = text_[(from + i) % text_capacity_];
-    from += lens[part];
+bool RequestJournal::intact_since(uint64_t seq) const {
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return overwriting_.load(std::memory_order_relaxed) <= seq;
+}
+
+bool RequestJournal::copy_out(uint64_t seq, JournalEntry& out) const {
+  const uint64_t* slot = &heads_[((seq - 1) & ring_mask_) * kHeadWords];
+  uint64_t head[kHeadWords];
+  for (size_t i = 0; i < kHeadWords; ++i)
+    head[i] = load(slot[i]);
+  JournalHead& h = out;
+  std::memcpy(&h, head, sizeof h);
+  // A head the writer was overwriting may hold any lengths: bound them
+  // before they are used.
+  const size_t lens[] = {h.request_len, h.reply_len, h.injection_len, h.peer_len, h.tls_len};
+  char* const into[] = {out.request, out.reply, out.injection, out.peer, out.tls};
+  const size_t caps[] = {sizeof out.request, sizeof out.reply, sizeof out.injection,
+                         sizeof out.peer, sizeof out.tls};
+  size_t total = 0;
+  for (size_t part = 0; part < 5; ++part) {
+    if (lens[part] > caps[part] - (part < 2 ? 0 : 1)) return false;
+    total += lens[part];
   }
+  uint64_t words[kEntryWordsMax];
+  const uint64_t text_at = head[kHeadWords - 1];
+  for (size_t i = 0; i < (total + kWordBytes - 1) / kWordBytes; ++i)
+    words[i] = load(text_[(text_at + i) & (text_words_ - 1)]);
+  if (h.seq != seq || !intact_since(seq)) return false;
+  const char* bytes = reinterpret_cast<const char*>(words);
+  for (size_t part = 0; part < 5; ++part) {
+    if (lens[part]) std::memcpy(into[part], bytes, lens[part]);
+    bytes += lens[part];
+  }
+  // The short texts are read as C strings.
+  out.injection[h.injection_len] = '\0';
+  out.peer[h.peer_len] = '\0';
+  out.tls[h.tls_len] = '\0';
+  return true;
 }
 
 void RequestJournal::read(const JournalQuery& query, std::vector<JournalEntry>& out,
                           uint64_t& recorded, uint64_t& dropped) const {
   out.clear();
-  uint64_t seq;
-  {
-    std::lock_guard lock(mutex_);
-    recorded = next_seq_ - 1;
-    dropped = first_seq_ - 1;
-    seq = next_seq_;
-  }
-  // From the newest back, a chunk per hold of the mutex; an entry the ring
-  // overwrote meanwhile ends the walk, and so does every older one.
-  while (out.size() < query.limit) {
-    std::lock_guard lock(mutex_);
-    const uint64_t oldest = std::max(first_seq_, query.after + 1);
-    if (seq <= oldest) break;
-    for (size_t n = 0; n < kReadChunk && seq > oldest && out.size() < query.limit; ++n) {
-      const Slot& slot = ring_[(--seq - 1) % capacity_];
-      if (query.command != SIZE_MAX && slot.head.command != query.command) continue;
-      out.emplace_back();
-      copy_out(slot, out.back());
-    }
+  const uint64_t newest = published_.load(std::memory_order_acquire);
+  const uint64_t kept_from = std::max(cleared_.load(std::memory_order_acquire),
+                                      overwriting_.load(std::memory_order_acquire));
+  recorded = newest;
+  dropped = std::min(newest, kept_from - 1);
+  if (capacity_ == 0) return;
+  // From the newest back; an entry overwritten meanwhile ends the walk, and
+  // so does every older one.
+  JournalEntry entry;
+  for (uint64_t seq = newest;
+       seq >= std::max(kept_from, query.after + 1) && seq > 0 && out.size() < query.limit; --seq) {
+    if (!copy_out(seq, entry)) break;
+    if (query.command == SIZE_MAX || entry.command == query.command) out.push_back(entry);
   }
   std::reverse(out.begin(), out.end());
 }
 
 void RequestJournal::clear() {
-  std::lock_guard lock(mutex_);
-  first_seq_ = next_seq_;
+  cleared_.store(published_.load(std::memory_order_acquire) + 1, std::memory_order_release);
 }
 
 }  // namespace palisim

@@ -37,6 +37,7 @@ struct RequestRecord {
   bool error_reply = false;  // the client got an error reply, whoever wrote it
   Injection injection;       // what the inject rules decided
   int64_t handler_ns = 0;    // from its cut to its reply; 0 unless an observer asked for time
+  int64_t done_ns = 0;  // the steady clock when it was answered, in ns; 0 unless time was asked
 };
 
 class RequestObserver {
@@ -51,8 +52,11 @@ class RequestObserver {
 
 // What an observer asks each request to carry.
 struct ObserverNeeds {
-  bool time = false;  // handler_ns: a clock reading per request
+  bool time = false;  // handler_ns and done_ns: a clock reading per request
   bool text = false;  // the request's text, copied before dispatch cuts it up
+  // It takes long (writing a line, say): the next request's time starts
+  // after it, at the cost of one more clock reading per request.
+  bool lengthy = false;
 };
 
 // The observers of every connection of one loop, told in the order added.
@@ -66,6 +70,7 @@ class RequestObservers {
     list_[count_++] = observer;
     needs_.time = needs_.time || needs.time;
     needs_.text = needs_.text || needs.text;
+    needs_.lengthy = needs_.lengthy || needs.lengthy;
   }
   bool empty() const { return count_ == 0; }
   const ObserverNeeds& needs() const { return needs_; }

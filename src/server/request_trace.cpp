@@ -51,7 +51,9 @@ void RequestTrace::on_request(const RequestRecord& record) {
   // A reply never sent or never written is empty, and may have no data at all.
   if (!reply.empty()) std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
-  if (!full_) mask_exchange({request_, request.size()}, reply_copy, error, injection);
+  if (!full_) {
+    mask_exchange({request_, request.size()}, reply_copy, record.command, error, injection);
+  }
   begin_line(record.connection);
   append_escaped(request);
   append(" -> ");

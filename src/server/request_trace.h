@@ -25,7 +25,7 @@ class RequestTrace final : public RequestObserver {
   RequestTrace(const RequestTrace&) = delete;
   RequestTrace& operator=(const RequestTrace&) = delete;
 
-  static constexpr ObserverNeeds kNeeds{true, true};
+  static constexpr ObserverNeeds kNeeds{.time = true, .text = true, .lengthy = true};
 
   // The line of the request: its reply, the error the reply buffer
   // recorded, what the inject rules decided; a reply that never left, when

@@ -22,10 +22,15 @@ struct ErrorKind;
 // every field after the code hidden.
 void mask_message(std::span<char> message, size_t command, MessagePart part);
 
-// Masks copies of a request and of its reply as the trace shows them. Error
+// Masks copies of a request and of its reply as the trace shows them;
+// `command` is the request's row, as command_of_request finds it. Error
 // replies carry no field of the request, nor does a reply an inject rule
 // set; only the handler's success replies are masked.
-void mask_exchange(std::span<char> request, std::span<char> reply, const ErrorKind* error,
-                   const Injection& injection);
+void mask_exchange(std::span<char> request, std::span<char> reply, size_t command,
+                   const ErrorKind* error, const Injection& injection);
+
+// Whether mask_exchange may change anything of a request of row `command`
+// or of its reply: false for the rows with nothing to hide.
+bool may_mask(size_t command);
 
 }  // namespace palisim

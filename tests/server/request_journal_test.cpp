@@ -4,7 +4,9 @@
 // took keep their uses when the list changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/inject_rules.h"
@@ -70,6 +72,35 @@ TEST(RequestJournal, MasksAClearPinUnlessFull) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].request_text().find("975318642086") == std::string_view::npos, masked);
   }
+}
+
+// The loop writes while the control thread reads: every entry a read returns
+// is whole, its texts those of its own seq, however the ring wraps meanwhile.
+TEST(RequestJournal, ReadsWhileItIsWrittenGiveOnlyWholeEntries) {
+  RequestJournal journal(8, true);
+  constexpr int kEntries = 200000;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 1; i <= kEntries; ++i) {
+      const std::string n = std::to_string(i);
+      add(journal, "<00#" + n + std::string(static_cast<size_t>(i % 300), 'x') + "#>", "<00#" + n);
+    }
+    done = true;
+  });
+  size_t entries_seen = 0;
+  std::vector<JournalEntry> entries;
+  while (!done) {
+    uint64_t recorded = 0, dropped = 0;
+    journal.read({}, entries, recorded, dropped);
+    for (const JournalEntry& e : entries) {
+      const std::string n = std::to_string(e.seq);
+      ASSERT_EQ(e.reply_text(), "<00#" + n);
+      ASSERT_EQ(e.request_text(), "<00#" + n + std::string(e.seq % 300, 'x') + "#>");
+    }
+    entries_seen += entries.size();
+  }
+  writer.join();
+  EXPECT_GT(entries_seen, 0u);
 }
 
 TEST(ControlExchange, TakenRulesKeepTheirUsesAcrossChanges) {
