@@ -23,8 +23,9 @@ RUN apt-get update \
 WORKDIR /etc/palisim
 USER 10001:10001
 # Host commands, TLS (with tls_port = 7443 in a mounted file), metrics (with
-# PALISIM_METRICS=0.0.0.0:9464).
-EXPOSE 7000 7443 9464
+# PALISIM_METRICS=0.0.0.0:9464), the control port (with
+# PALISIM_CONTROL=0.0.0.0:7070 and a PALISIM_CONTROL_TOKEN).
+EXPOSE 7000 7443 9464 7070
 # Healthy only while the simulator answers an echo on its plain port.
 HEALTHCHECK --interval=10s --timeout=3s --start-period=10s --retries=3 CMD ["palisim-healthcheck"]
 # The simulator is PID 1: SIGTERM ends it at once, with exit status 0.

@@ -51,7 +51,7 @@ const char kProgramUsage[] =
     "PALISIM_CONFIG, PALISIM_PORT, PALISIM_TLS_PORT, PALISIM_INTERFACE, PALISIM_METRICS,\n"
     "PALISIM_CONTROL and PALISIM_SEED stand for --config, --port, --tls-port, --interface,\n"
     "--metrics, --control and --seed; the command line wins. PALISIM_CONTROL_TOKEN stands for\n"
-    "control_token.\n"
+    "control_token, and PALISIM_MFK for the mfk of section default.\n"
     "Headless, the simulator serves until SIGINT or SIGTERM. SIGUSR1 prints the requests\n"
     "served by command, as the end of the run does. SIGHUP has the next connection read the\n"
     "configuration file afresh.\n";

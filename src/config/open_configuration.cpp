@@ -17,6 +17,7 @@
 #include <confuse.h>
 
 #include "config/config.h"
+#include "config/copy_text.h"
 #include "config/parser.h"
 #include "config/text_scan.h"
 #include "config/tls_parameters.h"
@@ -108,7 +109,7 @@ void report_problem(int line, const char* message) {
   ParseReport* report = parse_under_way.report;
   if (report && report->problems++ == 0) {
     report->first_line = line;
-    std::snprintf(report->first_problem, sizeof report->first_problem, "%s", message);
+    copy_text(report->first_problem, message);
   }
   if (report && report->quiet) return;
   const char* path = parse_under_way.path ? parse_under_way.path : "";
