@@ -12,6 +12,9 @@ namespace palisim {
 
 namespace {
 
+// Why a send or read on a connection that never opened failed.
+constexpr const char* kNotConnected = "not connected";
+
 // Connects the non-blocking fd to a, waiting until the deadline; 0, or the
 // errno of the failure (ETIMEDOUT at the deadline).
 int connect_by(int fd, const addrinfo* a, Deadline deadline) {
@@ -68,6 +71,10 @@ bool ClientConnection::open(const char* host, int port, std::string& error,
   tls_ = std::make_unique<TlsClient>();
   if (tls_->connect(fd_, host, tls, timeout_ms, error)) return true;
   error = std::string(host) + ":" + service + ": " + error;
+  // Sends and reads find no connection rather than a TLS without a session.
+  tls_.reset();
+  close(fd_);
+  fd_ = -1;
   return false;
 }
 
@@ -86,6 +93,10 @@ bool ClientConnection::wait(short events, Deadline deadline) {
 }
 
 bool ClientConnection::send_line(std::string_view line) {
+  if (fd_ < 0) {
+    error_ = kNotConnected;
+    return false;
+  }
   std::string out(line);
   out += '\r';
   Deadline deadline = deadline_after(timeout_ms_);
@@ -109,6 +120,10 @@ bool ClientConnection::send_line(std::string_view line) {
 }
 
 ReadResult ClientConnection::read_reply(std::string& reply, int timeout_ms) {
+  if (fd_ < 0) {
+    error_ = kNotConnected;
+    return ReadResult::kFailed;
+  }
   // A server that sends a byte now and then must not hold the client longer.
   const Deadline deadline = deadline_after(timeout_ms);
   short events = POLLIN;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
@@ -18,6 +19,35 @@ namespace {
 bool is_address(const char* host) {
   unsigned char buf[sizeof(in6_addr)];
   return inet_pton(AF_INET, host, buf) == 1 || inet_pton(AF_INET6, host, buf) == 1;
+}
+
+// OpenSSL's socket BIO sends without MSG_NOSIGNAL: a write to a server that
+// reset the connection, the close alert of the destructor among them, would
+// end the process with SIGPIPE. This one is that BIO with such sends.
+int send_without_signal(BIO* bio, const char* data, size_t len, size_t* written) {
+  BIO_clear_retry_flags(bio);
+  ssize_t n = send(BIO_get_fd(bio, nullptr), data, len, MSG_NOSIGNAL);
+  if (n >= 0) {
+    *written = static_cast<size_t>(n);
+    return 1;
+  }
+  if (BIO_sock_should_retry(-1)) BIO_set_retry_write(bio);
+  return 0;
+}
+
+const BIO_METHOD* socket_without_signal() {
+  static BIO_METHOD* const method = [] {
+    const BIO_METHOD* socket = BIO_s_socket();
+    BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+    BIO_meth_set_write_ex(m, send_without_signal);
+    BIO_meth_set_read(m, BIO_meth_get_read(socket));
+    BIO_meth_set_puts(m, BIO_meth_get_puts(socket));
+    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
+    BIO_meth_set_create(m, BIO_meth_get_create(socket));
+    BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
+    return m;
+  }();
+  return method;
 }
 
 }  // namespace
@@ -54,10 +84,13 @@ bool TlsClient::connect(int fd, const char* host, const ClientTlsOptions& option
     }
   }
   ssl_.reset(SSL_new(ctx_.get()));
-  if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1) {
+  BIO* bio = ssl_ ? BIO_new(socket_without_signal()) : nullptr;
+  if (!bio) {
     error = "TLS: " + take_openssl_reason();
     return false;
   }
+  BIO_set_fd(bio, fd, BIO_NOCLOSE);
+  SSL_set_bio(ssl_.get(), bio, bio);
   // The server's certificate must name what was connected to.
   if (is_address(host)) {
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host);

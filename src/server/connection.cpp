@@ -348,24 +348,32 @@ Verdict Connection::release_held_reply(int64_t now_ms) {
   return process_input(now_ms);
 }
 
-bool Connection::owes_only_delayed_reply() const {
-  if (!peer_closed_ || state_ != State::kReplyDelayed || has_output()) return false;
-  // A request not yet answered would need the slot's buffers once the delay
-  // ends; the rest of the line it ended, or bytes no carriage return ends,
-  // would not.
-  std::span<const char> in(bufs_->input, static_cast<size_t>(in_len_));
-  int32_t from = 0;
-  while (std::optional<ByteSpan> line = next_line(in, from)) {
-    if (next_request(in, *line, from)) return false;
-    from = line->end;
-  }
-  return true;
+bool Connection::owes_only_delayed_replies() const {
+  // Unsent output waits for the client to read, not for a delay.
+  return peer_closed_ && !has_output() &&
+         (state_ == State::kReplyDelayed || state_ == State::kCloseDelayed);
 }
 
 void Connection::hand_over(OwedReplies& owed) {
-  // Its record is handed on as the reply leaves the slot.
-  if (record_held_) hand_on(bufs_->reply, held_len_);
-  owed.add(std::move(transport_), fd_, {bufs_->reply, static_cast<size_t>(held_len_)}, due_ms_);
+  OwedSchedule& schedule = owed.schedule();
+  int64_t at = due_ms_;
+  bool fits = true;
+  // As on_deadline answers them, with the clock at the end of each delay;
+  // the records are handed on as the replies are queued.
+  while (fits && (state_ == State::kReplyDelayed || state_ == State::kReplyHeld)) {
+    if (state_ == State::kReplyDelayed) {
+      at = due_ms_;
+      state_ = State::kReplyHeld;
+    }
+    release_held_reply(at);
+    fits = schedule.add(pending_output(), at);
+    discard_output();
+  }
+  if (!fits) {
+    diag("Socket %d: its delayed replies pass %zu bytes; the rest are dropped.\n", fd_,
+         kOwedBytesCapacity);
+  }
+  owed.add(std::move(transport_), fd_, fits && state_ == State::kCloseDelayed ? due_ms_ : at);
   close(CloseCause::kPeerClosed);
 }
 

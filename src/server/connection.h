@@ -111,10 +111,13 @@ class Connection {
   // Forgets the queued bytes as if sent, where no socket takes them.
   void discard_output();
 
-  // The client shut its sending side and is owed nothing but a delayed
-  // reply: that needs only the transport and the reply's bytes, not a slot.
-  bool owes_only_delayed_reply() const;
-  // Moves the transport and the delayed reply to `owed`, then closes the slot.
+  // The client shut its sending side, and what it is owed waits for an
+  // inject rule's delay: that needs only the transport and the replies'
+  // bytes, not a slot.
+  bool owes_only_delayed_replies() const;
+  // Answers the rest of what the client sent as each delay ends, each delay
+  // running from the end of the one before, and moves the transport and the
+  // replies, each run due at its time, to `owed`; then closes the slot.
   void hand_over(OwedReplies& owed);
   // The buffers as they are, for the checks of what they hold; null when not open.
   const ConnectionBuffers* buffers() const { return bufs_.get(); }

@@ -316,7 +316,7 @@ void EventLoop::settle(Connection& c, Verdict verdict) {
     close_connection(c, c.close_cause());
     return;
   }
-  if (!c.owes_only_delayed_reply()) return;
+  if (!c.owes_only_delayed_replies()) return;
   // The client did close: counted as such now, its reply leaves later.
   count_close(c, CloseCause::kPeerClosed);
   if (hooks_ && hooks_->closed) hooks_->closed(hooks_, c.fd());

@@ -257,11 +257,16 @@ TEST_F(LoadSettingsTest, SettingsCacheParsesOnlyAChangedFile) {
   EXPECT_EQ(cache.no_mfk_reason(), path + " gives no mfk in section 'default'");
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  // Past the tick of the clock that stamps the file.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  write_conf("atalla default { opta1 = \"x!\" }\n");
-  timespec times[2] = {st.st_atim, st.st_mtim};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  // Rewritten until the clock that stamps the file has ticked.
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  struct stat now = st;
+  for (int i = 0; i < 100000 && now.st_ctim.tv_sec == st.st_ctim.tv_sec &&
+                  now.st_ctim.tv_nsec == st.st_ctim.tv_nsec;
+       ++i) {
+    write_conf("atalla default { opta1 = \"x!\" }\n");
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_EQ(stat(path.c_str(), &now), 0);
+  }
   for (int i = 0; i < 2; ++i) {
     cache.refresh();
     EXPECT_EQ(cache.settings().opt21, 0);

@@ -56,7 +56,9 @@ TEST(Faults, ClientThatNeverReadsDoesNotStallOthers) {
     flood += "<00#" + std::to_string(i) + std::string(100, 's') + "#>\r";
   // The sleeper's own writes block once buffers are full; do them aside.
   std::thread writer([&] { sleeper.send_all(flood); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The server is answering the flood.
+  pollfd answered{sleeper.fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&answered, 1, 10000), 1);
   TestClient other(server.port());
   expect_round_trips(other, "o", 200);
   // Once the sleeper reads, it gets every one of its replies in order.

@@ -16,6 +16,7 @@
 #include "server/command_stats.h"
 #include "server/connection.h"
 #include "server/owed_replies.h"
+#include "server/plain_transport.h"
 #include "server/request_trace.h"
 #include "test_client.h"
 
@@ -110,6 +111,70 @@ TEST(Inject, ClosedClientsOwedADelayedReplyHoldNoSlot) {
   const std::string text = diag.text();
   EXPECT_EQ(text.find("dropping its delayed reply"), text.rfind("dropping its delayed reply"));
   unlink(path);
+}
+
+// Every slot's client sends delayed requests and closes, half of them their
+// sending side only. The slots come back at once: a new client is served
+// before any delay ends. The half-closed get what each delay ends with ("":
+// the close), in order and none of it early (the first read as it comes).
+TEST(Inject, ClientsThatCloseGiveTheirSlotsBackWhateverTheyAreOwed) {
+  char path[] = "/tmp/palisim-owed-XXXXXX";
+  close(mkstemp(path));
+  std::ofstream(path) << "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
+                         " inject { command = \"90\" close = true latency_ms = 1500 }\n}\n";
+  const std::string r = "<00#040435#>\r\n";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> shapes = {
+      {"<30#><00#a#>\r<30#>\r<00#b#>\r", {r + "<00#000035#a#>\r\n", r + "<00#000035#b#>\r\n"}},
+      {"<90#>\r", {""}},
+      {"<30#><90#>\r", {r, ""}},
+  };
+  TestServer server(path);
+  for (const auto& [requests, runs] : shapes) {
+    std::vector<std::unique_ptr<TestClient>> clients;
+    const int closed = server.closed();
+    const Clock::time_point sent = Clock::now();
+    for (int i = 0; i < kMaxConnections; ++i) {
+      clients.push_back(std::make_unique<TestClient>(server.port()));
+      ASSERT_TRUE(clients.back()->send_all(requests));
+      shutdown(clients.back()->fd(), i % 2 == 0 ? SHUT_WR : SHUT_RDWR);
+    }
+    ASSERT_TRUE(server.wait_closed(closed + kMaxConnections));
+    TestClient next(server.port());
+    ASSERT_TRUE(next.send_all("<00#next#>\r"));
+    EXPECT_EQ(next.read_replies(1), "<00#000035#next#>\r\n");
+    EXPECT_TRUE(clients[0]->silent_for(0)) << requests;
+    std::string all;
+    for (size_t d = 0; d < runs.size(); all += runs[d++]) {
+      const auto lines = std::count(runs[d].begin(), runs[d].end(), '\n');
+      EXPECT_EQ(clients[0]->read_replies(lines ? static_cast<int>(lines) : 1), runs[d]);
+      EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(1500) * (d + 1)) << requests;
+    }
+    for (int i = 0; i < kMaxConnections; i += 2) {
+      if (i != 0) {
+        EXPECT_EQ(clients[i]->read_replies(kMaxConnections), all) << i;
+      }
+      EXPECT_TRUE(clients[i]->closed_by_server()) << requests << i;
+    }
+  }
+  unlink(path);
+}
+
+// A closed client that never reads is closed once it has taken nothing of
+// what came due for the bound.
+TEST(Inject, AnOwedClientThatNeverReadsIsGivenUpAtTheBound) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+  const int small = 4096;
+  setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  DiagCapture diag;
+  OwedReplies owed(1000);
+  ASSERT_TRUE(owed.schedule().add(std::string(kOwedBytesCapacity, 'x'), 100));
+  owed.add(std::make_unique<PlainTransport>(fds[0], "peer"), fds[0], 100);
+  for (auto [now_ms, left] : {std::pair{99, 1}, {100, 1}, {1099, 1}, {1100, 0}})
+    EXPECT_EQ((owed.on_deadline(now_ms), owed.size()), static_cast<size_t>(left)) << now_ms;
+  EXPECT_NE(diag.text().find(" did not take its delayed reply within 1 seconds; closing it.\n"),
+            std::string::npos);
+  close(fds[1]);
 }
 
 TEST(Inject, ActionsAnswerAsDocumented) {

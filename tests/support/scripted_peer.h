@@ -1,7 +1,8 @@
 // A loopback listener that answers each client it accepts, one after
 // another, once the client has sent something: chunks of bytes, each after a
 // pause in ms; then it reads until the client leaves. Stands for a hostile,
-// slow or silent server; given a TLS context, it completes the handshake
+// slow or silent server (a negative pause: it leaves there without a word,
+// and resets what comes after); given a TLS context, it completes the handshake
 // first and plays the script inside TLS.
 #pragma once
 
@@ -66,6 +67,7 @@ class ScriptedPeer {
     while (!stop_ && (n = take(fd)) < 0) {
     }
     for (const auto& [pause_ms, bytes] : script) {
+      if (pause_ms < 0) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
       if (ssl) {
         SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size()));
