@@ -11,7 +11,7 @@ const image = process.env.PALISIM_IMAGE ?? "localhost/palisim:latest";
 const HOST_PORT = 7000;
 // Every port the image exposes is mapped: podman lists them all among the
 // container's bindings, which Testcontainers waits for.
-const IMAGE_PORTS = [HOST_PORT, 7443, 9464];
+const IMAGE_PORTS = [HOST_PORT, 7443, 9464, 7070];
 
 // The published test MFK, and two PIN keys wrapped under it.
 const MFK = "0123456789ABCDEFFEDCBA987654321089ABCDEF01234567";
