@@ -156,7 +156,9 @@ bool RequestJournal::copy_out(uint64_t seq, JournalEntry& out) const {
   uint64_t head[kHeadWords];
   for (size_t i = 0; i < kHeadWords; ++i)
     head[i] = load(slot[i]);
-  JournalHead& h = out;
+  // Into a head of its own: an entry's texts may begin in the tail padding
+  // of its JournalHead base, which a copy of sizeof(JournalHead) would write.
+  JournalHead h;
   std::memcpy(&h, head, sizeof h);
   // A head the writer was overwriting may hold any lengths: bound them
   // before they are used.
@@ -174,6 +176,7 @@ bool RequestJournal::copy_out(uint64_t seq, JournalEntry& out) const {
   for (size_t i = 0; i < (total + kWordBytes - 1) / kWordBytes; ++i)
     words[i] = load(text_[(text_at + i) & (text_words_ - 1)]);
   if (h.seq != seq || !intact_since(seq)) return false;
+  static_cast<JournalHead&>(out) = h;
   const char* bytes = reinterpret_cast<const char*>(words);
   for (size_t part = 0; part < 5; ++part) {
     if (lens[part]) std::memcpy(into[part], bytes, lens[part]);
