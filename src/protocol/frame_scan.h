@@ -120,4 +120,10 @@ inline void cut_fields(char* text, const Fields& f) {
     text[f.ptr[i] + f.len[i] - text] = '\0';
 }
 
+// Puts back the '#' that cut_fields overwrote, giving the request as it came.
+inline void uncut_fields(char* text, const Fields& f) {
+  for (int i = 0; i < f.count; ++i)
+    text[f.ptr[i] + f.len[i] - text] = '#';
+}
+
 }  // namespace palisim

@@ -11,6 +11,7 @@
 #include "server/diag.h"
 #include "server/owed_replies.h"
 #include "server/plain_transport.h"
+#include "server/request_clock.h"
 #include "server/request_path.h"
 
 namespace palisim {
@@ -29,8 +30,6 @@ bool ends_request_with_line_feed(std::span<const char> rest) {
 
 // What a connection set up without observers tells.
 const RequestObservers kNoObservers;
-
-using SteadyClock = std::chrono::steady_clock;
 
 }  // namespace
 
@@ -178,8 +177,7 @@ Verdict Connection::process_input(int64_t now_ms) {
   int32_t consumed = 0;
   // The clock is read per request only for an observer that asked for time;
   // the idle clock and inject rules' delays make do with the loop's pass.
-  SteadyClock::time_point mark =
-      observers_->needs().time ? SteadyClock::now() : SteadyClock::time_point();
+  int64_t mark = observers_->needs().time ? request_clock_ns() : 0;
   bool answered = false;
   // Only complete lines are answered: the scan ends at the last carriage return.
   const int32_t lines_end = unended_start({in, static_cast<size_t>(in_len_)});
@@ -212,8 +210,7 @@ Verdict Connection::process_input(int64_t now_ms) {
   return Verdict::kKeep;
 }
 
-int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
-                                  SteadyClock::time_point& mark) {
+int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered, int64_t& mark) {
   const char* in = bufs_->input;
   const ObserverNeeds needs = observers_->needs();
   // A rule may hold or replace a reply, which then waits in bufs_->reply.
@@ -243,26 +240,28 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
     }
     char* text = bufs_->input + frame.span.begin;
     const int32_t len = frame.span.size();
-    // Dispatch cuts the request up; its record shows it as it came.
-    if (needs.text) std::memcpy(bufs_->request, text, static_cast<size_t>(len));
     char* direct = rules ? nullptr : direct_reply();
     answer.reply.buf = {direct ? direct : bufs_->reply, kReplyCapacity};
     answer_request(path, text, len, fields, now_ms, answer);
+    // Dispatch cut the request up; its record shows it as it came.
+    if (needs.text) uncut_fields(text, fields);
     if (direct) out_len_ += answer.reply.len;
     int64_t handler_ns = 0;
     if (needs.time) {
       // The time since `mark` (the end of the previous request, or the start
       // of the pass) is this request's, so cutting it out of its line counts
       // with its handler.
-      SteadyClock::time_point done = SteadyClock::now();
-      handler_ns = (done - mark) / std::chrono::nanoseconds(1);
-      record_.done_ns = done.time_since_epoch() / std::chrono::nanoseconds(1);
+      const int64_t done = request_clock_ns();
+      // The clock may step back by a little when its scale is checked.
+      handler_ns = done > mark ? done - mark : 0;
+      record_.done_ns = done;
       mark = done;
     }
-    deliver(answer, needs.text ? len : 0, handler_ns, direct != nullptr);
+    deliver(answer, {text, needs.text ? static_cast<size_t>(len) : 0}, fields, handler_ns,
+            direct != nullptr);
     // A lengthy observer's work is no part of the next request; a quick
     // one's falls to it.
-    if (needs.time && needs.lengthy) mark = SteadyClock::now();
+    if (needs.time && needs.lengthy) mark = request_clock_ns();
     answered = true;
     line_answered = true;
     pos = frame.span.end;
@@ -271,13 +270,14 @@ int32_t Connection::process_lines(int32_t end, int64_t now_ms, bool& answered,
   return mid_line_ ? pos : line_start;
 }
 
-void Connection::deliver(const Answer& answer, int32_t request_len, int64_t handler_ns,
-                         bool in_output) {
+void Connection::deliver(const Answer& answer, std::string_view request, const Fields& fields,
+                         int64_t handler_ns, bool in_output) {
   const bool observed = !observers_->empty();
   const int32_t reply_len = answer.reply.len;
   if (observed) {
     record_.command = answer.command;
-    record_.request = {bufs_->request, static_cast<size_t>(request_len)};
+    record_.request = request;
+    record_.fields = &fields;
     record_.reply = {};
     record_.sent = true;
     record_.error = answer.reply.error;
@@ -300,6 +300,12 @@ void Connection::deliver(const Answer& answer, int32_t request_len, int64_t hand
   due_ms_ = answer.due_ms;
   held_len_ = reply_len;
   record_held_ = observed;
+  if (observed) {
+    // The input the record points into goes before the reply does.
+    if (!request.empty()) std::memcpy(bufs_->request, request.data(), request.size());
+    record_.request = {bufs_->request, request.size()};
+    record_.fields = nullptr;
+  }
 }
 
 void Connection::hand_on(const char* reply, int32_t reply_len) {
@@ -311,8 +317,8 @@ void Connection::hand_on(const char* reply, int32_t reply_len) {
     record_.sent = false;
   }
   observers_->request(record_);
-  // The request may carry a clear PIN; each observer wipes its own copy.
-  if (!record_.request.empty()) secure_zero(bufs_->request, record_.request.size());
+  // A held request's copy may carry a clear PIN; each observer wipes its own.
+  if (record_.request.data() == bufs_->request) secure_zero(bufs_->request, record_.request.size());
 }
 
 char* Connection::direct_reply() {

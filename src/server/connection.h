@@ -39,8 +39,8 @@ struct ConnectionBuffers {
   InjectRules inject;            // its fault-injection rules; none unless configured
   std::array<RuleUse, 2 * kMaxInjectRules> inject_uses;  // what each of them took
   RandomSource random;  // keys, IVs and the inject rules' draws; seeded or not
-  // The request being answered as received, when an observer asks for the
-  // text; kept while its reply waits, until its record is handed on.
+  // A copy of the request being answered, when an observer asks for the
+  // text and its reply waits: kept until its record is handed on.
   char request[kInputCapacity];
 };
 
@@ -136,13 +136,14 @@ class Connection {
   Verdict process_input(int64_t now_ms);
   // Answers the requests of the lines that end before `end`; returns where
   // the input is consumed to. With observers asking for time, `mark` is when
-  // the request's time began.
-  int32_t process_lines(int32_t end, int64_t now_ms, bool& answered,
-                        std::chrono::steady_clock::time_point& mark);
+  // the request's time began (request_clock_ns).
+  int32_t process_lines(int32_t end, int64_t now_ms, bool& answered, int64_t& mark);
   // Queues an answer, or holds it for room, its delay or a close; hands its
-  // record on once queued. `in_output`: the reply was written at the end of
-  // the output (direct_reply), queued already.
-  void deliver(const Answer& answer, int32_t request_len, int64_t handler_ns, bool in_output);
+  // record on once queued. `request` lies in the input, `fields` its cut;
+  // empty unless an observer asked for the text. `in_output`: the reply was
+  // written at the end of the output (direct_reply), queued already.
+  void deliver(const Answer& answer, std::string_view request, const Fields& fields,
+               int64_t handler_ns, bool in_output);
   // Where the next reply can be written straight into the output, sparing a
   // copy and a wipe of the reply buffer; null when the output lacks room for
   // the longest reply. Only for replies no inject rule may hold back.

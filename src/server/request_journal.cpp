@@ -5,6 +5,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "crypto/secure_zero.h"
 #include "server/trace_masks.h"
@@ -13,30 +14,16 @@ namespace palisim {
 
 namespace {
 
-constexpr size_t kWordBytes = sizeof(uint64_t);
-constexpr size_t kEntryWordsMax = (kJournalEntryTextMax + kWordBytes - 1) / kWordBytes;
-
-uint64_t load(const uint64_t& word) {
-  return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(word)).load(std::memory_order_relaxed);
-}
-
-void store(uint64_t& word, uint64_t value) {
-  std::atomic_ref<uint64_t>(word).store(value, std::memory_order_relaxed);
-}
+// Entries start on 16-byte boundaries, as heads are read whole.
+constexpr size_t kAlign = 16;
+constexpr size_t kHeadBytes = (sizeof(JournalHead) + kAlign - 1) & ~(kAlign - 1);
+constexpr size_t kEntryBytesMax = (kHeadBytes + kJournalEntryTextMax + kAlign - 1) & ~(kAlign - 1);
 
 // Out of line, so the copy is the C library's, which starts small copies
 // faster than the inline string move the compiler chooses for short texts.
 [[gnu::noinline]] char* append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
   return out + text.size();
-}
-
-// Clears words that held a request or a reply, as secure_zero does; a
-// store per word is cheaper than a call for the few words of an entry.
-void wipe(uint64_t* words, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    words[i] = 0;
-  asm volatile("" : : "r"(words) : "memory");
 }
 
 std::string_view without_line_end(std::string_view reply) {
@@ -50,15 +37,24 @@ std::string_view without_line_end(std::string_view reply) {
 RequestJournal::RequestJournal(size_t capacity, bool masked)
     : capacity_(capacity),
       masked_(masked),
-      ring_mask_(std::bit_ceil(std::max<size_t>(capacity, 1)) - 1),
-      // Room for the longest entry however small the ring.
-      text_words_(std::bit_ceil(
-          std::max(capacity * kJournalTextPerEntry / kWordBytes, 2 * kEntryWordsMax))),
-      heads_(capacity ? std::make_unique<uint64_t[]>((ring_mask_ + 1) * kHeadWords) : nullptr),
-      text_(capacity ? std::make_unique<uint64_t[]>(text_words_) : nullptr) {}
+      // What `capacity` entries of average length fill, and one chunk more,
+      // so the writer finds one free while a reader is in another.
+      chunk_count_(capacity
+                       ? static_cast<uint32_t>(
+                             std::max<size_t>(
+                                 capacity * (kHeadBytes + kJournalTextPerEntry) / kChunkBytes, 2) +
+                             1)
+                       : 0),
+      chunks_(capacity ? std::make_unique<uint64_t[]>(chunk_count_ * kChunkBytes / 8) : nullptr),
+      first_seq_(capacity ? std::make_unique<std::atomic<uint64_t>[]>(chunk_count_) : nullptr),
+      age_(capacity ? std::make_unique<uint32_t[]>(chunk_count_) : nullptr) {
+  static_assert(kEntryBytesMax <= kChunkBytes, "a chunk holds the longest entry");
+  for (uint32_t c = 0; c < chunk_count_; ++c)
+    age_[c] = c;
+}
 
 RequestJournal::~RequestJournal() {
-  if (text_) secure_zero(text_.get(), text_words_ * kWordBytes);
+  if (chunks_) secure_zero(chunks_.get(), chunk_count_ * kChunkBytes);
 }
 
 int64_t RequestJournal::wall_us(int64_t steady_ns) {
@@ -72,10 +68,59 @@ int64_t RequestJournal::wall_us(int64_t steady_ns) {
   return steady_ns / 1000 + wall_offset_us_;
 }
 
+void RequestJournal::start_chunk(uint64_t seq) {
+  uint32_t c;
+  for (;;) {
+    c = age_[age_at_];
+    // Emptied before the reader is looked for: a reader that then comes
+    // finds it empty, and one that was there already is seen (both seq_cst).
+    first_seq_[c].store(0, std::memory_order_seq_cst);
+    if (reading_.load(std::memory_order_seq_cst) != c) break;
+    // It stays the oldest, empty, and the next oldest goes instead.
+    const uint32_t next = (age_at_ + 1) % chunk_count_;
+    std::swap(age_[age_at_], age_[next]);
+  }
+  age_at_ = (age_at_ + 1) % chunk_count_;
+  // The oldest entries kept are now those of the oldest chunk holding any.
+  uint64_t oldest = seq;
+  for (uint32_t i = 0; i + 1 < chunk_count_; ++i) {
+    const uint64_t f =
+        first_seq_[age_[(age_at_ + i) % chunk_count_]].load(std::memory_order_relaxed);
+    if (f != 0) {
+      oldest = f;
+      break;
+    }
+  }
+  oldest_.store(oldest, std::memory_order_release);
+  first_seq_[c].store(seq, std::memory_order_release);
+  current_ = c;
+  used_ = 0;
+}
+
 void RequestJournal::on_request(const RequestRecord& record) {
   if (capacity_ == 0) return;
-  JournalHead e;
-  e.seq = next_seq_;
+  char injection[kInjectionWordsCapacity];
+  std::string_view injection_text;
+  if (record.injection.rule) {
+    injection_words(record.injection, injection);
+    injection_text = injection;
+  }
+  // The texts in the order they follow the head, each cut to its field.
+  const std::string_view request = record.request.substr(0, kJournalTextCapacity);
+  const std::string_view reply = without_line_end(record.reply).substr(0, kJournalTextCapacity);
+  const std::string_view peer = record.connection.peer.substr(0, sizeof JournalEntry::peer - 1);
+  const std::string_view tls = record.connection.identity.substr(0, sizeof JournalEntry::tls - 1);
+  const size_t total =
+      request.size() + reply.size() + injection_text.size() + peer.size() + tls.size();
+  const size_t bytes = (kHeadBytes + total + kAlign - 1) & ~(kAlign - 1);
+  const uint64_t seq = next_seq_;
+  if (current_ == kNoChunk || used_ + bytes > kChunkBytes) start_chunk(seq);
+  char* at = chunk(current_) + used_;
+
+  // Written in place: a head built aside and copied would be read back
+  // wider than it was written, which stalls.
+  JournalHead& e = *std::construct_at(reinterpret_cast<JournalHead*>(at));
+  e.seq = seq;
   e.time_us = wall_us(record.done_ns);
   e.connection = record.connection.id;
   e.command = record.command;
@@ -84,128 +129,108 @@ void RequestJournal::on_request(const RequestRecord& record) {
   e.error_reply = record.error_reply;
   e.sent = record.sent;
   e.injected = record.injection.rule != nullptr;
-  char injection[kInjectionWordsCapacity];
-  std::string_view injection_text;
-  if (e.injected) {
-    injection_words(record.injection, injection);
-    injection_text = injection;
+  e.request_len = static_cast<uint16_t>(request.size());
+  e.reply_len = static_cast<uint16_t>(reply.size());
+  e.injection_len = static_cast<uint8_t>(injection_text.size());
+  e.peer_len = static_cast<uint8_t>(peer.size());
+  e.tls_len = static_cast<uint8_t>(tls.size());
+  char* const request_copy = at + kHeadBytes;
+  char* text = append(request_copy, request);
+  text = append(text, reply);
+  if (!injection_text.empty()) text = append(text, injection_text);
+  text = append(text, peer);
+  if (!tls.empty()) append(text, tls);
+  // No reader sees the entry before it is published: masked here, no clear
+  // secret ever reaches one.
+  if (masked_) {
+    mask_exchange({request_copy, request.size()}, {request_copy + request.size(), reply.size()},
+                  record);
   }
-  // The texts in the order the text ring holds them, each cut to its field.
-  const std::string_view texts[] = {
-      record.request.substr(0, kJournalTextCapacity),
-      without_line_end(record.reply).substr(0, kJournalTextCapacity),
-      injection_text,
-      record.connection.peer.substr(0, sizeof JournalEntry::peer - 1),
-      record.connection.identity.substr(0, sizeof JournalEntry::tls - 1),
-  };
-  e.request_len = static_cast<uint16_t>(texts[0].size());
-  e.reply_len = static_cast<uint16_t>(texts[1].size());
-  e.injection_len = static_cast<uint8_t>(texts[2].size());
-  e.peer_len = static_cast<uint8_t>(texts[3].size());
-  e.tls_len = static_cast<uint8_t>(texts[4].size());
-  // Gathered and masked here, so no clear secret reaches the ring.
-  uint64_t words[kEntryWordsMax];
-  char* bytes = reinterpret_cast<char*>(words);
-  char* end = bytes;
-  for (std::string_view t : texts) {
-    if (!t.empty()) end = append(end, t);
-  }
-  const size_t total = static_cast<size_t>(end - bytes);
-  if (masked_ && may_mask(record.command)) {
-    mask_exchange({bytes, texts[0].size()}, {bytes + texts[0].size(), texts[1].size()},
-                  record.command, record.error, record.injection);
-  }
-  const size_t n = (total + kWordBytes - 1) / kWordBytes;
-  std::memset(bytes + total, 0, n * kWordBytes - total);
-
-  const uint64_t text_at = text_end_;
-  text_end_ += n;
-  // The oldest entries go when the ring of entries, or of their texts, is full.
-  while (oldest_ < e.seq &&
-         (e.seq - oldest_ >= capacity_ ||
-          load(heads_[((oldest_ - 1) & ring_mask_) * kHeadWords + kHeadWords - 1]) + text_words_ <
-              text_end_))
-    ++oldest_;
-  // Said before the words change: a reader that sees a changed word sees this.
-  overwriting_.store(oldest_, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  uint64_t head[kHeadWords] = {};
-  std::memcpy(head, &e, sizeof e);
-  head[kHeadWords - 1] = text_at;
-  uint64_t* slot = &heads_[((e.seq - 1) & ring_mask_) * kHeadWords];
-  for (size_t i = 0; i < kHeadWords; ++i)
-    store(slot[i], head[i]);
-  const size_t at = text_at & (text_words_ - 1);
-  const size_t before_end = std::min(n, text_words_ - at);
-  for (size_t i = 0; i < before_end; ++i)
-    store(text_[at + i], words[i]);
-  for (size_t i = before_end; i < n; ++i)
-    store(text_[i - before_end], words[i]);
-  published_.store(e.seq, std::memory_order_release);
-  ++next_seq_;
-  wipe(words, n);
+  used_ += bytes;
+  next_seq_ = seq + 1;
+  published_.store(seq, std::memory_order_release);
+  // The chunks are too large to stay in cache, and the next entry would
+  // stall on every line it writes: fetched now, they come while the next
+  // request is answered. A prefetch past the chunk's end does no harm.
+  const char* next = chunk(current_) + used_;
+  __builtin_prefetch(next, 1);
+  __builtin_prefetch(next + 64, 1);
+  __builtin_prefetch(next + 128, 1);
+  __builtin_prefetch(next + 192, 1);
+  __builtin_prefetch(next + 256, 1);
+  __builtin_prefetch(next + 320, 1);
 }
 
-bool RequestJournal::intact_since(uint64_t seq) const {
-  std::atomic_thread_fence(std::memory_order_acquire);
-  return overwriting_.load(std::memory_order_relaxed) <= seq;
-}
-
-bool RequestJournal::copy_out(uint64_t seq, JournalEntry& out) const {
-  const uint64_t* slot = &heads_[((seq - 1) & ring_mask_) * kHeadWords];
-  uint64_t head[kHeadWords];
-  for (size_t i = 0; i < kHeadWords; ++i)
-    head[i] = load(slot[i]);
-  // Into a head of its own: an entry's texts may begin in the tail padding
-  // of its JournalHead base, which a copy of sizeof(JournalHead) would write.
-  JournalHead h;
-  std::memcpy(&h, head, sizeof h);
-  // A head the writer was overwriting may hold any lengths: bound them
-  // before they are used.
-  const size_t lens[] = {h.request_len, h.reply_len, h.injection_len, h.peer_len, h.tls_len};
-  char* const into[] = {out.request, out.reply, out.injection, out.peer, out.tls};
-  const size_t caps[] = {sizeof out.request, sizeof out.reply, sizeof out.injection,
-                         sizeof out.peer, sizeof out.tls};
-  size_t total = 0;
-  for (size_t part = 0; part < 5; ++part) {
-    if (lens[part] > caps[part] - (part < 2 ? 0 : 1)) return false;
-    total += lens[part];
+void RequestJournal::copy_chunk(uint32_t c, uint64_t first, uint64_t last,
+                                const JournalQuery& query, std::vector<JournalEntry>& out) const {
+  const char* bytes = chunk(c);
+  size_t at = 0;
+  JournalEntry entry;
+  for (uint64_t seq = first; seq <= last && at + kHeadBytes <= kChunkBytes; ++seq) {
+    // Into a head of its own: an entry's texts may begin in the tail padding
+    // of its JournalHead base, which a copy of sizeof(JournalHead) would write.
+    JournalHead h;
+    std::memcpy(&h, bytes + at, sizeof h);
+    const size_t lens[] = {h.request_len, h.reply_len, h.injection_len, h.peer_len, h.tls_len};
+    const size_t total = lens[0] + lens[1] + lens[2] + lens[3] + lens[4];
+    const size_t size = (kHeadBytes + total + kAlign - 1) & ~(kAlign - 1);
+    if (h.seq != seq || at + size > kChunkBytes || lens[2] >= sizeof entry.injection ||
+        lens[3] >= sizeof entry.peer || lens[4] >= sizeof entry.tls)
+      break;
+    if (seq > query.after && (query.command == SIZE_MAX || h.command == query.command)) {
+      static_cast<JournalHead&>(entry) = h;
+      char* const into[] = {entry.request, entry.reply, entry.injection, entry.peer, entry.tls};
+      const char* text = bytes + at + kHeadBytes;
+      for (size_t part = 0; part < 5; ++part) {
+        if (lens[part]) std::memcpy(into[part], text, lens[part]);
+        text += lens[part];
+      }
+      // The short texts are read as C strings.
+      entry.injection[h.injection_len] = '\0';
+      entry.peer[h.peer_len] = '\0';
+      entry.tls[h.tls_len] = '\0';
+      out.push_back(entry);
+    }
+    at += size;
   }
-  uint64_t words[kEntryWordsMax];
-  const uint64_t text_at = head[kHeadWords - 1];
-  for (size_t i = 0; i < (total + kWordBytes - 1) / kWordBytes; ++i)
-    words[i] = load(text_[(text_at + i) & (text_words_ - 1)]);
-  if (h.seq != seq || !intact_since(seq)) return false;
-  static_cast<JournalHead&>(out) = h;
-  const char* bytes = reinterpret_cast<const char*>(words);
-  for (size_t part = 0; part < 5; ++part) {
-    if (lens[part]) std::memcpy(into[part], bytes, lens[part]);
-    bytes += lens[part];
-  }
-  // The short texts are read as C strings.
-  out.injection[h.injection_len] = '\0';
-  out.peer[h.peer_len] = '\0';
-  out.tls[h.tls_len] = '\0';
-  return true;
+  secure_zero(&entry, sizeof entry);
 }
 
 void RequestJournal::read(const JournalQuery& query, std::vector<JournalEntry>& out,
                           uint64_t& recorded, uint64_t& dropped) const {
   out.clear();
+  const std::lock_guard<std::mutex> lock(read_lock_);
   const uint64_t newest = published_.load(std::memory_order_acquire);
-  const uint64_t kept_from = std::max(cleared_.load(std::memory_order_acquire),
-                                      overwriting_.load(std::memory_order_acquire));
+  uint64_t kept_from =
+      std::max(cleared_.load(std::memory_order_acquire), oldest_.load(std::memory_order_acquire));
+  if (newest >= capacity_) kept_from = std::max(kept_from, newest - capacity_ + 1);
   recorded = newest;
   dropped = std::min(newest, kept_from - 1);
-  if (capacity_ == 0) return;
-  // From the newest back; an entry overwritten meanwhile ends the walk, and
-  // so does every older one.
-  JournalEntry entry;
-  for (uint64_t seq = newest;
-       seq >= std::max(kept_from, query.after + 1) && seq > 0 && out.size() < query.limit; --seq) {
-    if (!copy_out(seq, entry)) break;
-    if (query.command == SIZE_MAX || entry.command == query.command) out.push_back(entry);
+  if (capacity_ == 0 || query.limit == 0) return;
+  // The chunks that hold entries, newest first.
+  std::vector<std::pair<uint64_t, uint32_t>> held;
+  for (uint32_t c = 0; c < chunk_count_; ++c) {
+    const uint64_t f = first_seq_[c].load(std::memory_order_acquire);
+    if (f != 0 && f <= newest) held.emplace_back(f, c);
   }
+  std::sort(held.rbegin(), held.rend());
+  const uint64_t from = std::max(kept_from, query.after + 1);
+  uint64_t last = newest;
+  std::vector<JournalEntry> taken;
+  for (const auto& [first, c] : held) {
+    if (last < from || out.size() >= query.limit) break;
+    // In the chunk before it is trusted: once seen, the writer leaves it be.
+    reading_.store(c, std::memory_order_seq_cst);
+    if (first_seq_[c].load(std::memory_order_seq_cst) != first) break;
+    taken.clear();
+    copy_chunk(c, first, last, {query.command, std::max(from, first) - 1, SIZE_MAX}, taken);
+    // Newest first, as the walk goes.
+    for (size_t i = taken.size(); i > 0 && out.size() < query.limit; --i)
+      out.push_back(taken[i - 1]);
+    last = first - 1;
+  }
+  reading_.store(kNoChunk, std::memory_order_seq_cst);
+  secure_zero(taken.data(), taken.size() * sizeof(JournalEntry));
   std::reverse(out.begin(), out.end());
 }
 

@@ -1,18 +1,18 @@
-// The control port's journal: the last requests of every connection in a
-// ring of small fixed entries and a ring of text words, both allocated once,
-// so an entry costs the serving loop the bytes it holds and not its
-// capacity. The loop is its only writer and takes no lock: it publishes each
-// entry once written, and says which entries it is about to overwrite before
-// it does, so the control thread copies entries out and keeps only those
-// still intact after the copy, as a sequence lock's reader does. Secrets are
-// masked as the trace masks them, before they reach the ring, unless the
-// trace is full.
+// The control port's journal: the last requests of every connection, in
+// fixed chunks of memory allocated once, each entry a head and its texts
+// side by side, so an entry costs the serving loop the bytes it holds and
+// not its capacity. The loop is its only writer and never waits: a reader
+// says which chunk it is copying from, and the loop, about to reuse that
+// chunk, reuses the next one instead, so no byte is ever written while it
+// is read. Secrets are masked as the trace masks them, before the entry is
+// published, unless the trace is full.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -28,8 +28,8 @@ inline constexpr ObserverNeeds kJournalNeeds{.time = true, .text = true};
 
 // Longer requests and replies are kept cut to this.
 inline constexpr size_t kJournalTextCapacity = 1024;
-// Text bytes the journal keeps per entry of its capacity, on average; an
-// entry whose text the ring overwrote is dropped like an old one.
+// Text bytes the journal keeps per entry of its capacity, on average; when
+// entries are longer, the oldest go before the capacity is reached.
 inline constexpr size_t kJournalTextPerEntry = 256;
 
 // What an entry holds but its texts: one cache line, so writing an entry
@@ -44,7 +44,7 @@ struct JournalHead {
   bool error_reply = false;
   bool sent = true;
   bool injected = false;
-  // Bytes of each text, in the order the text ring holds them.
+  // Bytes of each text, in the order they follow the head.
   uint16_t request_len = 0;
   uint16_t reply_len = 0;
   uint8_t injection_len = 0;
@@ -93,14 +93,17 @@ class RequestJournal : public RequestObserver {
   size_t capacity() const { return capacity_; }
 
  private:
-  // Words of one entry's head in the ring: its JournalHead, then where its
-  // texts begin in the text ring, in words counted from the first written.
-  static constexpr size_t kHeadWords = (sizeof(JournalHead) + 7) / 8 + 1;
+  // Room for entries, each its head and then its texts.
+  static constexpr size_t kChunkBytes = 16384;
+  static constexpr uint32_t kNoChunk = UINT32_MAX;
 
-  // Copies entry `seq` out; false when the writer overwrote it meanwhile.
-  bool copy_out(uint64_t seq, JournalEntry& out) const;
-  // Whether entries from `seq` on were still intact after a copy of them.
-  bool intact_since(uint64_t seq) const;
+  char* chunk(uint32_t c) const { return reinterpret_cast<char*>(chunks_.get()) + c * kChunkBytes; }
+  // Moves the writer to the oldest chunk no reader is in, its first entry `seq`.
+  void start_chunk(uint64_t seq);
+  // Copies the entries of chunk `c` from `first` (its first seq) up to
+  // `last` that match into `out`.
+  void copy_chunk(uint32_t c, uint64_t first, uint64_t last, const JournalQuery& query,
+                  std::vector<JournalEntry>& out) const;
 
   // Wall-clock microseconds of a steady-clock time, from an offset the
   // writer refreshes each second, so an entry costs no clock reading.
@@ -108,25 +111,25 @@ class RequestJournal : public RequestObserver {
 
   const size_t capacity_;
   const bool masked_;
-  // Both rings have a power-of-two size, so a position is masked, not divided.
-  const size_t ring_mask_;
-  const size_t text_words_;
-  // Written by the loop and read by the control thread, each word whole
-  // (std::atomic_ref, relaxed): the fences around published_ and
-  // overwriting_ order them.
-  std::unique_ptr<uint64_t[]> heads_;
-  std::unique_ptr<uint64_t[]> text_;
+  const uint32_t chunk_count_;
+  std::unique_ptr<uint64_t[]> chunks_;
+  // The seq of each chunk's first entry; 0 while it holds none.
+  std::unique_ptr<std::atomic<uint64_t>[]> first_seq_;
 
   // The writer's own.
-  uint64_t next_seq_ = 1;       // the seq of the next entry written
-  uint64_t oldest_ = 1;         // the oldest entry the rings still hold
-  uint64_t text_end_ = 0;       // text words written so far
-  int64_t wall_offset_us_ = 0;  // the system clock less the steady clock
-  int64_t offset_due_ns_ = 0;   // the steady time after which wall_offset_us_ is read again
+  std::unique_ptr<uint32_t[]> age_;  // the chunks, oldest first, from age_at_
+  uint32_t age_at_ = 0;
+  uint32_t current_ = kNoChunk;  // the chunk being filled
+  size_t used_ = 0;              // its bytes filled
+  uint64_t next_seq_ = 1;        // the seq of the next entry written
+  int64_t wall_offset_us_ = 0;   // the system clock less the steady clock
+  int64_t offset_due_ns_ = 0;    // the steady time after which wall_offset_us_ is read again
 
-  std::atomic<uint64_t> published_{0};    // the newest entry written whole
-  std::atomic<uint64_t> overwriting_{1};  // entries before it may be overwritten
-  std::atomic<uint64_t> cleared_{1};      // the control thread cleared entries before it
+  std::atomic<uint64_t> published_{0};               // the newest entry written whole
+  std::atomic<uint64_t> oldest_{1};                  // the oldest entry the chunks still hold
+  std::atomic<uint64_t> cleared_{1};                 // the control thread cleared entries before it
+  mutable std::atomic<uint32_t> reading_{kNoChunk};  // the chunk a reader copies from
+  mutable std::mutex read_lock_;                     // one reader at a time
 };
 
 }  // namespace palisim

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/fields.h"
 #include "protocol/reply.h"
 #include "server/fault_injection.h"
 
@@ -28,8 +29,11 @@ struct RequestRecord {
   ConnectionName connection;
   size_t command = 0;        // its row of the command table; kCommandCount for none
   std::string_view request;  // as received; empty unless an observer asked for the text
-  std::string_view reply;    // as queued for sending; empty when none was
-  bool sent = true;          // false: the connection closed before the reply left
+  // Its fields as the dispatcher found them, pointing into `request`; null
+  // when they are not at hand.
+  const Fields* fields = nullptr;
+  std::string_view reply;  // as queued for sending; empty when none was
+  bool sent = true;        // false: the connection closed before the reply left
   // The error the handler refused with; null for a success and for a reply
   // an inject rule set.
   const ErrorKind* error = nullptr;

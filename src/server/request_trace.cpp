@@ -52,7 +52,7 @@ void RequestTrace::on_request(const RequestRecord& record) {
   if (!reply.empty()) std::memcpy(reply_, reply.data(), reply.size());
   std::span<char> reply_copy(reply_, reply.size());
   if (!full_) {
-    mask_exchange({request_, request.size()}, reply_copy, record.command, error, injection);
+    mask_exchange({request_, request.size()}, reply_copy, record);
   }
   begin_line(record.connection);
   append_escaped(request);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "protocol/fields.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -20,7 +22,7 @@ void mask_range(std::span<char> field, size_t from, size_t to) {
             field.begin() + static_cast<ptrdiff_t>(to), kMask);
 }
 
-void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
+inline void apply(std::span<char> field, MaskKind kind, std::string_view mode) {
   size_t len = field.size();
   switch (kind) {
     case MaskKind::kPin:
@@ -53,15 +55,15 @@ constexpr auto kHasMasks = [] {
   return has;
 }();
 
-// Where the '#' of a message lie between its '<' and its end, found in one
-// pass, 16 bytes at a time: the first kFirst of them, how many there are,
-// and the last two.
-struct Hashes {
-  static constexpr size_t kFirst = 16;
-  std::array<size_t, kFirst> first{};
-  size_t count = 0;
-  size_t last = 0, before_last = 0;  // valid for count >= 1 and count >= 2
+// The masks look at no more than this many fields: the last of them runs
+// to the message's end.
+constexpr size_t kFieldsLooked = 16;
 
+// Where the '#' of a message lie between its '<' and its end, found in one
+// pass, 16 bytes at a time: the first kFieldsLooked of them, how many there
+// are, and the last two.
+class Hashes {
+ public:
   Hashes(const char* text, size_t from, size_t to) {
     size_t at = from;
 #if defined(__SSE2__)
@@ -77,84 +79,138 @@ struct Hashes {
       if (text[at] == '#') add(at);
   }
 
+  size_t count() const {
+    return count_;
+  }
+  size_t at(size_t i) const {
+    return first_[i];
+  }  // for i < kFieldsLooked
+  size_t last() const {
+    return last_;
+  }
+  size_t before_last() const {
+    return before_last_;
+  }
+
  private:
   void add(size_t at) {
-    if (count < kFirst) first[count] = at;
-    ++count;
-    before_last = last;
-    last = at;
+    if (count_ < kFieldsLooked) first_[count_] = at;
+    ++count_;
+    before_last_ = last_;
+    last_ = at;
   }
+
+  std::array<size_t, kFieldsLooked> first_;
+  size_t count_ = 0;
+  size_t last_ = 0, before_last_ = 0;  // valid for count >= 1 and count >= 2
+};
+
+// The same, from the dispatcher's cut of a request: each of its fields ends
+// at a '#', and `fields` points into `request`. Valid while the cut saw
+// every '#', that is for fewer than kMaxFields.
+class Cut {
+ public:
+  Cut(const Fields& fields, const char* request) : fields_(fields), request_(request) {}
+
+  size_t count() const { return static_cast<size_t>(fields_.count); }
+  size_t at(size_t i) const {
+    return static_cast<size_t>(fields_.ptr[i] + fields_.len[i] - request_);
+  }
+  size_t last() const { return at(count() - 1); }
+  size_t before_last() const { return at(count() - 2); }
+
+ private:
+  const Fields& fields_;
+  const char* request_;
 };
 
 // Fields of a request's text between '<' and '>' (from 1 to `end`),
 // counted as the dispatcher counts them but for text after the last '#',
 // which counts as one more, and without an echo field.
-int field_count(std::string_view message, size_t end, const Hashes& hashes) {
-  if (hashes.count == 0) return 0;
-  int count = static_cast<int>(hashes.count);
-  std::string_view last_field = message.substr(hashes.last + 1, end - hashes.last - 1);
-  if (!last_field.empty()) {
+template <class Marks>
+int field_count(std::string_view message, size_t end, const Marks& hashes) {
+  if (hashes.count() == 0) return 0;
+  int count = static_cast<int>(hashes.count());
+  const size_t last = hashes.last();
+  // The field that would be an echo field: after the last '#' if anything
+  // is, else the one before it.
+  size_t echo_at = last + 1;
+  if (end > last + 1) {
     ++count;
   } else {
-    const size_t from = hashes.count >= 2 ? hashes.before_last + 1 : 1;
-    last_field = message.substr(from, hashes.last - from);
+    echo_at = hashes.count() >= 2 ? hashes.before_last() + 1 : 1;
+    if (echo_at >= last) return count;
   }
-  return last_field.starts_with('^') ? count - 1 : count;
+  return message[echo_at] == '^' ? count - 1 : count;
 }
 
 // Whether the request's masks, chosen by position, find its secrets: its
 // field count is one of its row's forms. Any field of an unknown code, a
 // known one mistyped perhaps, may be a secret.
-bool masks_fit(std::string_view message, size_t end, const Hashes& hashes, size_t command) {
-  if (command >= kCommandCount) return hashes.count == 0;
+template <class Marks>
+bool masks_fit(std::string_view message, size_t end, const Marks& hashes, size_t command) {
+  if (command >= kCommandCount) return hashes.count() == 0;
   const CommandInfo& row = kCommandCatalog[command];
-  if (std::none_of(row.masks.begin(), row.masks.end(),
-                   [](const FieldMask& m) { return m.part == MessagePart::kRequest; }))
-    return true;
+  if (!kHasMasks[command][static_cast<size_t>(MessagePart::kRequest)]) return true;
   const int count = field_count(message, end, hashes);
   return count == row.min_fields || std::find(row.longer_forms.begin(), row.longer_forms.end(),
                                               count) != row.longer_forms.end();
 }
 
-}  // namespace
-
-void mask_message(std::span<char> message, size_t command, MessagePart part) {
-  if (message.empty() || message.front() != '<') return;
-  size_t end = message.size();
-  if (message.back() == '>') --end;
+// mask_message's work once the message's '#' are known; `end` is where its
+// fields end (before a closing '>').
+template <class Marks>
+void mask_fields(std::span<char> message, size_t end, const Marks& hashes, size_t command,
+                 MessagePart part) {
   const bool known = command < kCommandCount;
-  auto applies = [part](const FieldMask& m) { return m.part == part; };
   const bool has_masks = known && kHasMasks[command][static_cast<size_t>(part)];
-  // Most messages have nothing to hide and need no look at their fields.
-  if (!has_masks && (known || part != MessagePart::kRequest)) return;
-  const std::string_view text(message.data(), message.size());
-  const Hashes hashes(message.data(), 1, end);
-  if (part == MessagePart::kRequest && !masks_fit(text, end, hashes, command)) {
-    // Every field after the code, each keeping its length.
-    char* first = message.data() + hashes.first[0] + 1;
+  if (part == MessagePart::kRequest &&
+      !masks_fit({message.data(), message.size()}, end, hashes, command)) {
+    // Every field after the code, each keeping its length; all but the '<'
+    // when there is no '#'.
+    char* first = message.data() + (hashes.count() ? hashes.at(0) + 1 : 1);
     std::replace_if(
         first, message.data() + end, [](char c) { return c != '#'; }, kMask);
     return;
   }
   if (!has_masks) return;
-  const auto& masks = kCommandCatalog[command].masks;
-  // Field starts, found before any is changed: the mode of command 97 is field 1.
-  std::array<size_t, Hashes::kFirst> starts{};
-  size_t count = 0;
-  starts[count++] = 1;
-  for (size_t i = 0; i < hashes.count && count < starts.size(); ++i)
-    starts[count++] = hashes.first[i] + 1;
+  // Field i runs from the '#' before it (the '<' for field 0) to the next
+  // '#' or the end.
+  const size_t known_fields = std::min(hashes.count(), kFieldsLooked - 1) + 1;
   auto field = [&](size_t i) {
-    if (i >= count) return std::span<char>();
-    size_t stop = i + 1 < count ? starts[i + 1] - 1 : end;
+    if (i >= known_fields) return std::span<char>();
+    const size_t start = i == 0 ? 1 : hashes.at(i - 1) + 1;
+    const size_t stop = i + 1 < known_fields ? hashes.at(i) : end;
     // The last start may lie past a closing '#' with nothing after it.
-    return message.subspan(starts[i], stop > starts[i] ? stop - starts[i] : 0);
+    return message.subspan(start, stop > start ? stop - start : 0);
   };
+  // The mode of command 97 is field 1: read before any field is changed.
   std::span<char> mode_field = field(1);
   const std::string_view mode(mode_field.data(), mode_field.size());
-  for (const FieldMask& m : masks) {
-    if (applies(m)) apply(field(static_cast<size_t>(m.field)), m.kind, mode);
+  for (const FieldMask& m : kCommandCatalog[command].masks) {
+    if (m.part == part) apply(field(static_cast<size_t>(m.field)), m.kind, mode);
   }
+}
+
+// Whether a message of row `command` may need a look at its fields at all.
+bool worth_a_look(std::span<char> message, size_t command, MessagePart part) {
+  if (message.empty() || message.front() != '<') return false;
+  const bool known = command < kCommandCount;
+  // Most messages have nothing to hide and need no look at their fields.
+  return (known && kHasMasks[command][static_cast<size_t>(part)]) ||
+         (!known && part == MessagePart::kRequest);
+}
+
+size_t fields_end(std::span<char> message) {
+  return message.back() == '>' ? message.size() - 1 : message.size();
+}
+
+}  // namespace
+
+void mask_message(std::span<char> message, size_t command, MessagePart part) {
+  if (!worth_a_look(message, command, part)) return;
+  const size_t end = fields_end(message);
+  mask_fields(message, end, Hashes(message.data(), 1, end), command, part);
 }
 
 bool may_mask(size_t command) {
@@ -162,12 +218,23 @@ bool may_mask(size_t command) {
   return command >= kCommandCount || kHasMasks[command][0] || kHasMasks[command][1];
 }
 
-void mask_exchange(std::span<char> request, std::span<char> reply, size_t command,
-                   const ErrorKind* error, const Injection& injection) {
+void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record) {
+  const size_t command = record.command;
   if (!may_mask(command)) return;
-  bool own_reply = injection.rule && injection.rule->replaces_reply();
-  if (!error && !own_reply) mask_message(reply, command, MessagePart::kReply);
-  mask_message(request, command, MessagePart::kRequest);
+  const bool known = command < kCommandCount;
+  if (known && kHasMasks[command][static_cast<size_t>(MessagePart::kReply)] && !record.error &&
+      !(record.injection.rule && record.injection.rule->replaces_reply()))
+    mask_message(reply, command, MessagePart::kReply);
+  if (known && !kHasMasks[command][static_cast<size_t>(MessagePart::kRequest)]) return;
+  if (request.empty() || request.front() != '<') return;
+  const size_t end = fields_end(request);
+  // The dispatcher's cut saves a scan when it saw every '#' of the whole request.
+  const Fields* cut = record.fields;
+  if (cut && cut->count < kMaxFields && request.size() == record.request.size()) {
+    mask_fields(request, end, Cut(*cut, record.request.data()), command, MessagePart::kRequest);
+  } else {
+    mask_fields(request, end, Hashes(request.data(), 1, end), command, MessagePart::kRequest);
+  }
 }
 
 }  // namespace palisim

@@ -8,10 +8,9 @@
 
 #include "protocol/command_catalog.h"
 #include "server/fault_injection.h"
+#include "server/request_record.h"
 
 namespace palisim {
-
-struct ErrorKind;
 
 // Overwrites with '*' what the catalogue row `command` hides in one message,
 // "<...>" as it travelled: the request, or the success reply to a request of
@@ -22,12 +21,10 @@ struct ErrorKind;
 // every field after the code hidden.
 void mask_message(std::span<char> message, size_t command, MessagePart part);
 
-// Masks copies of a request and of its reply as the trace shows them;
-// `command` is the request's row, as command_of_request finds it. Error
-// replies carry no field of the request, nor does a reply an inject rule
-// set; only the handler's success replies are masked.
-void mask_exchange(std::span<char> request, std::span<char> reply, size_t command,
-                   const ErrorKind* error, const Injection& injection);
+// Masks copies of a request and of its reply as the trace shows them, for
+// the record's row. Error replies carry no field of the request, nor does a
+// reply an inject rule set; only the handler's success replies are masked.
+void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record);
 
 // Whether mask_exchange may change anything of a request of row `command`
 // or of its reply: false for the rows with nothing to hide.
