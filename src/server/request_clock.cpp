@@ -30,6 +30,8 @@ bool kernel_keeps_time_by_counter() {
 
 constexpr int64_t kCalibrateAfterNs = 10'000'000;
 constexpr int64_t kCheckEveryNs = 1'000'000'000;
+// Far more than reading the steady clock takes at any rate the counter runs.
+constexpr uint64_t kPairTicksMax = 100'000;
 
 // Each thread scales for itself, so reading it takes no lock.
 class CounterScale {
@@ -50,7 +52,10 @@ class CounterScale {
   int64_t check() {
     const uint64_t t0 = __rdtsc();
     const int64_t ns = steady_ns();
-    const uint64_t t = t0 + (__rdtsc() - t0) / 2;
+    const uint64_t took = __rdtsc() - t0;
+    const uint64_t t = t0 + took / 2;
+    // A pair the thread was interrupted between says little.
+    if (took > kPairTicksMax) return ns;
     if (origin_ns_ == 0) {
       origin_tsc_ = t;
       origin_ns_ = ns;

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "protocol/command_catalog.h"
+#include "protocol/frame_scan.h"
 #include "sample_requests.h"
 #include "server/command_stats.h"
+#include "server/trace_masks.h"
 #include "trace_capture.h"
 
 namespace palisim::testing {
@@ -106,6 +108,37 @@ TEST(RequestTrace, ShiftedFieldsOrAnUnknownCodeShowOnlyTheCode) {
       const size_t code = shown.find('#');
       EXPECT_EQ(shown.substr(0, code), shifted.substr(0, code));
       EXPECT_EQ(shown.find_first_not_of("#*", code), shown.size() - 1) << line;
+    }
+  }
+}
+
+// A request is masked through the fields the dispatcher found as a scan of
+// its '#' masks it: every sample, and each with a field more and one fewer
+// after its code, which no form fits.
+TEST(RequestTrace, MasksThroughTheDispatchersCutAsThroughAScan) {
+  for (const SampleRequest& sample : sample_requests()) {
+    const std::string& text = sample.text;
+    const size_t code_end = text.find('#');
+    std::vector<std::string> requests = {text};
+    if (code_end != std::string::npos && text.find('#', code_end + 1) != std::string::npos) {
+      requests.push_back(text.substr(0, code_end) + "#" + text.substr(code_end));
+      requests.push_back(text.substr(0, code_end) + text.substr(text.find('#', code_end + 1)));
+    }
+    for (const std::string& request : requests) {
+      const std::string bytes = request + "\r";
+      Fields fields;
+      FrameScan scan(bytes, 0, static_cast<int32_t>(bytes.size()));
+      const Frame frame = scan.next(fields);
+      if (frame.kind != FrameKind::kRequest) continue;
+      RequestRecord record;
+      record.request = std::string_view(bytes).substr(static_cast<size_t>(frame.span.begin),
+                                                      static_cast<size_t>(frame.span.size()));
+      record.command = command_of_request(record.request);
+      std::string by_scan(record.request), by_cut(record.request);
+      mask_exchange(by_scan, {}, record);
+      record.fields = &fields;
+      mask_exchange(by_cut, {}, record);
+      EXPECT_EQ(by_cut, by_scan) << sample.name;
     }
   }
 }
