@@ -230,7 +230,7 @@ void RequestJournal::read(const JournalQuery& query, std::vector<JournalEntry>& 
     last = first - 1;
   }
   reading_.store(kNoChunk, std::memory_order_seq_cst);
-  secure_zero(taken.data(), taken.size() * sizeof(JournalEntry));
+  if (!taken.empty()) secure_zero(taken.data(), taken.size() * sizeof(JournalEntry));
   std::reverse(out.begin(), out.end());
 }
 
