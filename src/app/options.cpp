@@ -120,22 +120,22 @@ bool add_inject_rule(const char* v, ProgramOptions& out, std::string& error) {
   return true;
 }
 
-bool set_metrics(const char* v, ProgramOptions& out, std::string& error) {
+// An ADDRESS:PORT to listen on, port 0 allowed; `what` names it in the error.
+bool set_listen_address(const char* what, const char* v, std::string& into, std::string& error) {
   if (!is_listen_address(v, 0)) {
-    error = std::string("invalid metrics address '") + v + "' (ADDRESS:PORT)";
+    error = std::string("invalid ") + what + " address '" + v + "' (ADDRESS:PORT)";
     return false;
   }
-  out.metrics = v;
+  into = v;
   return true;
 }
 
+bool set_metrics(const char* v, ProgramOptions& out, std::string& error) {
+  return set_listen_address("metrics", v, out.metrics, error);
+}
+
 bool set_control(const char* v, ProgramOptions& out, std::string& error) {
-  if (!is_listen_address(v, 0)) {
-    error = std::string("invalid control address '") + v + "' (ADDRESS:PORT)";
-    return false;
-  }
-  out.control = v;
-  return true;
+  return set_listen_address("control", v, out.control, error);
 }
 
 bool set_control_token(const char* v, ProgramOptions& out, std::string& error) {

@@ -174,7 +174,8 @@ void RequestJournal::copy_chunk(uint32_t c, uint64_t first, uint64_t last,
     const size_t lens[] = {h.request_len, h.reply_len, h.injection_len, h.peer_len, h.tls_len};
     const size_t total = lens[0] + lens[1] + lens[2] + lens[3] + lens[4];
     const size_t size = (kHeadBytes + total + kAlign - 1) & ~(kAlign - 1);
-    if (h.seq != seq || at + size > kChunkBytes || lens[2] >= sizeof entry.injection ||
+    if (h.seq != seq || at + size > kChunkBytes || lens[0] > sizeof entry.request ||
+        lens[1] > sizeof entry.reply || lens[2] >= sizeof entry.injection ||
         lens[3] >= sizeof entry.peer || lens[4] >= sizeof entry.tls)
       break;
     if (seq > query.after && (query.command == SIZE_MAX || h.command == query.command)) {

@@ -82,9 +82,10 @@ class Hashes {
   size_t count() const {
     return count_;
   }
+  // Only the first kFieldsLooked are kept.
   size_t at(size_t i) const {
     return first_[i];
-  }  // for i < kFieldsLooked
+  }
   size_t last() const {
     return last_;
   }
@@ -225,8 +226,7 @@ void mask_exchange(std::span<char> request, std::span<char> reply, const Request
   if (known && kHasMasks[command][static_cast<size_t>(MessagePart::kReply)] && !record.error &&
       !(record.injection.rule && record.injection.rule->replaces_reply()))
     mask_message(reply, command, MessagePart::kReply);
-  if (known && !kHasMasks[command][static_cast<size_t>(MessagePart::kRequest)]) return;
-  if (request.empty() || request.front() != '<') return;
+  if (!worth_a_look(request, command, MessagePart::kRequest)) return;
   const size_t end = fields_end(request);
   // The dispatcher's cut saves a scan when it saw every '#' of the whole request.
   const Fields* cut = record.fields;

@@ -19,6 +19,8 @@ import sys
 import tempfile
 import time
 
+import waiting
+
 binary, source = sys.argv[1], sys.argv[2]
 CLEAR_PIN = "975318642086"
 procs = []
@@ -36,12 +38,7 @@ def expect(got, want, what):
 
 
 def wait_for(predicate, what):
-    for _ in range(200):
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    fail(what)
+    return waiting.wait_for(predicate, what, fail, 10)
 
 
 def start(work, *args, env=None):

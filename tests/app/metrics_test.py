@@ -17,6 +17,8 @@ import tempfile
 import time
 import urllib.request
 
+import waiting
+
 from prometheus_client.parser import text_string_to_metric_families
 
 binary, source = sys.argv[1], sys.argv[2]
@@ -32,12 +34,7 @@ def start(workdir, *args, env=None):
 
 
 def wait_for(predicate, what):
-    for _ in range(100):
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    sys.exit("FAIL: " + what)
+    return waiting.wait_for(predicate, what, lambda w: sys.exit("FAIL: " + w), 5)
 
 
 def banner(out):
