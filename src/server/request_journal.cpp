@@ -19,11 +19,39 @@ constexpr size_t kAlign = 16;
 constexpr size_t kHeadBytes = (sizeof(JournalHead) + kAlign - 1) & ~(kAlign - 1);
 constexpr size_t kEntryBytesMax = (kHeadBytes + kJournalEntryTextMax + kAlign - 1) & ~(kAlign - 1);
 
-// Out of line, so the copy is the C library's, which starts small copies
-// faster than the inline string move the compiler chooses for short texts.
-[[gnu::noinline]] char* append(char* out, std::string_view text) {
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  return out + text.size();
+// Most texts are short: up to 32 bytes they are moved by two loads and two
+// stores of a fixed width that overlap in the middle, never past either
+// end, without a call. Longer ones go to the C library's copy, as the
+// compiler's inline copy of a variable length starts slowly.
+[[gnu::noinline]] void long_copy(char* out, const char* from, size_t n) {
+  std::memcpy(out, from, n);
+}
+
+template <size_t kWidth>
+inline void move_overlapping(char* out, const char* from, size_t n) {
+  char head[kWidth], tail[kWidth];
+  std::memcpy(head, from, kWidth);
+  std::memcpy(tail, from + n - kWidth, kWidth);
+  std::memcpy(out, head, kWidth);
+  std::memcpy(out + n - kWidth, tail, kWidth);
+}
+
+inline char* append(char* out, std::string_view text) {
+  const char* from = text.data();
+  const size_t n = text.size();
+  if (n > 32) {
+    long_copy(out, from, n);
+  } else if (n >= 16) {
+    move_overlapping<16>(out, from, n);
+  } else if (n >= 8) {
+    move_overlapping<8>(out, from, n);
+  } else if (n >= 4) {
+    move_overlapping<4>(out, from, n);
+  } else {
+    for (size_t i = 0; i < n; ++i)
+      out[i] = from[i];
+  }
+  return out + n;
 }
 
 std::string_view without_line_end(std::string_view reply) {

@@ -74,6 +74,29 @@ TEST(RequestJournal, MasksAClearPinUnlessFull) {
   }
 }
 
+// Texts of every length come back as written, the short ones moved apart
+// from the long ones.
+TEST(RequestJournal, KeepsTextsOfEveryLength) {
+  std::string text;
+  for (int i = 0; i < 48; ++i)
+    text += static_cast<char>('A' + i % 26);
+  RequestJournal journal(64, false);
+  for (size_t len = 0; len <= text.size(); ++len) {
+    RequestRecord record;
+    record.request = std::string_view(text).substr(0, len);
+    record.reply = std::string_view(text).substr(text.size() - len);
+    journal.on_request(record);
+  }
+  std::vector<JournalEntry> entries;
+  uint64_t recorded = 0, dropped = 0;
+  journal.read({.limit = SIZE_MAX}, entries, recorded, dropped);
+  ASSERT_EQ(entries.size(), text.size() + 1);
+  for (size_t len = 0; len < entries.size(); ++len) {
+    EXPECT_EQ(entries[len].request_text(), text.substr(0, len));
+    EXPECT_EQ(entries[len].reply_text(), text.substr(text.size() - len));
+  }
+}
+
 // The loop writes while the control thread reads: every entry a read returns
 // is whole, its texts those of its own seq, however often the writer reuses
 // memory meanwhile. The journal is small, so reads of all it holds reach the

@@ -143,6 +143,25 @@ TEST(RequestTrace, MasksThroughTheDispatchersCutAsThroughAScan) {
   }
 }
 
+// An account number shows its first six and last four digits, or only its
+// last four up to ten digits, whatever its length.
+TEST(RequestTrace, HidesTheMiddleOfAccountNumbersOfEveryLength) {
+  const std::string digits = "1234567890123456789012345";
+  for (size_t len = 1; len < digits.size(); ++len) {
+    const std::string account = digits.substr(0, len);
+    std::string shown = account;
+    if (len > 10) {
+      shown = account.substr(0, 6) + std::string(len - 10, '*') + account.substr(len - 4);
+    } else if (len > 4) {
+      shown = std::string(len - 4, '*') + account.substr(len - 4);
+    }
+    const std::string head = "<31#1#K#K#PB#";
+    std::string request = head + account + "#>";
+    mask_message(request, command_row("31"), MessagePart::kRequest);
+    EXPECT_EQ(request, head + shown + "#>") << len;
+  }
+}
+
 TEST(RequestTrace, SaysWhenInputNeverBecomesARequest) {
   // A line without a request, a blank line, a request, then two ended by LF only.
   std::string out = served_trace({"junk\r\r\n<00#a#>\r", "<b>\n", "<c>\n"}, TraceMode::kMasked);
