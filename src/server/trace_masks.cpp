@@ -72,15 +72,10 @@ constexpr auto kPartMasks = [] {
   return parts;
 }();
 
-// Whether each row hides anything in its requests and in its replies.
-constexpr auto kHasMasks = [] {
-  std::array<std::array<bool, 2>, kCommandCount> has{};
-  for (size_t i = 0; i < kCommandCount; ++i) {
-    for (size_t part = 0; part < 2; ++part)
-      has[i][part] = kPartMasks[i][part].size != 0;
-  }
-  return has;
-}();
+// Whether row `command` (a known one) hides anything in that part.
+constexpr bool has_masks(size_t command, MessagePart part) {
+  return kPartMasks[command][static_cast<size_t>(part)].size != 0;
+}
 
 // Whether a row's masks of one part read the mode in field 1.
 constexpr auto kReadsMode = [] {
@@ -201,7 +196,7 @@ int field_count(std::string_view message, size_t end, const Marks& hashes) {
 template <class Marks>
 bool masks_fit(std::string_view message, size_t end, const Marks& hashes, size_t command) {
   if (command >= kCommandCount) return hashes.count() == 0;
-  if (!kHasMasks[command][static_cast<size_t>(MessagePart::kRequest)]) return true;
+  if (!has_masks(command, MessagePart::kRequest)) return true;
   const auto count = static_cast<unsigned>(field_count(message, end, hashes));
   return count < 64 && ((kFormCounts[command] >> count) & 1) != 0;
 }
@@ -212,7 +207,7 @@ template <class Marks>
 void mask_fields(std::span<char> message, size_t end, const Marks& hashes, size_t command,
                  MessagePart part) {
   const bool known = command < kCommandCount;
-  const bool has_masks = known && kHasMasks[command][static_cast<size_t>(part)];
+  const bool hides = known && has_masks(command, part);
   if (part == MessagePart::kRequest &&
       !masks_fit({message.data(), message.size()}, end, hashes, command)) {
     // Every field after the code, each keeping its length; all but the '<'
@@ -222,7 +217,7 @@ void mask_fields(std::span<char> message, size_t end, const Marks& hashes, size_
         first, message.data() + end, [](char c) { return c != '#'; }, kMask);
     return;
   }
-  if (!has_masks) return;
+  if (!hides) return;
   // Field i runs from the '#' before it (the '<' for field 0) to the next
   // '#' or the end.
   const size_t known_fields = std::min(hashes.count(), kFieldsLooked - 1) + 1;
@@ -249,8 +244,7 @@ bool worth_a_look(std::span<char> message, size_t command, MessagePart part) {
   if (message.empty() || message.front() != '<') return false;
   const bool known = command < kCommandCount;
   // Most messages have nothing to hide and need no look at their fields.
-  return (known && kHasMasks[command][static_cast<size_t>(part)]) ||
-         (!known && part == MessagePart::kRequest);
+  return (known && has_masks(command, part)) || (!known && part == MessagePart::kRequest);
 }
 
 size_t fields_end(std::span<char> message) {
@@ -267,14 +261,15 @@ void mask_message(std::span<char> message, size_t command, MessagePart part) {
 
 bool may_mask(size_t command) {
   // A request of no row may hide a secret in any field.
-  return command >= kCommandCount || kHasMasks[command][0] || kHasMasks[command][1];
+  return command >= kCommandCount || has_masks(command, MessagePart::kRequest) ||
+         has_masks(command, MessagePart::kReply);
 }
 
 void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record) {
   const size_t command = record.command;
   if (!may_mask(command)) return;
   const bool known = command < kCommandCount;
-  if (known && kHasMasks[command][static_cast<size_t>(MessagePart::kReply)] && !record.error &&
+  if (known && has_masks(command, MessagePart::kReply) && !record.error &&
       !(record.injection.rule && record.injection.rule->replaces_reply()))
     mask_message(reply, command, MessagePart::kReply);
   if (!worth_a_look(request, command, MessagePart::kRequest)) return;
