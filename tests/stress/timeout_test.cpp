@@ -47,8 +47,10 @@ TEST(StressTimeout, EveryWaitEndsAtTheTimeoutWithOneLineAndStatus1) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
     EXPECT_EQ(run.errors, c.errors);
-    // Waiting in poll, not spinning: the wait is the better part of the run.
-    EXPECT_LT(run.cpu_seconds, run.seconds / 2);
+    // Waiting in poll, not spinning: at least half the 0.3 s wait used no
+    // CPU. Start-up, which may take as long as the wait under a sanitizer,
+    // counts on both sides alike.
+    EXPECT_LT(run.cpu_seconds, run.seconds - 0.15);
   }
 }
 
