@@ -18,9 +18,12 @@
 #include <vector>
 
 #include "config/config.h"
+#include "temp_file.h"
 
 namespace palisim {
 namespace {
+
+using testing::TempFile;
 
 struct Documented {
   std::string type;
@@ -95,10 +98,7 @@ void collect(const cfg_opt_t* opts, std::map<std::string, Documented>& out) {
 }
 
 TEST(ConfigurationReference, MatchesTheOptionTable) {
-  char path[] = "/tmp/palisim-empty-XXXXXX";
-  close(mkstemp(path));
-  Configuration cfg = open_configuration(path);
-  unlink(path);
+  Configuration cfg = open_configuration(TempFile("", "palisim-empty").path());
   ASSERT_TRUE(cfg);
   std::map<std::string, Documented> table;
   collect(cfg->opts, table);

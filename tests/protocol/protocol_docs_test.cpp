@@ -20,6 +20,7 @@
 #include "crypto/wrapping_key.h"
 #include "dispatch/command_table.h"
 #include "server/connection.h"
+#include "temp_file.h"
 
 namespace palisim {
 namespace {
@@ -144,36 +145,11 @@ std::string configuration_text(const std::vector<std::string>& settings) {
   return text;
 }
 
-// The configuration of an example in a temporary file, removed with the object.
-class ConfigurationFile {
- public:
-  explicit ConfigurationFile(const std::string& text) {
-    char path[] = "/tmp/palisim-guide-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) return;
-    FILE* f = fdopen(fd, "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    path_ = path;
-  }
-  ~ConfigurationFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  ConfigurationFile(const ConfigurationFile&) = delete;
-  ConfigurationFile& operator=(const ConfigurationFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-  bool ok() const { return !path_.empty(); }
-
- private:
-  std::string path_;
-};
-
 // Settings loaded as a connection loads them; false when the file refuses.
 bool load_example_settings(const std::vector<std::string>& changes, Settings& s) {
   std::string text = configuration_text(changes);
   if (text.empty()) return false;
-  ConfigurationFile file(text);
+  const testing::TempFile file(text, "palisim-guide");
   apply_default_settings(s);
   return file.ok() && load_settings(s, file.path(), "default");
 }

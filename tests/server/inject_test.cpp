@@ -18,6 +18,7 @@
 #include "server/owed_replies.h"
 #include "server/plain_transport.h"
 #include "server/request_trace.h"
+#include "temp_file.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -45,12 +46,12 @@ std::string served(const std::vector<std::string>& rules, const std::string& inp
 }
 
 TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
-  char path[] = "/tmp/palisim-inject-XXXXXX";
-  close(mkstemp(path));
-  std::ofstream(path) << "idle_timeout = 1\n"
-                         "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
-                         " inject { command = \"90\" close = true }\n}\n";
-  TestServer server(path);
+  const TempFile conf(
+      "idle_timeout = 1\n"
+      "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
+      " inject { command = \"90\" close = true }\n}\n",
+      "palisim-inject");
+  TestServer server(conf.path());
   TestClient delayed(server.port()), first(server.port()), second(server.port());
   TestClient half_closed(server.port());
   Clock::time_point sent = Clock::now();
@@ -73,7 +74,6 @@ TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
     EXPECT_EQ(c->read_replies(2), "<00#040435#>\r\n<00#000035#after#>\r\n");
   EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(1500));
   EXPECT_TRUE(half_closed.closed_by_server());
-  unlink(path);
 }
 
 // Clients that shut their sending side owed only a delayed reply give their
@@ -81,11 +81,10 @@ TEST(Inject, DelayedReplyLeavesInOrderWhileOtherConnectionsAreServed) {
 // them, are served; the replies leave when due; beyond the bound of owed
 // replies the oldest is dropped with one line.
 TEST(Inject, ClosedClientsOwedADelayedReplyHoldNoSlot) {
-  char path[] = "/tmp/palisim-owed-XXXXXX";
-  close(mkstemp(path));
-  std::ofstream(path) << "atalla default {\n inject { command = \"30\" latency_ms = 6000 }\n}\n";
+  const TempFile conf("atalla default {\n inject { command = \"30\" latency_ms = 6000 }\n}\n",
+                      "palisim-owed");
   DiagCapture diag;
-  TestServer server(path);
+  TestServer server(conf.path());
   std::vector<std::unique_ptr<TestClient>> owed;
   for (size_t i = 0; i <= kMaxOwedReplies; ++i) {
     owed.push_back(std::make_unique<TestClient>(server.port()));
@@ -110,7 +109,6 @@ TEST(Inject, ClosedClientsOwedADelayedReplyHoldNoSlot) {
   }
   const std::string text = diag.text();
   EXPECT_EQ(text.find("dropping its delayed reply"), text.rfind("dropping its delayed reply"));
-  unlink(path);
 }
 
 // Every slot's client sends delayed requests and closes, half of them their
@@ -118,17 +116,17 @@ TEST(Inject, ClosedClientsOwedADelayedReplyHoldNoSlot) {
 // before any delay ends. The half-closed get what each delay ends with ("":
 // the close), in order and none of it early (the first read as it comes).
 TEST(Inject, ClientsThatCloseGiveTheirSlotsBackWhateverTheyAreOwed) {
-  char path[] = "/tmp/palisim-owed-XXXXXX";
-  close(mkstemp(path));
-  std::ofstream(path) << "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
-                         " inject { command = \"90\" close = true latency_ms = 1500 }\n}\n";
+  const TempFile conf(
+      "atalla default {\n inject { command = \"30\" latency_ms = 1500 }\n"
+      " inject { command = \"90\" close = true latency_ms = 1500 }\n}\n",
+      "palisim-owed");
   const std::string r = "<00#040435#>\r\n";
   const std::vector<std::pair<std::string, std::vector<std::string>>> shapes = {
       {"<30#><00#a#>\r<30#>\r<00#b#>\r", {r + "<00#000035#a#>\r\n", r + "<00#000035#b#>\r\n"}},
       {"<90#>\r", {""}},
       {"<30#><90#>\r", {r, ""}},
   };
-  TestServer server(path);
+  TestServer server(conf.path());
   for (const auto& [requests, runs] : shapes) {
     std::vector<std::unique_ptr<TestClient>> clients;
     const int closed = server.closed();
@@ -156,7 +154,6 @@ TEST(Inject, ClientsThatCloseGiveTheirSlotsBackWhateverTheyAreOwed) {
       EXPECT_TRUE(clients[i]->closed_by_server()) << requests << i;
     }
   }
-  unlink(path);
 }
 
 // A closed client that never reads is closed once it has taken nothing of

@@ -10,6 +10,7 @@
 #include "free_port.h"
 #include "server/connection.h"
 #include "server/listener.h"
+#include "temp_file.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -191,11 +192,9 @@ TEST(Limits, SixtyFifthClientIsDumpedAndTheOthersKeepWorking) {
 
 // A partial request does not count; the active client is served throughout.
 TEST(Limits, IdleTimeoutClosesAnIdleClientWhileAnActiveOneStays) {
-  char path[] = "/tmp/palisim-idle-XXXXXX";
-  close(mkstemp(path));
-  std::ofstream(path) << "idle_timeout = 1\n";
+  const TempFile conf("idle_timeout = 1\n", "palisim-idle");
   DiagCapture diag;
-  TestServer server(path);
+  TestServer server(conf.path());
   TestClient idle(server.port()), active(server.port());
   ASSERT_TRUE(idle.send_all("<00#part"));
   // A request at least every 250 ms, until the idle client is closed.
@@ -209,7 +208,6 @@ TEST(Limits, IdleTimeoutClosesAnIdleClientWhileAnActiveOneStays) {
   EXPECT_NE(diag.text().find(" sent no complete request in 1 seconds; closing it.\n"),
             std::string::npos);
   EXPECT_EQ(server.closed(), 1);
-  unlink(path);
 }
 
 TEST(Stopping, StopWithClientsConnectedClosesEveryOne) {

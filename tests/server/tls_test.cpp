@@ -14,6 +14,7 @@
 #include "server/connection.h"
 #include "server/handshake_worker.h"
 #include "server/tls_context.h"
+#include "temp_file.h"
 #include "test_client.h"
 
 namespace palisim::testing {
@@ -141,13 +142,10 @@ TEST_F(TlsTest, TheWrongProtocolOnEitherPortIsClosedWithOneLine) {
 }
 
 TEST_F(TlsTest, StalledHandshakeIsClosedAtItsLimitWhileAnotherClientIsServed) {
-  char path[] = "/tmp/palisim-tls-conf-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_EQ(write(fd, "idle_timeout = 1\n", 17), 17);
-  close(fd);
+  const TempFile conf("idle_timeout = 1\n", "palisim-tls-conf");
   DiagCapture diag;
   TlsContext ctx = context(true);
-  TestServer server(path, ctx.get());
+  TestServer server(conf.path(), ctx.get());
   // The start of a handshake record, and then nothing.
   TestClient stalled(server.tls_port());
   ASSERT_TRUE(stalled.send_all("\x16\x03\x01"));
@@ -159,7 +157,6 @@ TEST_F(TlsTest, StalledHandshakeIsClosedAtItsLimitWhileAnotherClientIsServed) {
   EXPECT_EQ(reply, "<00#000035#while stalled#>");
   EXPECT_TRUE(stalled.closed_by_server());
   EXPECT_TRUE(diag.wait_for("TLS handshake not completed within 1 seconds; closing it."));
-  unlink(path);
 }
 
 // Handshakes in progress hold no slot, and TLS connections no more than

@@ -14,9 +14,12 @@
 #include "free_port.h"
 #include "scripted_server.h"
 #include "stress_process.h"
+#include "temp_file.h"
 
 namespace palisim::stress::testing {
 namespace {
+
+using palisim::testing::TempFile;
 
 // The figure after `label` in the output, e.g. "p50 " or "\"sent\":".
 double figure(const std::string& output, const std::string& label) {
@@ -84,17 +87,14 @@ struct MixRun {
 
 MixRun run_mix(std::vector<std::string> extra) {
   // A file of its own: suites of other checkouts run this test at the same time.
-  char path[] = "/tmp/stress-mix-XXXXXX";
-  close(mkstemp(path));
-  std::ofstream(path) << "6\t<31#A#>\n3\t<32#B#>\r\n\n<98#C#>\n";
+  const TempFile mix("6\t<31#A#>\n3\t<32#B#>\r\n\n<98#C#>\n", "stress-mix");
   ServerScript s;
   s.replies_by_start = {
       {"<31", "<41#Y#>\r\n"}, {"<32", "<00#040235#>\r\n"}, {"<98", "<41#N#>\r\n"}};
   ScriptedServer server(s);
-  std::vector<std::string> args{"--port", server.port_text(), "--mix", path, "--count", "50"};
+  std::vector<std::string> args{"--port", server.port_text(), "--mix", mix.path(), "--count", "50"};
   args.insert(args.end(), extra.begin(), extra.end());
   StressRun run = run_stress(args);
-  unlink(path);
   return {run, server.finish()};
 }
 

@@ -1,7 +1,5 @@
 #include "sample_configuration.h"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <iterator>
 
@@ -12,19 +10,6 @@ namespace palisim::testing {
 std::string sample_configuration_text() {
   std::ifstream in(PALISIM_SOURCE_DIR "/atalla.conf");
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-SampleConfigurationFile::SampleConfigurationFile() {
-  char path[] = "/tmp/palisim-sample-conf-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return;
-  close(fd);
-  path_ = path;
-  std::ofstream(path_) << sample_configuration_text();
-}
-
-SampleConfigurationFile::~SampleConfigurationFile() {
-  if (!path_.empty()) unlink(path_.c_str());
 }
 
 Settings sample_settings() {

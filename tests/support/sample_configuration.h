@@ -6,6 +6,7 @@
 #include <string>
 
 #include "protocol/settings.h"
+#include "temp_file.h"
 
 namespace palisim::testing {
 
@@ -16,17 +17,9 @@ inline constexpr char kSampleUsageLetters[] = "KPdVCIDMA";
 std::string sample_configuration_text();
 
 // The sample configuration in a temporary file, removed with the object.
-class SampleConfigurationFile {
+class SampleConfigurationFile : public TempFile {
  public:
-  SampleConfigurationFile();
-  ~SampleConfigurationFile();
-  SampleConfigurationFile(const SampleConfigurationFile&) = delete;
-  SampleConfigurationFile& operator=(const SampleConfigurationFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
+  SampleConfigurationFile() : TempFile(sample_configuration_text(), "palisim-sample-conf") {}
 };
 
 // Settings loaded from the sample configuration as a connection loads them;
