@@ -2,7 +2,6 @@
 // and default, and nothing else; the README stays a short map whose links, and
 // those of the pages it leads to, all arrive somewhere.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <confuse.h>
 

@@ -2,9 +2,7 @@
 // the shipped atalla.conf, every command has one, and the test keys that the
 // guide lists are what their key blocks hold.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>

@@ -4,10 +4,6 @@
 // schedule, duration and warm-up, and the JSON and CSV records.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <string>
 
