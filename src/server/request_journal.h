@@ -5,7 +5,8 @@
 // says which chunk it is copying from, and the loop, about to reuse that
 // chunk, reuses the next one instead, so no byte is ever written while it
 // is read. Secrets are masked as the trace masks them, before the entry is
-// published, unless the trace is full.
+// published, unless the trace is full; account numbers, which are no secret,
+// may instead be shortened in each copy read.
 #pragma once
 
 #include <atomic>
@@ -44,6 +45,7 @@ struct JournalHead {
   bool error_reply = false;
   bool sent = true;
   bool injected = false;
+  bool mask_on_read = false;  // the request's account digits are masked in each copy read
   // Bytes of each text, in the order they follow the head.
   uint16_t request_len = 0;
   uint16_t reply_len = 0;

@@ -100,6 +100,19 @@ constexpr auto kFormCounts = [] {
   return forms;
 }();
 
+// Whether a row hides account digits in its requests and nothing else.
+constexpr auto kAccountDigitsOnly = [] {
+  std::array<bool, kCommandCount> only{};
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    bool accounts = kCommandCatalog[i].masks.size != 0;
+    for (const FieldMask& m : kCommandCatalog[i].masks)
+      accounts = accounts && m.part == MessagePart::kRequest &&
+                 (m.kind == MaskKind::kAccount || m.kind == MaskKind::kAccountTail);
+    only[i] = accounts;
+  }
+  return only;
+}();
+
 // The masks look at no more than this many fields: the last of them runs
 // to the message's end.
 constexpr size_t kFieldsLooked = 16;
@@ -263,6 +276,24 @@ bool may_mask(size_t command) {
   // A request of no row may hide a secret in any field.
   return command >= kCommandCount || has_masks(command, MessagePart::kRequest) ||
          has_masks(command, MessagePart::kReply);
+}
+
+bool hides_only_account_digits(const RequestRecord& record, size_t copied) {
+  const size_t command = record.command;
+  if (command >= kCommandCount || !kAccountDigitsOnly[command]) return false;
+  const Fields* cut = record.fields;
+  const std::string_view request = record.request;
+  // Ending in "#>", the request has no text after its last '#', and the
+  // fields the dispatcher cut are the fields the masks count.
+  if (cut == nullptr || copied != request.size() || request.size() < 3 || request[0] != '<' ||
+      !request.ends_with("#>"))
+    return false;
+  const int count = cut->count;
+  if (count < 1 || count >= kMaxFields) return false;
+  // The masks leave an echo field out of the count; such a request is not
+  // worth the look here.
+  if (cut->len[count - 1] != 0 && cut->ptr[count - 1][0] == '^') return false;
+  return ((kFormCounts[command] >> count) & 1) != 0;
 }
 
 void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record) {

@@ -26,6 +26,14 @@ void mask_message(std::span<char> message, size_t command, MessagePart part);
 // reply an inject rule set; only the handler's success replies are masked.
 void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record);
 
+// Whether mask_exchange would only shorten the account numbers of the
+// record's exchange, which a copy of the request may instead have masked by
+// mask_message whenever it is read: true only for a row whose masks are all
+// of account numbers, for a whole request (`copied` of its bytes) that the
+// dispatcher cut into one of its row's forms. A request that fits none has
+// every field hidden, and may carry a secret in any.
+bool hides_only_account_digits(const RequestRecord& record, size_t copied);
+
 // Whether mask_exchange may change anything of a request of row `command`
 // or of its reply: false for the rows with nothing to hide.
 bool may_mask(size_t command);

@@ -11,16 +11,23 @@
 
 #include "config/inject_rules.h"
 #include "protocol/command_catalog.h"
+#include "protocol/frame_scan.h"
 #include "server/control_exchange.h"
 #include "server/request_journal.h"
 
 namespace palisim {
 namespace {
 
+// A request as the loop records it, with the fields the dispatcher cut.
 void add(RequestJournal& journal, const std::string& request, const std::string& reply) {
+  const std::string bytes = request + "\r";
+  Fields fields;
   RequestRecord record;
   record.command = command_row(request.substr(1, 2));
-  record.request = request;
+  record.request = std::string_view(bytes).substr(0, request.size());
+  if (FrameScan(bytes, 0, static_cast<int32_t>(bytes.size())).next(fields).kind ==
+      FrameKind::kRequest)
+    record.fields = &fields;
   record.reply = reply;
   journal.on_request(record);
 }
@@ -62,15 +69,31 @@ TEST(RequestJournal, KeepsTheNewestFilteredAndLimited) {
   EXPECT_EQ(seqs(journal, {}), std::vector<uint64_t>{6});
 }
 
-TEST(RequestJournal, MasksAClearPinUnlessFull) {
+// A clear PIN is masked as the entry is written, an account number alone
+// as it is read: either way a reader sees what the trace shows.
+TEST(RequestJournal, MasksSecretsUnlessFull) {
+  const struct {
+    const char* request;
+    const char* masked;
+  } cases[] = {
+      {"<30#1PUNE000#975318642086#401234567890#>", "<30#1PUNE000#************#401234**7890#>"},
+      {"<31#1#K#K#PB#401234567890#>", "<31#1#K#K#PB#401234**7890#>"},
+      {"<31#1#K#K#PB#401234567890#^e#>", "<31#1#K#K#PB#401234**7890#^e#>"},
+      // No form has seven fields: any of them may be a secret.
+      {"<31#1#K#K#PB#401234567890#7#>", "<31#*#*#*#**#************#*#>"},
+  };
   for (bool masked : {true, false}) {
-    RequestJournal journal(4, masked);
-    add(journal, "<30#1PUNE000#975318642086#401234567890#>", "<00#020135#>");
+    RequestJournal journal(8, masked);
+    for (const auto& c : cases)
+      add(journal, c.request, "<40#00#>");
     std::vector<JournalEntry> entries;
     uint64_t recorded = 0, dropped = 0;
     journal.read({}, entries, recorded, dropped);
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].request_text().find("975318642086") == std::string_view::npos, masked);
+    ASSERT_EQ(entries.size(), std::size(cases));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(entries[i].request_text(), masked ? cases[i].masked : cases[i].request);
+      EXPECT_EQ(entries[i].reply_text(), "<40#00#>");
+    }
   }
 }
 
