@@ -233,10 +233,12 @@ void ControlServer::route() {
       std::vector<JournalEntry> entries;
       uint64_t recorded = 0, dropped = 0;
       t.journal.read(query, entries, recorded, dropped);
-      json list = json::array();
+      json body = {{"recorded", recorded}, {"dropped", dropped}, {"requests", json::array()}};
+      // Built in place: a list put in an initializer list would be copied whole.
+      json& list = body["requests"];
       for (const JournalEntry& e : entries)
         list.push_back(entry_json(e));
-      answer(res, 200, {{"requests", list}, {"recorded", recorded}, {"dropped", dropped}});
+      answer(res, 200, body);
     } else if (path == "/requests" && m == "DELETE") {
       t.journal.clear();
       no_content(res);

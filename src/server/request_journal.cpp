@@ -251,7 +251,12 @@ void RequestJournal::read(const JournalQuery& query, std::vector<JournalEntry>& 
   std::sort(held.rbegin(), held.rend());
   const uint64_t from = std::max(kept_from, query.after + 1);
   uint64_t last = newest;
+  // Entries are large: room for all that may be taken is made once.
+  const size_t most =
+      newest < from ? 0 : std::min<uint64_t>({query.limit, capacity_, newest - from + 1});
+  out.reserve(most);
   std::vector<JournalEntry> taken;
+  taken.reserve(most);
   for (const auto& [first, c] : held) {
     if (last < from || out.size() >= query.limit) break;
     // In the chunk before it is trusted: once seen, the writer leaves it be.
