@@ -112,15 +112,6 @@ TEST(RequestTrace, ShiftedFieldsOrAnUnknownCodeShowOnlyTheCode) {
   }
 }
 
-// Whether field `field` of row `command` holds an account number.
-bool account_field(size_t command, size_t field) {
-  for (const FieldMask& m : kCommandCatalog[command].masks)
-    if (static_cast<size_t>(m.field) == field &&
-        (m.kind == MaskKind::kAccount || m.kind == MaskKind::kAccountTail))
-      return true;
-  return false;
-}
-
 // A request is masked through the fields the dispatcher found as a scan of
 // its '#' masks it: every sample, and each with a field more and one fewer
 // after its code, and one with an echo field. Where only account fields
@@ -156,10 +147,16 @@ TEST(RequestTrace, MasksThroughTheDispatchersCutAsThroughAScan) {
       std::string on_read(record.request);
       mask_message(on_read, record.command, MessagePart::kRequest);
       EXPECT_EQ(on_read, by_cut) << request;
-      for (size_t i = 0, field = 0; i < request.size(); field += request[i++] == '#') {
-        if (on_read[i] == request[i]) continue;
-        EXPECT_TRUE(account_field(record.command, field)) << request << " at " << i;
-      }
+      // Nothing but the row's account fields changes.
+      auto shortened = [&](size_t field) {
+        for (const FieldMask& m : kCommandCatalog[record.command].masks)
+          if (m.field == static_cast<int>(field) &&
+              (m.kind == MaskKind::kAccount || m.kind == MaskKind::kAccountTail))
+            return true;
+        return false;
+      };
+      for (size_t i = 0, field = 0; i < request.size(); field += request[i++] == '#')
+        EXPECT_TRUE(on_read[i] == request[i] || shortened(field)) << request << " at " << i;
     }
   }
   EXPECT_GT(left_to_reads, 0);
