@@ -25,9 +25,8 @@ void add(RequestJournal& journal, const std::string& request, const std::string&
   RequestRecord record;
   record.command = command_row(request.substr(1, 2));
   record.request = std::string_view(bytes).substr(0, request.size());
-  if (FrameScan(bytes, 0, static_cast<int32_t>(bytes.size())).next(fields).kind ==
-      FrameKind::kRequest)
-    record.fields = &fields;
+  FrameScan(bytes, 0, static_cast<int32_t>(bytes.size())).next(fields);
+  record.fields = &fields;
   record.reply = reply;
   journal.on_request(record);
 }
@@ -69,8 +68,7 @@ TEST(RequestJournal, KeepsTheNewestFilteredAndLimited) {
   EXPECT_EQ(seqs(journal, {}), std::vector<uint64_t>{6});
 }
 
-// A clear PIN is masked as the entry is written, an account number alone
-// as it is read: either way a reader sees what the trace shows.
+// A clear PIN is masked as written, an account number alone as read: a reader sees the same.
 TEST(RequestJournal, MasksSecretsUnlessFull) {
   const std::pair<const char*, const char*> cases[] = {
       {"<30#1PUNE000#975318642086#401234567890#>", "<30#1PUNE000#************#401234**7890#>"},
