@@ -285,13 +285,12 @@ bool hides_only_account_digits(const RequestRecord& record, size_t copied) {
   const std::string_view request = record.request;
   // Ending in "#>", the request has no text after its last '#', and the
   // fields the dispatcher cut are the fields the masks count.
-  if (cut == nullptr || copied != request.size() || request.size() < 3 || request[0] != '<' ||
-      !request.ends_with("#>"))
+  if (cut == nullptr || copied != request.size() || !request.ends_with("#>") || request[0] != '<')
     return false;
   const int count = cut->count;
   if (count < 1 || count >= kMaxFields) return false;
-  // The masks leave an echo field out of the count; such a request is not
-  // worth the look here.
+  // The masks leave an echo field out of their count: such a request is
+  // masked as it is written.
   if (cut->len[count - 1] != 0 && cut->ptr[count - 1][0] == '^') return false;
   return ((kFormCounts[command] >> count) & 1) != 0;
 }
