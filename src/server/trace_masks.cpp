@@ -260,7 +260,7 @@ bool worth_a_look(std::span<char> message, size_t command, MessagePart part) {
   return (known && has_masks(command, part)) || (!known && part == MessagePart::kRequest);
 }
 
-size_t fields_end(std::span<char> message) {
+size_t fields_end(std::span<const char> message) {
   return message.back() == '>' ? message.size() - 1 : message.size();
 }
 
@@ -283,16 +283,12 @@ bool hides_only_account_digits(const RequestRecord& record, size_t copied) {
   if (command >= kCommandCount || !kAccountDigitsOnly[command]) return false;
   const Fields* cut = record.fields;
   const std::string_view request = record.request;
-  // Ending in "#>", the request has no text after its last '#', and the
-  // fields the dispatcher cut are the fields the masks count.
-  if (cut == nullptr || copied != request.size() || !request.ends_with("#>") || request[0] != '<')
+  // Only a whole request the dispatcher cut wholly is sure to be masked in a
+  // copy, from its own '#', as it would be now from the cut.
+  if (cut == nullptr || cut->count >= kMaxFields || copied != request.size() || request.empty() ||
+      request.front() != '<')
     return false;
-  const int count = cut->count;
-  if (count < 1 || count >= kMaxFields) return false;
-  // The masks leave an echo field out of their count: such a request is
-  // masked as it is written.
-  if (cut->len[count - 1] != 0 && cut->ptr[count - 1][0] == '^') return false;
-  return ((kFormCounts[command] >> count) & 1) != 0;
+  return masks_fit(request, fields_end(request), Cut(*cut, request.data()), command);
 }
 
 void mask_exchange(std::span<char> request, std::span<char> reply, const RequestRecord& record) {
